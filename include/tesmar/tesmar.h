@@ -1,0 +1,13 @@
+/*
+ * Tesmar: every public header of the library.
+ */
+#ifndef TESMAR_TESMAR_H
+#define TESMAR_TESMAR_H
+
+#include "tesmar/types.h"
+#include "tesmar/otm.h"
+#include "tesmar/olm.h"
+#include "tesmar/mpm.h"
+#include "tesmar/tmx.h"
+
+#endif

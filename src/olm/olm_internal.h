@@ -1,0 +1,31 @@
+// Private declarations of the list manager.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tesmar/mpm.h"
+#include "tesmar/olm.h"
+
+// A node: links, then the record (at offset 16, inside the node's stride).
+struct olm_Node {
+  olm_Node *next;
+  olm_Node *prev;
+};
+
+// A block of nodes: a small header and one allocation of nodes_per_block x stride bytes.
+struct olm_Block {
+  olm_Block *next;
+  unsigned char *nodes;
+};
+
+namespace tesmar::olm {
+
+inline constexpr std::size_t kRecordOffset = sizeof(olm_Node);
+static_assert(kRecordOffset == 16);
+
+inline void *record_of(olm_Node *node) {
+  return reinterpret_cast<unsigned char *>(node) + kRecordOffset;
+}
+
+}  // namespace tesmar::olm

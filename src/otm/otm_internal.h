@@ -1,0 +1,34 @@
+// Private declarations of the object tree manager.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tesmar/mpm.h"
+#include "tesmar/otm.h"
+
+// A node and its record live in one heap block: the record follows the node header, so a record
+// pointer stays valid for as long as its node is in the tree. Removal relinks nodes instead of
+// moving records between them.
+struct otm_Node {
+  int32_t balance;  // -1: left subtree one level higher, 0, +1: right subtree higher
+  otm_Node *left;
+  otm_Node *right;
+  otm_Node *thread;  // next node of the current cycle
+};
+
+namespace tesmar::otm {
+
+const mpm_ModuleDesc &module_desc();
+
+// Height bound of an AVL tree with fewer than 2^32 nodes is 46; paths are kept in arrays this long.
+inline constexpr int kMaxDepth = 64;
+
+// The record starts at the first 16-byte boundary after the node header.
+inline constexpr std::size_t kRecordOffset = (sizeof(otm_Node) + 15) / 16 * 16;
+
+inline void *record_of(otm_Node *node) {
+  return reinterpret_cast<unsigned char *>(node) + kRecordOffset;
+}
+
+}  // namespace tesmar::otm

@@ -1,0 +1,68 @@
+// Shared test fixtures: a started library, captured output, pending-message helpers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tesmar/tesmar.h"
+
+namespace tesmar::test {
+
+// Starts the library before each test and stops it after, restoring every message-system setting a
+// test may change, so each test leaves the process as it found it.
+class LibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+};
+
+// Captures every line handed to the output function, with its last-line flag and stream.
+class OutputCapture {
+ public:
+  struct Line {
+    std::string text;
+    FILE *stream;
+    int last;
+  };
+  OutputCapture();
+  ~OutputCapture();
+  OutputCapture(const OutputCapture &) = delete;
+  OutputCapture &operator=(const OutputCapture &) = delete;
+
+  const std::vector<Line> &lines() const { return lines_; }
+  // Everything written to one stream, concatenated.
+  std::string text(FILE *stream) const;
+  void clear() { lines_.clear(); }
+
+ private:
+  static int capture(const char *line, FILE *stream);
+  static OutputCapture *active_;
+  mpm_OutputFunction saved_;
+  std::vector<Line> lines_;
+};
+
+// The pending messages' texts, newest first.
+std::vector<std::string> pending_texts();
+// The count record of a code, or {code, 0, 0, 0} when there is none.
+mpm_CountRecord count_of(mpm_Status code);
+// A fresh temporary directory for one test, removed when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::string &path() const { return path_; }
+  std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Reads a whole file; empty when it cannot be read.
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &bytes);
+
+}  // namespace tesmar::test

@@ -1,0 +1,15 @@
+#!/bin/sh
+# A short tour of what the library does, through the `tesmar` command.
+# usage: tools/demo.sh BUILD_DIR
+set -eu
+build=${1:-build/default}
+tesmar="$build/tools/tesmar/tesmar"
+run() {
+  echo "\$ tesmar $*"
+  "$tesmar" "$@"
+  echo
+}
+run version
+run status 0x30006
+run status OTM_NOTFOUND
+run messages OTM

@@ -1,0 +1,30 @@
+// Subcommands of the `tesmar` tool. Each subcommand lives in a file of its own and registers itself
+// with a static Registrar, so adding one touches no other file.
+#pragma once
+
+#include <cstdio>
+#include <string_view>
+
+namespace tesmar::cli {
+
+struct Command {
+  const char *name;
+  const char *summary;  // one line for `tesmar --help`
+  const char *usage;    // full help text for `tesmar NAME --help`
+  // Runs the subcommand; argv[0] is the subcommand's name. Returns the process exit status.
+  int (*run)(int argc, char **argv);
+};
+
+void register_command(const Command &command);
+
+struct Registrar {
+  explicit Registrar(const Command &command) { register_command(command); }
+};
+
+// Writes "tesmar NAME: message" on stderr; returns 2 (usage error) for convenience.
+int usage_error(const char *command, const char *message);
+
+// True when the argument asks for help.
+inline bool is_help(std::string_view arg) { return arg == "--help" || arg == "-h"; }
+
+}  // namespace tesmar::cli
