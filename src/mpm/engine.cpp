@@ -217,7 +217,10 @@ mpm_DirectiveHandler find_handler(const mpm_DirectiveRecord &r) {
 void evaluate(Piece *piece, va_list *args) {
   mpm_DirectiveRecord &r = piece->record;
   int32_t width = r.width, precision = r.precision;
-  if (width == -2) width = va_arg(*args, int);
+  if (width == -2) {
+    width = va_arg(*args, int);
+    if (width > kMaxWidth || width < -kMaxWidth) width = -1;  // too wide to format: ignored
+  }
   if (precision == -2) {
     precision = va_arg(*args, int);
     if (precision < 0) precision = -1;
