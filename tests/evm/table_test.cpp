@@ -1,0 +1,269 @@
+// Validation tables: sorting, lookup, values, switches, merge, copy and delete.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "evm/table_support.h"
+#include "support/library.h"
+
+namespace tesmar::test {
+namespace {
+
+using ValidationTableTest = LibraryTest;
+
+const char *kNotFound = "*** Warning (EVM_CHECK_NOT_FOUND) ***\nCheck %s not found in validation table.\n\n";
+
+std::string not_found_report(const char *name) {
+  char buffer[256];
+  std::snprintf(buffer, sizeof buffer, kNotFound, name);
+  return buffer;
+}
+
+// Three checks: OTM_NOTFOUND (integer, own tolerance in slot 0), OLM_INVALIDSIZE (double, default
+// tolerance), MPM_OPENERROR (text, tolerance in slot 2); values in slots 1, 2 and 0.
+evm_Table *sample_table() {
+  evm_Table *t = new_table(3, true);
+  set_check(t, 0, static_cast<int32_t>(OTM_NOTFOUND), EVM_VALUE_INTEGER, 1, 0);
+  set_check(t, 1, static_cast<int32_t>(OLM_INVALIDSIZE), EVM_VALUE_DOUBLE, 2, -1);
+  set_check(t, 2, static_cast<int32_t>(MPM_OPENERROR), EVM_VALUE_TEXT, 0, 2);
+  t->integers[1] = 42;
+  t->doubles[2] = 2.5;
+  t->doubles[0] = 0.125;  // tolerance of OTM_NOTFOUND
+  t->texts[0] = heap_text("mm");
+  t->default_tolerance = 1e-6;
+  t->user = 0xBEEF;
+  EXPECT_EQ(evm_SortTable(0, t), 0u);
+  return t;
+}
+
+TEST_F(ValidationTableTest, SortAndFindMatchASetPeer) {
+  std::mt19937 random(3);
+  for (int round = 0; round < 20; ++round) {
+    std::set<int32_t> codes;
+    int32_t n = static_cast<int32_t>(random() % 60);
+    while (static_cast<int32_t>(codes.size()) < n) codes.insert(static_cast<int32_t>(random() % 500) - 100);
+    std::vector<int32_t> order(codes.begin(), codes.end());
+    std::shuffle(order.begin(), order.end(), random);
+    evm_Table *t = new_table(n, false);
+    for (int32_t i = 0; i < n; ++i) {
+      set_check(t, i, order[i], EVM_VALUE_INTEGER, static_cast<int16_t>(i), -1);
+      t->integers[i] = order[i] * 3;
+    }
+    ASSERT_EQ(evm_SortTable(0, t), 0u);
+    for (int32_t i = 1; i < n; ++i) EXPECT_LT(t->checks[i - 1].code, t->checks[i].code);
+    for (int32_t code = -110; code < 410; ++code) {
+      evm_Check *found = evm_FindCheck(t, code);
+      ASSERT_EQ(found != nullptr, codes.count(code) == 1) << code;
+      // Entries move with their value indexes.
+      if (found != nullptr) {
+        EXPECT_EQ(t->integers[found->value_index], code * 3);
+      }
+    }
+    evm_DeleteTable(0, t);
+  }
+}
+
+TEST_F(ValidationTableTest, AbsentCodesAreReportedAsWarningsByName) {
+  evm_Table *t = sample_table();
+  evm_Table *empty = new_table(0, false);
+  OutputCapture out;
+  evm_CheckRecord record;
+  std::memset(&record, 0x5A, sizeof record);
+  const evm_CheckRecord untouched = record;
+  EXPECT_EQ(evm_FindCheck(t, static_cast<int32_t>(0x7FFFFFFF)), nullptr);
+  EXPECT_EQ(evm_GetCheck(t, static_cast<int32_t>(OTM_SIZENOTEQ), &record), EVM_CHECK_NOT_FOUND);
+  EXPECT_EQ(evm_GetCheck(empty, static_cast<int32_t>(OTM_NOTFOUND), &record), EVM_CHECK_NOT_FOUND);
+  EXPECT_EQ(evm_SetSwitch2(t, 0x7FFF0001, 1), EVM_CHECK_NOT_FOUND);
+  int32_t value = 1;
+  EXPECT_EQ(evm_SetValue(empty, 0, &value), EVM_CHECK_NOT_FOUND);
+  EXPECT_EQ(std::memcmp(&record, &untouched, sizeof record), 0);
+  EXPECT_EQ(out.text(stderr), not_found_report("OTM_SIZENOTEQ") + not_found_report("OTM_NOTFOUND") +
+                                  not_found_report("UNKNOWN") + not_found_report("NOERR"));
+  EXPECT_EQ(mpm_severity_counts[2], 4);
+  EXPECT_TRUE(pending_texts().empty());
+  evm_DeleteTable(0, t);
+  evm_DeleteTable(0, empty);
+}
+
+TEST_F(ValidationTableTest, GetCheckFillsTheRecordByValueKind) {
+  evm_Table *t = sample_table();
+  evm_Check *integer_check = evm_FindCheck(t, static_cast<int32_t>(OTM_NOTFOUND));
+  integer_check->switch1 = 1;
+  integer_check->switch3 = 3;
+  evm_CheckRecord r{};
+  ASSERT_EQ(evm_GetCheck(t, static_cast<int32_t>(OTM_NOTFOUND), &r), 0u);
+  EXPECT_EQ(r.code, static_cast<int32_t>(OTM_NOTFOUND));
+  EXPECT_EQ(r.value.integer, 42);
+  EXPECT_EQ(r.tolerance, 0.125);
+  ASSERT_EQ(evm_GetCheck(t, static_cast<int32_t>(OLM_INVALIDSIZE), &r), 0u);
+  EXPECT_EQ(r.value.real, 2.5);
+  EXPECT_EQ(r.tolerance, 1e-6);  // index -1: the table's default
+  ASSERT_EQ(evm_GetCheck(t, static_cast<int32_t>(MPM_OPENERROR), &r), 0u);
+  EXPECT_STREQ(r.value.text, "mm");
+  EXPECT_EQ(r.tolerance, 2.5);
+  // A check without a value leaves the record's value alone.
+  integer_check->value_kind = EVM_VALUE_NONE;
+  r.value.bits = 0x0123456789ABCDEFull;
+  ASSERT_EQ(evm_GetCheck(t, static_cast<int32_t>(OTM_NOTFOUND), &r), 0u);
+  EXPECT_EQ(r.value.bits, 0x0123456789ABCDEFull);
+  EXPECT_EQ(r.switch1, 1);
+  EXPECT_EQ(r.switch2, 0);
+  EXPECT_EQ(r.switch3, 3);
+  evm_DeleteTable(0, t);
+}
+
+TEST_F(ValidationTableTest, SetValueStoresByKindAndCopiesTexts) {
+  evm_Table *t = sample_table();
+  int32_t integer = -7;
+  double real = 9.75;
+  ASSERT_EQ(evm_SetValue(t, static_cast<int32_t>(OTM_NOTFOUND), &integer), 0u);
+  ASSERT_EQ(evm_SetValue(t, static_cast<int32_t>(OLM_INVALIDSIZE), &real), 0u);
+  EXPECT_EQ(t->integers[1], -7);
+  EXPECT_EQ(t->doubles[2], 9.75);
+  char unit[] = "inch";
+  char *text = unit;
+  ASSERT_EQ(evm_SetValue(t, static_cast<int32_t>(MPM_OPENERROR), &text), 0u);  // "mm" is freed
+  unit[0] = 'X';
+  EXPECT_STREQ(t->texts[0], "inch");
+  EXPECT_NE(t->texts[0], unit);
+  text = nullptr;
+  ASSERT_EQ(evm_SetValue(t, static_cast<int32_t>(MPM_OPENERROR), &text), 0u);
+  EXPECT_EQ(t->texts[0], nullptr);
+  // No value kind: nothing is stored, and the value pointer is not even read.
+  evm_FindCheck(t, static_cast<int32_t>(OTM_NOTFOUND))->value_kind = EVM_VALUE_NONE;
+  EXPECT_EQ(evm_SetValue(t, static_cast<int32_t>(OTM_NOTFOUND), nullptr), 0u);
+  EXPECT_EQ(t->integers[1], -7);
+  evm_DeleteTable(0, t);
+}
+
+TEST_F(ValidationTableTest, BadIndexesAndMissingArraysAreErrorsNotWildAccesses) {
+  evm_Table *t = sample_table();
+  const std::string bad_index =
+      "*** Error (EVM_BAD_INDEX) ***\nCheck OTM_NOTFOUND has an index outside the validation table.\n";
+  const std::string null_memptr = "*** Error (EVM_NULL_MEMPTR) ***\nUnexpected NULL memory pointer.\n";
+  int32_t integer = 5;
+  evm_Check &c = *evm_FindCheck(t, static_cast<int32_t>(OTM_NOTFOUND));
+  for (int16_t index : {3, 300, -1, -32768}) {
+    c.value_index = index;
+    EXPECT_EQ(evm_SetValue(t, c.code, &integer), EVM_BAD_INDEX) << index;
+    evm_CheckRecord r{};
+    EXPECT_EQ(evm_GetCheck(t, c.code, &r), EVM_BAD_INDEX) << index;
+  }
+  c.value_index = 1;
+  for (int16_t tolerance : {3, -2}) {
+    c.tolerance_index = tolerance;
+    evm_CheckRecord r{};
+    EXPECT_EQ(evm_GetCheck(t, c.code, &r), EVM_BAD_INDEX) << tolerance;
+  }
+  c.tolerance_index = 0;
+  EXPECT_EQ(pending_texts().size(), 10u);
+  EXPECT_EQ(pending_texts().front(), bad_index);
+  mpm_DiscardPending(0);
+
+  // A text on a table without a text array; a missing value pointer; a missing table.
+  evm_Table *plain = new_table(1, false);
+  set_check(plain, 0, 77, EVM_VALUE_TEXT, 0, -1);
+  char *text = heap_text("x");
+  EXPECT_EQ(evm_SetValue(plain, 77, &text), EVM_NULL_MEMPTR);
+  evm_CheckRecord r{};
+  EXPECT_EQ(evm_GetCheck(plain, 77, &r), EVM_NULL_MEMPTR);
+  EXPECT_EQ(evm_SetValue(t, c.code, nullptr), EVM_NULL_MEMPTR);
+  EXPECT_EQ(evm_GetCheck(t, c.code, nullptr), EVM_NULL_MEMPTR);
+  EXPECT_EQ(evm_GetCheck(nullptr, 1, &r), EVM_NULL_MEMPTR);
+  EXPECT_EQ(evm_SortTable(0, nullptr), EVM_NULL_MEMPTR);
+  EXPECT_EQ(evm_MergeTable(0, nullptr, t), EVM_NULL_MEMPTR);
+  EXPECT_EQ(evm_CopyTable(0, nullptr, plain), EVM_NULL_MEMPTR);
+  EXPECT_EQ(evm_FindCheck(nullptr, 1), nullptr);
+  EXPECT_EQ(evm_DeleteTable(0, nullptr), 0u);
+  EXPECT_EQ(pending_texts().size(), 8u);
+  EXPECT_EQ(pending_texts().back(), null_memptr);
+  std::free(text);
+  evm_DeleteTable(0, plain);
+  evm_DeleteTable(0, t);
+}
+
+TEST_F(ValidationTableTest, MergeCopiesSwitchesValuesOfTheSameKindAndTolerances) {
+  evm_Table *target = sample_table();
+  evm_Table *source = sample_table();
+  for (int32_t i = 0; i < 3; ++i) source->checks[i].switch2 = static_cast<uint8_t>(10 + i);
+  source->integers[1] = 1000;
+  source->doubles[2] = -4.0;
+  source->doubles[0] = 0.5;  // OTM_NOTFOUND's tolerance: index 0 in both tables, so it is copied
+  std::free(source->texts[0]);
+  source->texts[0] = heap_text("km");
+  // Different kinds: OLM_INVALIDSIZE's double is not copied.
+  evm_FindCheck(target, static_cast<int32_t>(OLM_INVALIDSIZE))->value_kind = EVM_VALUE_INTEGER;
+  const int32_t target_integer_slot2 = target->integers[2];
+  ASSERT_EQ(evm_MergeTable(0, target, source), 0u);
+  evm_CheckRecord r{};
+  ASSERT_EQ(evm_GetCheck(target, static_cast<int32_t>(OTM_NOTFOUND), &r), 0u);
+  EXPECT_EQ(r.value.integer, 1000);
+  EXPECT_EQ(r.tolerance, 0.5);
+  ASSERT_EQ(evm_GetCheck(target, static_cast<int32_t>(OLM_INVALIDSIZE), &r), 0u);
+  EXPECT_EQ(r.value.integer, target_integer_slot2);
+  EXPECT_EQ(r.switch2, evm_FindCheck(source, static_cast<int32_t>(OLM_INVALIDSIZE))->switch2);
+  ASSERT_EQ(evm_GetCheck(target, static_cast<int32_t>(MPM_OPENERROR), &r), 0u);
+  // Equal contents, separate copies: each table frees its own.
+  EXPECT_STREQ(r.value.text, "km");
+  EXPECT_NE(r.value.text, source->texts[0]);
+  EXPECT_EQ(r.tolerance, -4.0);  // the tolerance slot 2 of the source
+  evm_DeleteTable(0, source);
+  EXPECT_STREQ(target->texts[0], "km");
+  evm_DeleteTable(0, target);
+}
+
+TEST_F(ValidationTableTest, MergeStopsAtACheckTheTargetLacks) {
+  evm_Table *target = sample_table();
+  evm_Table *source = new_table(3, false);
+  set_check(source, 0, static_cast<int32_t>(OTM_NOTFOUND), EVM_VALUE_NONE, 0, -1);
+  set_check(source, 1, static_cast<int32_t>(OTM_SIZENOTEQ), EVM_VALUE_NONE, 0, -1);
+  set_check(source, 2, static_cast<int32_t>(MPM_OPENERROR), EVM_VALUE_NONE, 0, -1);
+  for (int32_t i = 0; i < 3; ++i) source->checks[i].switch1 = 9;
+  OutputCapture out;
+  EXPECT_EQ(evm_MergeTable(0, target, source), EVM_CHECK_NOT_FOUND);
+  EXPECT_EQ(out.text(stderr), not_found_report("OTM_SIZENOTEQ"));
+  EXPECT_EQ(evm_FindCheck(target, static_cast<int32_t>(OTM_NOTFOUND))->switch1, 9);
+  EXPECT_EQ(evm_FindCheck(target, static_cast<int32_t>(MPM_OPENERROR))->switch1, 0);
+  evm_DeleteTable(0, source);
+  evm_DeleteTable(0, target);
+}
+
+TEST_F(ValidationTableTest, CopyIsDeepAndIndependent) {
+  evm_Table *source = sample_table();
+  auto *copy = static_cast<evm_Table *>(std::malloc(sizeof(evm_Table)));
+  std::memset(copy, 0xCC, sizeof *copy);  // the target's old contents are not looked at
+  ASSERT_EQ(evm_CopyTable(0, source, copy), 0u);
+  EXPECT_EQ(copy->count, 3);
+  EXPECT_EQ(copy->user, 0xBEEFu);
+  EXPECT_EQ(copy->default_tolerance, 1e-6);
+  EXPECT_EQ(std::memcmp(copy->checks, source->checks, 3 * sizeof(evm_Check)), 0);
+  EXPECT_NE(copy->texts[0], source->texts[0]);
+  char *text = heap_text("ft");
+  ASSERT_EQ(evm_SetValue(copy, static_cast<int32_t>(MPM_OPENERROR), &text), 0u);
+  std::free(text);
+  EXPECT_STREQ(source->texts[0], "mm");
+  copy->integers[1] = 0;
+  EXPECT_EQ(source->integers[1], 42);
+  evm_DeleteTable(0, copy);
+
+  // A table without texts copies without them; an empty table copies to an empty one.
+  evm_Table *plain = new_table(2, false);
+  auto *plain_copy = static_cast<evm_Table *>(std::calloc(1, sizeof(evm_Table)));
+  ASSERT_EQ(evm_CopyTable(0, plain, plain_copy), 0u);
+  EXPECT_EQ(plain_copy->texts, nullptr);
+  EXPECT_NE(plain_copy->integers, nullptr);
+  evm_Table *empty = new_table(0, true);
+  auto *empty_copy = static_cast<evm_Table *>(std::calloc(1, sizeof(evm_Table)));
+  ASSERT_EQ(evm_CopyTable(0, empty, empty_copy), 0u);
+  EXPECT_EQ(empty_copy->count, 0);
+  EXPECT_EQ(evm_FindCheck(empty_copy, 0), nullptr);
+  for (evm_Table *table : {source, plain, plain_copy, empty, empty_copy}) evm_DeleteTable(0, table);
+}
+
+}  // namespace
+}  // namespace tesmar::test
