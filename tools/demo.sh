@@ -13,3 +13,4 @@ run version
 run status 0x30006
 run status OTM_NOTFOUND
 run messages OTM
+run messages EVM

@@ -9,5 +9,7 @@
 #include "tesmar/olm.h"
 #include "tesmar/mpm.h"
 #include "tesmar/tmx.h"
+#include "tesmar/hdb.h"
+#include "tesmar/evm.h"
 
 #endif

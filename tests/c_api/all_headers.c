@@ -10,6 +10,17 @@ int main(void) {
   tmx_Initialize(0);
   if (strcmp(mpm_GetMessageName(OTM_NOTFOUND), "OTM_NOTFOUND") != 0) failures++;
   if (tmx_GetMessageCode("OTM_NOTFOUND", &code) != 0 || code != OTM_NOTFOUND) failures++;
+  if (hdb_Validate() != 1 || hdb_IsBlock(NULL) != 0) failures++;
+  {
+    evm_Check checks[1] = {{7, 1, 2, 3, EVM_VALUE_INTEGER, 0, EVM_DEFAULT_TOLERANCE}};
+    int32_t integers[1] = {41};
+    double doubles[1] = {0.0};
+    evm_Table table = {1, checks, integers, doubles, NULL, 0u, 0.5};
+    evm_CheckRecord record;
+    if (evm_GetCheck(&table, 7, &record) != 0 || record.value.integer != 41 ||
+        record.tolerance != 0.5 || record.switch3 != 3)
+      failures++;
+  }
   tmx_Terminate(0);
   if (failures) fprintf(stderr, "%d C interface checks failed\n", failures);
   return failures ? 1 : 0;
