@@ -135,8 +135,8 @@ TESMAR_API mpm_Status evm_MergeTable(uint32_t flags, evm_Table *target, const ev
 
 /* Fills *target with copies of the source's arrays (the checks, integers, doubles, and the texts
  * when the source has them, each text copied), its user word and default tolerance. What *target
- * held before is overwritten, not freed. On failure (EVM_NULL_MEMPTR for a missing table,
- * EVM_NOMEMORY) *target is left as it was. */
+ * held before is overwritten, not freed; a table copied onto itself stays as it is. On failure
+ * (EVM_NULL_MEMPTR for a missing table, EVM_NOMEMORY) *target is left as it was. */
 TESMAR_API mpm_Status evm_CopyTable(uint32_t flags, const evm_Table *source, evm_Table *target);
 
 /* Frees the arrays, every text and the table itself. A null table is ignored. Returns 0. */

@@ -154,8 +154,8 @@ TESMAR_API int32_t hdb_CheckHeap(const char *file, int32_t line, const char *lab
 TESMAR_API int32_t hdb_Validate(void);
 
 /* The heap listing (every linked block not freed: request, pointer, size, owner) followed by the
- * statistics. A block with a bad start marker ends it with a report and hdb_Stop. Nothing while
- * hdb_request is 0. */
+ * statistics. A block with a bad start marker ends it with a report and hdb_Stop, and no statistics
+ * follow. Nothing while hdb_request is 0. */
 TESMAR_API void hdb_DumpHeap(void);
 /* Size, owner and request of one block. Nothing while hdb_request is 0. */
 TESMAR_API void hdb_DumpPtr(const void *user);

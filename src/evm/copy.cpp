@@ -40,6 +40,7 @@ extern "C" {
 mpm_Status evm_CopyTable(uint32_t, const evm_Table *source, evm_Table *target) {
   if (source == nullptr || target == nullptr) return null_memptr();
   if (source->count > 0 && source->checks == nullptr) return null_memptr();
+  if (source == target) return 0;  // already its own copy; overwriting would lose its arrays
   evm_Table copy{};
   copy.count = source->count > 0 ? source->count : 0;
   copy.user = source->user;

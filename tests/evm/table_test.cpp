@@ -238,6 +238,7 @@ TEST_F(ValidationTableTest, CopyIsDeepAndIndependent) {
   auto *copy = static_cast<evm_Table *>(std::malloc(sizeof(evm_Table)));
   std::memset(copy, 0xCC, sizeof *copy);  // the target's old contents are not looked at
   ASSERT_EQ(evm_CopyTable(0, source, copy), 0u);
+  ASSERT_EQ(evm_CopyTable(0, source, source), 0u);  // nothing lost, nothing leaked
   EXPECT_EQ(copy->count, 3);
   EXPECT_EQ(copy->user, 0xBEEFu);
   EXPECT_EQ(copy->default_tolerance, 1e-6);
