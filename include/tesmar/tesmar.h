@@ -11,5 +11,6 @@
 #include "tesmar/tmx.h"
 #include "tesmar/hdb.h"
 #include "tesmar/evm.h"
+#include "tesmar/mth.h"
 
 #endif

@@ -7,6 +7,7 @@
 #include "tesmar/evm.h"
 #include "tesmar/hdb.h"
 #include "tesmar/mpm.h"
+#include "tesmar/mth.h"
 #include "tesmar/olm.h"
 #include "tesmar/otm.h"
 #include "tmx/tmx_internal.h"
@@ -20,7 +21,7 @@ using StartFn = mpm_Status (*)(uint32_t);
 // Start-up order; modules are added here as they join the library.
 constexpr StartFn kStartOrder[] = {
     hdb_Initialize, olm_Initialize, oqm_Initialize, osm_Initialize, otm_Initialize, mpm_Initialize,
-    evm_Initialize,
+    evm_Initialize, mth_Initialize,
 };
 
 // Shut-down order of the modules that keep state.
