@@ -17,6 +17,7 @@ double near_zero(double a) { return std::fabs(a) >= 4.0 * kTwoPi ? std::fmod(a, 
 
 bool point_angle(double x, double y, double *angle) {
   double a;
+  if (std::isnan(x) || std::isnan(y)) return false;
   if (std::fabs(x) > kTol) {
     a = std::atan(y / x);
     if (x <= 0.0)

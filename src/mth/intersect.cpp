@@ -28,6 +28,9 @@ double point_line_distance(int32_t mode, int32_t n, const double *point, const d
 
 bool intersect_2d(double tol, const double *p1, const double *d1, const double *p2,
                   const double *d2, double *t1, double *t2) {
+  for (int i = 0; i < 2; ++i)
+    if (std::isnan(p1[i]) || std::isnan(d1[i]) || std::isnan(p2[i]) || std::isnan(d2[i]))
+      return false;
   const double dx = p2[0] - p1[0], dy = p2[1] - p1[1];
   double s1, s2;
   if (std::fabs(d1[0]) > kTol * std::fabs(d1[1])) {
@@ -49,6 +52,8 @@ bool intersect_2d(double tol, const double *p1, const double *d1, const double *
 
 Closest closest_3d(uint32_t flags, double tol, V3 p1, V3 d1, V3 p2, V3 d2) {
   const bool on_second = (flags & MTH_POINT_ON_SECOND) != 0;
+  if (std::isnan(dot(p1, p1) + dot(d1, d1) + dot(p2, p2) + dot(d2, d2)))
+    return {MTH_PARALLELLINES, 0.0, 0.0, {0, 0, 0}};  // not a line: nothing to write
   const double a = dot(d1, d1), c = dot(d2, d2);
   const bool point1 = !(a > tol), point2 = !(c > tol);
   if (point1 && point2) return {MTH_DEGENERATE_LINE, 0.0, 0.0, (p1 + p2) * 0.5};

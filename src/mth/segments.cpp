@@ -1,10 +1,12 @@
 // Segments against loops: the parameters where a segment crosses closed loops, and the relation of
 // two loops found by casting rays from the points of one through the other.
 //
-// A segment through a vertex meets both edges there at the same parameter. The second hit is kept
-// when the loop only touches the segment's line at that vertex (both neighbours on one side: two
-// entries, parity unchanged) and dropped when the loop passes through (one entry). When a
-// neighbour lies on the line itself the corner's angle decides, as it always has.
+// An edge crosses the segment's line when its two ends lie on different sides of it, a point on
+// the line counting with the negative side (the half-open rule). Each vertex is classified once,
+// by the same computation for both edges that meet there, so a loop that passes through the line
+// at a vertex gives one entry, one that only touches it gives none or two, and a run of edges
+// along the line counts as the vertices before and after it decide. The parity of the entries
+// beyond a point is therefore exact, also through vertices and along collinear edges.
 #include <algorithm>
 
 #include "mth/mth_internal.h"
@@ -25,43 +27,23 @@ Failure loops_params(const double *line, int32_t loop_count, const int32_t *coun
   std::size_t initial;
   if (!checked_size(static_cast<std::size_t>(loop_count), 2, &initial) || !out->reserve(initial))
     return kNoMemory;
+  // Side of a point: strictly left of the segment's direction.
+  auto left = [&](P2 p) { return dir.x * (p.y - o.y) - dir.y * (p.x - o.x) > 0.0; };
   std::size_t base = 0;
   for (int32_t l = 0; l < loop_count; ++l) {
     const double *loop = points + 2 * base;
     const int32_t n = counts[l];
-    auto pt = [loop](int32_t k) { return P2{loop[2 * static_cast<std::size_t>(k)], loop[2 * static_cast<std::size_t>(k) + 1]}; };
-    const std::size_t first_of_loop = out->size();
+    auto pt = [loop](int32_t k) {
+      return P2{loop[2 * static_cast<std::size_t>(k)], loop[2 * static_cast<std::size_t>(k) + 1]};
+    };
     for (int32_t k = 0; k + 1 < n; ++k) {
       const P2 a = pt(k), b = pt(k + 1), e{b.x - a.x, b.y - a.y};
+      if (left(a) == left(b)) continue;
       const double det = e.x * dir.y - e.y * dir.x;
-      if (!(std::fabs(det) > kTol)) continue;
+      if (det == 0.0) continue;
       const P2 w{a.x - o.x, a.y - o.y};
-      const double s = (e.x * w.y - e.y * w.x) / det, u = (dir.x * w.y - dir.y * w.x) / det;
-      if (!(s >= 0.0 && s <= 1.0 && u >= 0.0 && u <= 1.0)) continue;
-      const bool at_end = std::fabs(u - 1.0) <= kTol, at_start = std::fabs(u) <= kTol;
-      if (at_end || at_start) {
-        bool seen = false;
-        for (std::size_t i = first_of_loop; i < out->size() && !seen; ++i)
-          seen = std::fabs((*out)[i] - s) <= kTol;
-        if (seen) {
-          // The corner at the vertex hit: p, with q before it and r after it along the loop
-          // (whose last point repeats the first).
-          P2 p, q, r;
-          if (at_end) {
-            p = b, q = a, r = k + 2 < n ? pt(k + 2) : pt(n > 2 ? 1 : 0);
-          } else {
-            p = a, r = b, q = k > 0 ? pt(k - 1) : pt(n >= 2 ? n - 2 : 0);
-          }
-          const double sq = dir.x * (q.y - p.y) - dir.y * (q.x - p.x);
-          const double sr = dir.x * (r.y - p.y) - dir.y * (r.x - p.x);
-          bool drop;
-          if (sq != 0.0 && sr != 0.0)
-            drop = (sq < 0.0) != (sr < 0.0);
-          else
-            drop = (p.x - q.x) * (p.x - r.x) + (p.y - q.y) * (p.y - r.y) <= 0.0;
-          if (drop) continue;
-        }
-      }
+      const double s = (e.x * w.y - e.y * w.x) / det;
+      if (!(s >= 0.0 && s <= 1.0)) continue;
       if (!out->push(s)) return kNoMemory;
     }
     base += static_cast<std::size_t>(n);
@@ -87,13 +69,17 @@ int32_t relation(int32_t count1, const double *p1, int32_t count2, const double 
     *failure = loops_params(ray, 1, &count2, p2, &params);
     if (failure->code != 0) return -2;
     sort_values(params.data(), params.size());
-    int32_t crossings = 0;
     const std::size_t n = params.size();
-    if (n != 0) {
-      if (!(params[0] * len > tol) || !((1.0 - params[n - 1]) * len > tol)) return 0;
-      for (std::size_t i = 0; i < n; ++i)
-        if (i == 0 || (params[i] - params[i - 1]) * len > tol) ++crossings;
+    if (n != 0 && (!(params[0] * len > tol) || !((1.0 - params[n - 1]) * len > tol))) return 0;
+    // A point on an edge that runs along the ray has no crossing there to show it.
+    for (int32_t e = 0; e + 1 < count2; ++e) {
+      double t;
+      const double *a = p2 + 2 * static_cast<std::size_t>(e);
+      const double at[2] = {x, y};
+      if (point_line_distance(0, 2, at, a, a + 2, nullptr, &t) <= tol && t >= 0.0 && t <= 1.0)
+        return 0;
     }
+    const int32_t crossings = static_cast<int32_t>(n);
     const int32_t here = crossings % 2 == 1 ? 1 : -1;
     if (state == 0)
       state = here;

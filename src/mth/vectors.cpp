@@ -6,7 +6,7 @@ namespace tesmar::mth {
 double length(int32_t n, const double *v) {
   double sum = 0.0;
   for (int32_t i = 0; i < n; ++i) sum += v[i] * v[i];
-  if (std::isinf(sum) || (sum > 0.0 && sum < 1e-280)) {
+  if (std::isinf(sum) || sum < 1e-280) {
     // Squares that overflow or lose their digits to underflow: scale by the largest component.
     double big = 0.0;
     for (int32_t i = 0; i < n; ++i) big = std::fmax(big, std::fabs(v[i]));
