@@ -258,7 +258,6 @@ TEST_F(MthTest, ParallelAndDegenerateLines) {
   EXPECT_EQ(mth_LineLineClosest3D(3, 1e-13, p1, d, p2, d, &t1, &t2, pt), MTH_PARALLELLINES);
   const double nan3[3] = {0, kNaN, 0};
   EXPECT_EQ(mth_LineLineClosest3D(3, 1e-13, p1, nan3, p2, d, &t1, &t2, pt), MTH_PARALLELLINES);
-  EXPECT_EQ(mth_LineLineDistance3D(0, 1e-13, nan3, d, p2, d, &t1, &t2, &dist), MTH_PARALLELLINES);
   EXPECT_EQ(t1, 7.0);
   EXPECT_EQ(pt[0], 7.0);
   // Two points as lines: their midpoint.
@@ -287,6 +286,7 @@ TEST_F(MthTest, ParallelAndDegenerateLines) {
   EXPECT_EQ(mth_LineLineIntersect2D(0, 1e-13, p1, d, p2, e, &t1, &t2, pt), 0u);
   EXPECT_DOUBLE_EQ(t1, 0.5);
   EXPECT_EQ(pt[0], 7.0);
+  EXPECT_EQ(mth_LineLineDistance3D(0, 1e-13, nan3, d, p2, d, &t1, &t2, &dist), MTH_PARALLELLINES);
   EXPECT_TRUE(pending_texts().empty());
 }
 
