@@ -134,7 +134,7 @@ bool loop_inner_outer(int32_t stride, int32_t count1, const double *loop1, int32
     char *text = static_cast<char *>(std::malloc(sizeof kText));
     if (text != nullptr) {
       std::memcpy(text, kText, sizeof kText);
-      mpm_WriteText(MPM_NO_LOG, stdout, text);
+      mpm_WriteText(MPM_NO_LOG | MPM_NO_NEWLINE, stdout, text);
     }
     *relation = 2;
     return true;
