@@ -14,3 +14,4 @@ run status 0x30006
 run status OTM_NOTFOUND
 run messages OTM
 run messages EVM
+run loop --point 2,2 --point 0,0 1,1 3,1 3,3 1,3

@@ -196,27 +196,44 @@ Failure cont_points(int32_t stride, int32_t count, const double *points, double 
   return kOk;
 }
 
+// Sweeps points first .. first + n - 1 followed by point `next`, packed into a copy: a loop's
+// pieces are joined to the piece after them (the last to the first point), so that every edge of
+// the loop, the closing one included, belongs to one sweep.
+Failure sweep_joined(int32_t stride, const double *points, std::size_t first, int32_t n,
+                     std::size_t next, double tol, Buffer<double> *out) {
+  const std::size_t s = static_cast<std::size_t>(stride), m = static_cast<std::size_t>(n);
+  Buffer<double> joined;
+  if (!joined.resize(2 * (m + 1))) return kNoMemory;
+  for (std::size_t k = 0; k <= m; ++k) {
+    const std::size_t at = k < m ? first + k : next;
+    joined[2 * k] = points[at * s];
+    joined[2 * k + 1] = points[at * s + 1];
+  }
+  return sweep_points(2, n + 1, joined.data(), tol, out);
+}
+
 Failure loop_sweep(int32_t stride, int32_t piece_count, const int32_t *piece_counts,
                    int32_t count, const double *points, double tol, int32_t position,
                    int32_t *out_count, double **ranges) {
-  const std::size_t s = static_cast<std::size_t>(stride);
   Buffer<double> out;
   if (position == -1) {
     // The origin is inside: every piece sweeps its own part of the full turn.
     std::size_t offset = 0;
     bool one_each = true;
     for (int32_t i = 0; i < piece_count && one_each; ++i) {
+      const std::size_t next = offset + static_cast<std::size_t>(piece_counts[i]);
       Buffer<double> piece;
-      const Failure f = sweep_points(stride, piece_counts[i], points + offset * s, tol, &piece);
+      const Failure f = sweep_joined(stride, points, offset, piece_counts[i],
+                                     next < static_cast<std::size_t>(count) ? next : 0, tol, &piece);
       if (f.code != 0) return f;
       one_each = piece.size() == 2;
       if (one_each && (!out.push(piece[0]) || !out.push(piece[1]))) return kNoMemory;
-      offset += static_cast<std::size_t>(piece_counts[i]);
+      offset = next;
     }
     if (!one_each) out.resize(0);
   } else {
     Buffer<double> all;
-    const Failure f = sweep_points(stride, count, points, tol, &all);
+    const Failure f = sweep_joined(stride, points, 0, count, 0, tol, &all);
     if (f.code != 0) return f;
     if (all.size() == 2) {
       if (!out.push(all[0]) || !out.push(all[1])) return kNoMemory;

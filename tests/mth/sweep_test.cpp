@@ -147,9 +147,15 @@ TEST_F(MthTest, SweepOfLoops) {
   EXPECT_EQ(on, 0);
   ASSERT_EQ(n, 2);
   EXPECT_NEAR(r[0], 7 * MTH_PI / 4, 1e-15);
-  EXPECT_NEAR(r[1], 7 * MTH_PI / 4 + MTH_PI, 1e-15);
+  EXPECT_NEAR(r[1], 7 * MTH_PI / 4 + 3 * MTH_PI / 2, 1e-15);  // joined to the next piece
   EXPECT_NEAR(r[2], 5 * MTH_PI / 4, 1e-15);
   EXPECT_NEAR(r[3], 7 * MTH_PI / 4, 1e-15);
+  std::free(r);
+  // Without the repeated closing point the closing edge still counts: a full turn.
+  const int32_t four[1] = {4};
+  ASSERT_EQ(mth_SweepAnglesLoop(0, 2, 1, four, 4, square, 1e-9, &n, &r, &on), 0u);
+  ASSERT_EQ(n, 1);
+  EXPECT_NEAR(r[1] - r[0], MTH_TWO_PI, 1e-12);
   std::free(r);
   // Away from the origin: one range for the whole loop.
   const double away[8] = {1, 1, 2, 1, 2, 2, 1, 2};
