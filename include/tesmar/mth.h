@@ -237,7 +237,7 @@ TESMAR_API mpm_Status mth_BandStore(uint32_t opts, const double *full, int32_t s
                                     int32_t *half_bandwidth, double **band);
 
 /* LU decomposition in place, without pivoting. A pivot not above MTH_BAND_PIVOT_TOL (1e-9) gives
- * MTH_SINGULAREQS (no message). */
+ * MTH_SINGULAREQS (no message); the band is then partly decomposed. */
 TESMAR_API mpm_Status mth_BandDecompose(uint32_t opts, double *band, int32_t n,
                                         int32_t half_bandwidth);
 
@@ -306,8 +306,11 @@ TESMAR_API mpm_Status mth_FrameFromAxis(const double *axis, double *out);
 TESMAR_API mpm_Status mth_PlaneMatrixFrom3Points(const double *p0, const double *p1,
                                                  const double *p2, double *out);
 
-/* Plane matrix of the first three usable points of a packed 3D list (see the documentation);
- * no three non-collinear points: MTH_COLINEARPLANEPNTS. */
+/* Plane matrix of a packed 3D point list: from the first three points that are distinct and not
+ * collinear (later points replace earlier ones until three are found). Points sharing z give the
+ * identity; sharing y the rows (1,0,0), (0,0,s), (0,1,0); sharing x the rows (0,0,s), (0,1,0),
+ * (1,0,0), with s = -1 when that shared coordinate is negative, else 1 (the normal points away from
+ * the origin); otherwise as mth_PlaneMatrixFrom3Points. No such three: MTH_COLINEARPLANEPNTS. */
 TESMAR_API mpm_Status mth_PlaneMatrixFromPoints(int32_t count, const double *points, double *out);
 
 /* ---- Lines and projections ---- */
@@ -507,6 +510,8 @@ TESMAR_API mpm_Status mth_SweepAnglesMerge(uint32_t flags, int32_t range_count,
                                            double **merged);
 
 /* ---- Sorting ---- */
+
+/* The sorts below take time quadratic in the count. */
 
 /* Exchange sort of `count` records of record_length doubles by the key at key_index; order 1
  * ascending, 2 descending (else MTH_INVALID_OPT); the companion integers (optional, one per
