@@ -21,6 +21,15 @@ int main(void) {
         record.tolerance != 0.5 || record.switch3 != 3)
       failures++;
   }
+  {
+    const double v[3] = {0.0, 3.0, 4.0};
+    double unit[3];
+    double sine = 0.0, cosine = 0.0;
+    if (mth_NormalizeVector(3, v, unit) != 0 || unit[1] != 0.6) failures++;
+    mth_SinCosSnapped(MTH_PI, &sine, &cosine);
+    if (sine != 0.0 || cosine != -1.0) failures++;
+    if (strcmp(mpm_GetMessageName(MTH_SINGULAR_MATRIX), "MTH_SINGULAR_MATRIX") != 0) failures++;
+  }
   tmx_Terminate(0);
   if (failures) fprintf(stderr, "%d C interface checks failed\n", failures);
   return failures ? 1 : 0;
