@@ -1,5 +1,6 @@
 /* Every public header compiles as C99, and a C program links against the shared library. */
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "tesmar/tesmar.h"
@@ -29,6 +30,22 @@ int main(void) {
     mth_SinCosSnapped(MTH_PI, &sine, &cosine);
     if (sine != 0.0 || cosine != -1.0) failures++;
     if (strcmp(mpm_GetMessageName(MTH_SINGULAR_MATRIX), "MTH_SINGULAR_MATRIX") != 0) failures++;
+  }
+  {
+    DarArray array;
+    DstString string;
+    char *text = NULL;
+    int32_t i, value = 0;
+    if (dar_InitializeArray(&array, DAR_SEGMENTED, sizeof(int32_t), 3) != 0) failures++;
+    for (i = 0; i < 10; i++) dar_AppendElement(&array, &i);
+    if (dar_GetNumElements(&array) != 10 || *(int32_t *)dar_IndexElement(&array, 9) != 9) failures++;
+    if (dar_ExtractLast(&array, &value) != 1 || value != 9) failures++;
+    dar_Free(&array);
+    if (dst_InitializeString(&string, 0) != 0 || dst_AppendString(&string, "C99") != 0 ||
+        dst_CopyString(&string, &text) != 0 || strcmp(text, "C99") != 0)
+      failures++;
+    free(text);
+    dst_Free(&string);
   }
   tmx_Terminate(0);
   if (failures) fprintf(stderr, "%d C interface checks failed\n", failures);
