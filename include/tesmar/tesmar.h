@@ -15,5 +15,6 @@
 #include "tesmar/hdb.h"
 #include "tesmar/evm.h"
 #include "tesmar/mth.h"
+#include "tesmar/ddf.h"
 
 #endif

@@ -5,6 +5,7 @@
 // tmx_Terminate that balances the first stops the modules that keep state, in their own order.
 // After a full stop a new start registers every table again.
 #include "tesmar/dar.h"
+#include "tesmar/ddf.h"
 #include "tesmar/dst.h"
 #include "tesmar/eam.h"
 #include "tesmar/evm.h"
@@ -24,12 +25,12 @@ using StartFn = mpm_Status (*)(uint32_t);
 // Start-up order; modules are added here as they join the library.
 constexpr StartFn kStartOrder[] = {
     hdb_Initialize, olm_Initialize, oqm_Initialize, osm_Initialize, otm_Initialize, dar_Initialize,
-    dst_Initialize, mpm_Initialize, evm_Initialize, eam_Initialize, mth_Initialize,
+    dst_Initialize, mpm_Initialize, ddf_Initialize, evm_Initialize, eam_Initialize, mth_Initialize,
 };
 
 // Shut-down order of the modules that keep state.
 constexpr StartFn kStopOrder[] = {
-    mpm_Terminate,
+    ddf_Terminate, mpm_Terminate,
 };
 
 }  // namespace

@@ -1,0 +1,48 @@
+// Default values and value descriptions of fields.
+#include <cstring>
+
+#include "ddf/ddf_internal.h"
+
+extern "C" {
+
+mpm_Status ddf_GetFieldDefault(const ddf_FieldDesc *desc, void *value) {
+  if (desc == nullptr || value == nullptr) return mpm_IssueMessage(0, DDF_NULL_MEMPTR, MPM_ERROR);
+  const int16_t key = desc->key;
+  // Keys 50 to 54 select ddf_float_defaults; 0 and every other key give 0.0 (an unknown key must
+  // not index past the table).
+  double real = key >= 50 && key <= 54 ? ddf_float_defaults[key - 50] : 0.0;
+  switch (desc->kind) {
+    case DDF_SHORT: std::memcpy(value, &key, sizeof key); break;
+    case DDF_INT:
+    case DDF_LONG: {
+      int32_t v = key;
+      std::memcpy(value, &v, sizeof v);
+      break;
+    }
+    case DDF_FLOAT: {
+      float v = static_cast<float>(real);
+      std::memcpy(value, &v, sizeof v);
+      break;
+    }
+    case DDF_DOUBLE: std::memcpy(value, &real, sizeof real); break;
+    case DDF_CHAR: *static_cast<unsigned char *>(value) = static_cast<unsigned char>(key); break;
+    case DDF_FSTRING: *static_cast<char *>(value) = '\0'; break;
+    case DDF_VSTRING:
+    case DDF_PTR: std::memset(value, 0, 8); break;
+    case DDF_COUNT: std::memset(value, 0, 4); break;
+    default: break;
+  }
+  return 0;
+}
+
+const char *ddf_GetFieldValueDesc(const ddf_FieldDesc *desc, uint32_t value) {
+  const ddf_Schema *schema = ddf_current;
+  if (desc == nullptr || schema == nullptr || schema->vdescs == nullptr || desc->nvdescs <= 0 ||
+      desc->aux < 0)
+    return nullptr;
+  for (int32_t i = desc->aux; i < desc->aux + desc->nvdescs && i < schema->vdesc_count; ++i)
+    if (schema->vdescs[i].value == value) return schema->vdescs[i].text;
+  return nullptr;
+}
+
+}  // extern "C"
