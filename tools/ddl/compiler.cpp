@@ -20,6 +20,7 @@
 namespace tesmar::ddl {
 
 std::string Diagnostic::text() const {
+  if (line == 0) return file + ": error: " + message;
   return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": error: " + message;
 }
 
