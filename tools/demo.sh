@@ -15,3 +15,8 @@ run status OTM_NOTFOUND
 run messages OTM
 run messages EVM
 run loop --point 2,2 --point 0,0 1,1 3,1 3,3 1,3
+# The schema compiler on the bundled geometry schema (docs/ddl.md).
+samples=$(cd "$(dirname "$0")/../samples" && pwd)
+ddf=$(mktemp "${TMPDIR:-/tmp}/tesmar-demo.XXXXXX")
+trap 'rm -f "$ddf"' EXIT
+run ddl compile "$samples/geometry.ddl" -o "$ddf"
