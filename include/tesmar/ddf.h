@@ -348,6 +348,11 @@ TESMAR_API mpm_Status ddf_GetFieldDefault(const ddf_FieldDesc *desc, void *value
 /* The text of `value` among the field's value descriptions (current schema), or null. */
 TESMAR_API const char *ddf_GetFieldValueDesc(const ddf_FieldDesc *desc, uint32_t value);
 
+/* The names of the attributes of the current schema whose bits are set in `mask`, in index order,
+ * joined by ","; a new text (free() it). At most 32 attributes are considered; mask 0 gives "".
+ * A failing string operation returns its status (DST_NOMEMORY). */
+TESMAR_API mpm_Status ddf_GetFieldAttrDesc(uint32_t mask, char **text);
+
 /* Runs the dimension program that starts at `program` over ddf_registers and stores its result.
  * The program ends at its 'd' instruction, which yields the destination register of the
  * instruction before it. Any other opcode, a leading 'd', a register number outside 0 to

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "ddf/ddf_internal.h"
+#include "tesmar/dst.h"
 
 extern "C" {
 
@@ -43,6 +44,27 @@ const char *ddf_GetFieldValueDesc(const ddf_FieldDesc *desc, uint32_t value) {
   for (int32_t i = desc->aux; i < desc->aux + desc->nvdescs && i < schema->vdesc_count; ++i)
     if (schema->vdescs[i].value == value) return schema->vdescs[i].text;
   return nullptr;
+}
+
+mpm_Status ddf_GetFieldAttrDesc(uint32_t mask, char **text) {
+  if (text == nullptr) return mpm_IssueMessage(0, DDF_NULL_MEMPTR, MPM_ERROR);
+  *text = nullptr;
+  const ddf_Schema *schema = ddf_current;
+  int32_t count = 0;
+  if (schema != nullptr && schema->attr_names != nullptr)
+    count = schema->attr_count < 32 ? schema->attr_count : 32;  // a mask has 32 bits
+  DstString names;
+  mpm_Status status = dst_InitializeString(&names, 64);
+  bool first = true;
+  for (int32_t i = 0; status == 0 && i < count; ++i) {
+    if ((mask & (1u << i)) == 0) continue;
+    if (!first) status = dst_AppendChar(&names, ',');
+    if (status == 0) status = dst_AppendString(&names, schema->attr_names[i]);
+    first = false;
+  }
+  if (status == 0) status = dst_CopyString(&names, text);
+  dst_Free(&names);
+  return status;
 }
 
 }  // extern "C"

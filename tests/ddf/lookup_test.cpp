@@ -279,6 +279,34 @@ TEST_F(LookupTest, ValueDescriptionsNameTheirValues) {
   EXPECT_EQ(ddf_GetFieldValueDesc(field("base", "i"), 0), nullptr);
 }
 
+TEST_F(LookupTest, AttributeMasksNameTheirAttributes) {
+  CurrentSchema s(kEverything);
+  auto text = [](uint32_t mask) {
+    char *names = nullptr;
+    EXPECT_EQ(ddf_GetFieldAttrDesc(mask, &names), 0u);
+    std::string out = names != nullptr ? names : "(null)";
+    std::free(names);
+    return out;
+  };
+  EXPECT_EQ(text(0), "");
+  EXPECT_EQ(text(5), "red,blue");
+  EXPECT_EQ(text(field("base", "c")->attributes), "green,blue");
+  EXPECT_EQ(text(s->ent_uattrs[0]), "red,blue");
+  EXPECT_EQ(text(0xFFFFFFF8u), "");  // bits without attributes
+  // Only the 32 bits of a mask are looked at, however many names the schema claims.
+  int32_t saved = s->attr_count;
+  s->attr_count = 33;
+  EXPECT_EQ(text(0x7), "red,green,blue");
+  s->attr_count = saved;
+}
+
+TEST_F(LookupTest, TheSchemaTableHoldsRegistryEntryEight) {
+  const mpm_ModuleDesc *entry = mpm_GetModuleDesc(8);
+  ASSERT_NE(entry, nullptr);
+  EXPECT_STREQ(entry->name, "DDF");
+  EXPECT_STREQ(mpm_GetMessageName(DDF_NOT_UNION_TYPE), "DDF_NOT_UNION_TYPE");
+}
+
 TEST_F(LookupTest, TheTypeFormCacheAnswersRepeatedLookupsUntilReset) {
   CurrentSchema s(kEverything);
   ddf_FieldDesc *d = nullptr;
