@@ -16,5 +16,6 @@
 #include "tesmar/evm.h"
 #include "tesmar/mth.h"
 #include "tesmar/ddf.h"
+#include "tesmar/ugn.h"
 
 #endif

@@ -2,13 +2,23 @@
  * TMX: the kernel (module 0).
  *
  * Starts and stops the library (tmx_Initialize / tmx_Terminate, counted per call), owns the
- * exception keys under which client handlers are registered with mpm_SetHandler, and the general
- * file messages.
+ * exception keys under which client handlers are registered with mpm_SetHandler and the general
+ * file messages, keeps the library's identification strings, and offers the small services that
+ * translators and the other modules share: files opened by UTF-8 name, file existence and size,
+ * file-name extensions, gzip copies of files, a buffered UTF-8 text reader that counts lines and
+ * columns, a table of open streams, EBCDIC to ASCII, the 'D'-exponent text of doubles, environment
+ * lookup, and string and memory helpers.
+ *
+ * File names are UTF-8 and are used as they are. The file helpers report by their results (null,
+ * -1, 0) and leave errno set; only tmx_GzipFile issues messages. Texts and arrays these functions
+ * allocate for the caller are released with free() (or tmx_FreeArray / tmx_FreePointer).
+ * All state is process-wide; use the library from one thread at a time.
  */
 #ifndef TESMAR_TMX_H
 #define TESMAR_TMX_H
 
 #include <stdint.h>
+#include <stdio.h>
 #include "tesmar/types.h"
 
 TESMAR_EXTERN_C_BEGIN
@@ -27,7 +37,7 @@ TESMAR_EXTERN_C_BEGIN
 #define TMX_NOT_FOUND        9u  /* " File '%s' does not exist.\n" */
 #define TMX_OPEN_ERROR       10u /* " Error opening the file '%s'.\n" */
 #define TMX_CLOSE_ERROR      11u /* " Error closing the file '%s'.\n" */
-#define TMX_BAD_EOL_DELIM    12u
+#define TMX_BAD_EOL_DELIM    12u /* " The file contains end-of-line delimiters consisting of 3 or more ... */
 #define TMX_UNKNOWN_FILETYPE 13u /* " File type could not be determined for the file '%s'.\n" */
 
 /* Starts the library on the first call (registers every module's message table and starts the
@@ -41,6 +51,177 @@ TESMAR_API mpm_Status tmx_Terminate(uint32_t flags);
  * '_') must be 3 or 4 characters, else TMX_BAD_MSG_NAME is issued; an unknown name gives 0xFFFF
  * without a message; found: 0. */
 TESMAR_API mpm_Status tmx_GetMessageCode(const char *name, mpm_Status *code);
+
+/* ---- Identification (constant texts) ---- */
+TESMAR_API extern const char tmx_VersionText[];      /* "Tesmar Version v8.0.0, created ..." */
+TESMAR_API extern const char tmx_BuildPlatformText[]; /* build platform marker */
+TESMAR_API extern const char tmx_OperatingSystemText[]; /* "Linux" */
+TESMAR_API extern const char tmx_CompilerText[];     /* compiler and version used for the build */
+TESMAR_API extern const char tmx_CompileOptionsText[]; /* the options the library was compiled with */
+
+/* ---- Files ---- */
+
+/* Opens a stream like fopen() ("r", "w", "a", "r+", "w+", "a+", with 'b' and 't' accepted and
+ * ignored, 'x' for exclusive creation, 'e' for close-on-exec). Opening a FIFO never blocks: one
+ * without a writer reads as empty, one without a reader fails with ENXIO. Null with errno set when
+ * the name or mode is null or invalid (EINVAL) or the open fails. */
+TESMAR_API FILE *tmx_Fopen(const char *file_name, const char *mode);
+
+/* open() with this platform's flags (<fcntl.h>); `permission` is read only when the flags create a
+ * file (O_CREAT, O_TMPFILE). The descriptor, or -1 with errno set. */
+TESMAR_API int32_t tmx_Open(const char *file_name, int32_t flags, int32_t permission);
+
+/* 1 when a file of that name exists (any kind, also one the caller may not read), 0 when the name
+ * is null or empty or nothing of that name exists (no such file, a path component that is not a
+ * directory, a name too long). Only the file's status is read: nothing is opened. */
+TESMAR_API int32_t tmx_FileExists(uint32_t flags, const char *file_name);
+
+/* The size in bytes of a regular file (or block device) in *size; 0 when the name cannot be
+ * opened for reading or is a directory, FIFO or other kind of file. Never blocks. Returns 0. */
+TESMAR_API mpm_Status tmx_GetFileSize(uint32_t flags, const char *file_name, int64_t *size);
+
+/* Writes into `buffer` the name with its extension replaced by `extension` (without the dot):
+ * "part.igs" + "stp" gives "part.stp", "part" gives "part.stp", "dir.v2/part" gives
+ * "dir.v2/part.stp" (only a '.' after the last '/' or '\' starts an extension). The buffer must
+ * hold strlen(name) + strlen(extension) + 2 bytes. Returns 1; 0 (buffer untouched) when an
+ * argument is null or the name or extension is empty. */
+TESMAR_API int32_t tmx_MakeFileName(uint32_t flags, const char *name, const char *extension,
+                                    char *buffer);
+
+/* Copies the source file into a gzip file `target_name`, in 16384-byte pieces. Failures are
+ * reported at once (mpm_ReportMessage, MPM_ERROR) with UGN's messages, the file name and errno:
+ * UGN_FILE_OPEN_ERROR (source or target; also when both names are the same file),
+ * UGN_FILE_READ_ERROR (source), UGN_FILE_WRITE_ERROR (target; the first one ends the copy),
+ * UGN_FILE_CLOSE_ERROR. After a failure the incomplete target is removed. Returns the last
+ * failure's code, 0 when the copy is complete. */
+TESMAR_API mpm_Status tmx_GzipFile(uint32_t flags, const char *target_name,
+                                   const char *source_name);
+
+/* ---- Stream table (20 slots, emptied at start-up) ---- */
+#define TMX_STREAM_SLOTS 20
+
+/* Stores an open stream in the first free slot and returns the slot; when all are taken the
+ * stream is closed and -1 returned. A null stream gives -1. */
+TESMAR_API int32_t tmx_RegisterStream(FILE *stream);
+
+/* The slot holding the stream, or -1. */
+TESMAR_API int32_t tmx_FindStream(FILE *stream);
+
+/* ---- Text reader ---- */
+#define TMX_READER_BUFFER_SIZE 65536
+
+/* A buffered reader of one text file, in caller storage. Line ends CR LF, LF CR and LF read as one
+ * LF; a 0x1A as the file's last byte reads as the end. `error` is errno of a failed read (the
+ * reader then reports the end), 0 otherwise. */
+typedef struct tmx_TextReader {
+  int64_t byte_count;   /* bytes consumed so far */
+  int64_t line;         /* from 1 */
+  int64_t column;       /* from 0 */
+  uint8_t *buffer;      /* TMX_READER_BUFFER_SIZE bytes, malloc'ed */
+  uint8_t *position;    /* next byte to consume */
+  uint8_t *end;         /* end of the valid data */
+  FILE *stream;
+  int32_t pushed_back;  /* a character read ahead, or -1 */
+  int32_t error;
+} tmx_TextReader;
+
+TESMAR_STATIC_ASSERT(sizeof(tmx_TextReader) == 64, "tmx_TextReader layout");
+
+/* Opens the file for reading and sets the reader to line 1, column 0, nothing pushed back. A
+ * directory cannot be opened; a FIFO without a writer reads as empty. 1, or 0 when the file or
+ * the buffer cannot be had (nothing stays open, errno set). */
+TESMAR_API int32_t tmx_OpenTextReader(tmx_TextReader *reader, const char *file_name);
+
+/* Closes the stream, frees the buffer and resets the reader. 1 when the stream closed without
+ * error (or none was open), 0 otherwise. */
+TESMAR_API int32_t tmx_CloseTextReader(tmx_TextReader *reader);
+
+/* The next byte (0..255), or -1 at the end of the file or after a read error. */
+TESMAR_API int32_t tmx_ReadByte(tmx_TextReader *reader);
+
+/* The next character decoded from UTF-8, a pushed-back character first. -1 at the end; 0xFFFD for
+ * a byte that cannot start a character, for a sequence cut short by a byte that does not continue
+ * it (that byte then starts the next character) or by the end, and for an overlong form, a
+ * surrogate or a value above 0x10FFFF (the whole sequence is consumed). */
+TESMAR_API int32_t tmx_ReadUTF8Char(tmx_TextReader *reader);
+
+/* The next character with line ends folded to LF (10), counting lines and columns. A CR that is
+ * not part of a line end is returned as CR (13); of two CRs in a row the first is dropped. */
+TESMAR_API int32_t tmx_ReadChar(tmx_TextReader *reader);
+
+/* ---- Characters and numbers ---- */
+
+/* EBCDIC to ASCII: 256 entries, -1 for codes without an ASCII character. */
+TESMAR_API extern const int32_t tmx_EbcdicTable[256];
+
+/* The ASCII code of an EBCDIC code, or -1 (no ASCII character, or a code outside 0..255). */
+TESMAR_API int32_t tmx_EbcdicToAscii(int32_t code);
+
+#define TMX_DOUBLE_TEXT_SIZE 24
+
+/* The text of a double with 15 significant digits and a 'D' exponent, independent of the locale:
+ * 1.0 gives "1.0D0", -0.25 "-.25D0", 2.0e14 "2.0D14", 1.0e-20 "1.0D-20". The buffer (24 bytes) is
+ * cleared first. Returns 0; UGN_MAXEXP_ERR when the exponent is clamped to 308 (also for an
+ * infinity, written as "1.0D308" or "-1.0D308"), UGN_MINEXP_ERR when clamped to -307, and
+ * UGN_BAD_FLOAT for a NaN (written "0.0D0"). These codes are returned, not issued. */
+TESMAR_API mpm_Status tmx_FormatDouble(double value, char *buffer);
+
+/* Looks up an environment variable (through the environment override table when one is set up).
+ * *value is the value, or null when the name is not set; the text belongs to the kernel and stays
+ * valid until the next lookup. Returns 0. */
+TESMAR_API mpm_Status tmx_GetEnv(uint32_t flags, const char *name, const char **value);
+
+/* qsort() comparison of two doubles: -1, 0, 1. NaNs sort after every number and equal each
+ * other, so the order stays consistent. */
+TESMAR_API int tmx_CompareDoubles(const void *a, const void *b);
+
+/* ---- Strings (ASCII letters only; null texts are left alone) ---- */
+TESMAR_API void tmx_StrLower(char *text);
+TESMAR_API void tmx_StrUpper(char *text);
+
+/* Lower-cases the text, then upper-cases its first character that is not a blank or tab when it
+ * is a letter. Returns that character (after the change), 0 when there is none. */
+TESMAR_API int32_t tmx_StrCapitalize(char *text);
+
+/* 1 when the text, after characters that are neither letters nor digits, starts with the word;
+ * 0 when a letter or digit or the end comes first. */
+TESMAR_API int32_t tmx_StrStartsWithWord(const char *word, const char *text);
+
+/* 1 when every character is a blank, a control character or 127 (also for an empty or null text),
+ * else 0. */
+TESMAR_API int32_t tmx_StrIsBlank(const char *text);
+
+/* ---- Memory ---- */
+
+/* Copies |size| bytes (a negative size counts as its absolute value); the areas may overlap.
+ * Returns the target. */
+TESMAR_API void *tmx_MoveBytes(int64_t size, const void *source, void *target);
+
+/* Sets `count` bytes to `value` (nothing for a count below 1). */
+TESMAR_API void tmx_FillBytes(int64_t count, int32_t value, void *target);
+
+/* Allocates count * size bytes (zeroed when mode is 1) into *pointer. 0; 1 on failure (negative
+ * or overflowing sizes, no memory), *pointer then null. Release with free(). */
+TESMAR_API int32_t tmx_AllocArray(int32_t mode, int64_t count, int64_t size, void **pointer);
+
+/* Makes room for `needed` more elements after `used` in the array at *pointer of *capacity
+ * elements of `element_size` bytes. Mode 1 (fixed): allocates `increment` zeroed elements when
+ * there is no array yet, then answers 1 when used + needed does not fit. Otherwise: allocates
+ * `increment` elements when there is no array, and grows the array by as many increments as it
+ * takes until used + needed is below the capacity; new elements are zeroed. Returns 0, or 1 on
+ * failure (negative arguments, size overflow, no memory), the array then unchanged. */
+TESMAR_API int32_t tmx_GrowArray(int32_t mode, int32_t used, int32_t needed, int32_t increment,
+                                 int32_t element_size, int32_t *capacity, void **pointer);
+
+/* Frees the array of tmx_GrowArray (when there is one); sets *array to null and *count and
+ * *capacity to 0. */
+TESMAR_API void tmx_FreeArray(int32_t *count, int32_t *capacity, void **array);
+
+/* Frees the block at *pointer (when there is one) and sets the pointer to null. */
+TESMAR_API void tmx_FreePointer(void **pointer);
+
+/* The process id. */
+TESMAR_API int32_t tmx_GetPid(void);
 
 TESMAR_EXTERN_C_END
 

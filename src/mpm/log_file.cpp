@@ -1,5 +1,6 @@
 // The message log file: every line the line writer outputs also goes to the log stream.
 #include "mpm/mpm_internal.h"
+#include "tesmar/tmx.h"
 
 namespace {
 FILE *g_opened = nullptr;  // the log stream this module opened (a client may set its own)
@@ -8,7 +9,7 @@ FILE *g_opened = nullptr;  // the log stream this module opened (a client may se
 extern "C" {
 
 mpm_Status mpm_OpenLogFile(uint32_t, const char *file_name) {
-  FILE *stream = file_name != nullptr && file_name[0] != '\0' ? std::fopen(file_name, "w") : nullptr;
+  FILE *stream = file_name != nullptr && file_name[0] != '\0' ? tmx_Fopen(file_name, "wt") : nullptr;
   if (stream == nullptr)
     return mpm_IssueMessage(0, MPM_OPENERROR, MPM_ERROR, file_name != nullptr ? file_name : "");
   std::setvbuf(stream, nullptr, _IONBF, 0);

@@ -1,0 +1,54 @@
+// The library's only contact with the operating system.
+//
+// File names are UTF-8 and are handed to the system as they are. Every function here retries calls
+// interrupted by signals and leaves errno as the failing system call set it; none of them issues a
+// message: callers decide what a failure means.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace tesmar::platform {
+
+// What stat says about a name.
+enum class FileKind { kMissing, kRegular, kDirectory, kFifo, kOther };
+
+struct FileStatus {
+  FileKind kind = FileKind::kMissing;
+  int64_t size = 0;      // bytes, for regular files
+  uint64_t device = 0;   // device and inode identify the file
+  uint64_t inode = 0;
+};
+
+// stat() of a name (symbolic links followed). False with errno set when it fails.
+bool stat_file(const char *name, FileStatus *status);
+
+// fstat() of an open descriptor.
+bool stat_descriptor(int fd, FileStatus *status);
+
+// open() of a name with this platform's flags; `mode` is read only when the flags create a file.
+// The descriptor, or -1 with errno set.
+int open_file(const char *name, int flags, int mode);
+
+// Opens a stream the way fopen() does ("r", "w", "a", "r+", ... with 'b', 't', 'x' and 'e'
+// accepted), except that opening a FIFO never blocks: a FIFO without a writer reads as empty, and
+// one without a reader cannot be opened for writing (ENXIO). Null with errno set on failure;
+// errno is kept across the clean-up of a failed open.
+FILE *open_stream(const char *name, const char *mode);
+
+// lseek(); the new offset, or -1 with errno set.
+int64_t seek_descriptor(int fd, int64_t offset, int whence);
+
+// close(); 0 or -1 with errno set (EINTR is not retried: the descriptor is gone either way).
+int close_descriptor(int fd);
+
+// unlink(); 0 or -1 with errno set.
+int remove_file(const char *name);
+
+// The value of an environment variable (bytes as the environment holds them), or null.
+const char *get_environment(const char *name);
+
+// The process id.
+int32_t process_id();
+
+}  // namespace tesmar::platform
