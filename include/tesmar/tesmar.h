@@ -17,5 +17,6 @@
 #include "tesmar/mth.h"
 #include "tesmar/ddf.h"
 #include "tesmar/ugn.h"
+#include "tesmar/unl.h"
 
 #endif
