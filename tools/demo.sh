@@ -2,7 +2,7 @@
 # A short tour of what the library does, through the `tesmar` command.
 # usage: tools/demo.sh BUILD_DIR
 set -eu
-build=${1:-build/default}
+build=$(cd "${1:-build/default}" && pwd)
 tesmar="$build/tools/tesmar/tesmar"
 run() {
   echo "\$ tesmar $*"
@@ -20,3 +20,5 @@ samples=$(cd "$(dirname "$0")/../samples" && pwd)
 ddf=$(mktemp "${TMPDIR:-/tmp}/tesmar-demo.XXXXXX")
 trap 'rm -f "$ddf"' EXIT
 run ddl compile "$samples/geometry.ddl" -o "$ddf"
+# Japanese names as CAD files carry them: Shift_JIS read through the JIS tables.
+run text "$samples/names.sjis" --from sjis

@@ -47,6 +47,23 @@ int main(void) {
     free(text);
     dst_Free(&string);
   }
+  {
+    char text[TMX_DOUBLE_TEXT_SIZE];
+    char *utf8 = NULL;
+    uint16_t *utf16 = NULL;
+    tmx_TextReader reader;
+    if (tmx_FormatDouble(-0.25, text) != 0 || strcmp(text, "-.25D0") != 0) failures++;
+    if (unl_Initialize(0) != 0 || unl_JISToUnicode(1, 0x2121) != 0x3000u) failures++;
+    if (unl_StrUTF8ToUTF16(0, "\xC3\xA9", &utf16) != 0 || utf16[0] != 0xE9 || utf16[1] != 0)
+      failures++;
+    if (unl_StrUTF16ToUTF8(0, utf16, &utf8) != 0 || strcmp(utf8, "\xC3\xA9") != 0) failures++;
+    free(utf8);
+    free(utf16);
+    unl_Terminate(0);
+    if (tmx_OpenTextReader(&reader, "/nonexistent/file") != 0) failures++;
+    if (strcmp(tmx_OperatingSystemText, "Linux") != 0) failures++;
+    if (mpm_GetModuleDesc(10)->count != 21) failures++;
+  }
   tmx_Terminate(0);
   if (failures) fprintf(stderr, "%d C interface checks failed\n", failures);
   return failures ? 1 : 0;

@@ -2,19 +2,25 @@
 #include <cstdio>
 
 #include "command.h"
+#include "tesmar/tesmar.h"
 
 namespace tesmar::cli {
 namespace {
 
 int run(int argc, char **) {
   if (argc > 1) return usage_error("version", "takes no arguments");
-  std::printf("tesmar %s\n", TESMAR_TOOL_VERSION);
+  std::printf("%s\n", tmx_VersionText);
+  std::printf("operating system: %s (%s)\n", tmx_OperatingSystemText, tmx_BuildPlatformText);
+  std::printf("compiler: %s\n", tmx_CompilerText);
+  std::printf("compile options: %s\n", tmx_CompileOptionsText);
+  std::printf("tool: tesmar %s\n", TESMAR_TOOL_VERSION);
   return 0;
 }
 
-const Registrar registrar{{"version", "print the library's version",
+const Registrar registrar{{"version", "print the library's identification",
                            "usage: tesmar version\n\n"
-                           "Prints the version of the Tesmar library.\n",
+                           "Prints the library's version text, the operating system, the compiler\n"
+                           "and the options the library was compiled with.\n",
                            run}};
 
 }  // namespace
