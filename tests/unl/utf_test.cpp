@@ -293,7 +293,8 @@ TEST_F(UtfTest, RejectsWhatIconvRejectsOnRandomBytes) {
       EXPECT_EQ(as_bytes(ours), peer.out);
     } else {
       ++rejected;
-      std::vector<uint16_t> scratch(in.size() + 1);
+      const auto *bytes = reinterpret_cast<const unsigned char *>(in.data());
+      std::vector<uint16_t> scratch(unl::utf16_units_of_utf8(bytes, in.size()) + unl::kSlack);
       unl::Outcome outcome = unl::utf8_to_utf16(reinterpret_cast<const unsigned char *>(in.data()),
                                                in.size(), scratch.data());
       EXPECT_FALSE(outcome.ok);
@@ -327,9 +328,9 @@ TEST_F(UtfTest, Utf16RejectsWhatIconvRejectsOnRandomUnits) {
       EXPECT_EQ(ours, peer.out);
     } else {
       ++rejected;
-      std::vector<unsigned char> scratch(3 * in.size() + 1);
-      unl::Outcome outcome = unl::utf16_to_utf8(reinterpret_cast<const uint16_t *>(in.data()),
-                                               in.size(), scratch.data());
+      const auto *units = reinterpret_cast<const uint16_t *>(in.data());
+      std::vector<unsigned char> scratch(unl::utf8_bytes_of_utf16(units, in.size()) + unl::kSlack);
+      unl::Outcome outcome = unl::utf16_to_utf8(units, in.size(), scratch.data());
       EXPECT_EQ(2 * outcome.error_at, peer.error_at) << round;
     }
     mpm_DiscardPending(0);
