@@ -23,6 +23,8 @@ void fill_status(const struct stat &st, FileStatus *status) {
   status->size = static_cast<int64_t>(st.st_size);
   status->device = static_cast<uint64_t>(st.st_dev);
   status->inode = static_cast<uint64_t>(st.st_ino);
+  status->permissions = static_cast<uint32_t>(st.st_mode & 07777);
+  status->links = static_cast<uint64_t>(st.st_nlink);
 }
 
 // The open() flags of an fopen() mode and the plain mode fdopen() is given; false for a mode that
@@ -65,6 +67,20 @@ bool stat_file(const char *name, FileStatus *status) {
     return false;
   }
   if (::stat(name, &st) != 0) {
+    *status = FileStatus{};
+    return false;
+  }
+  fill_status(st, status);
+  return true;
+}
+
+bool link_status(const char *name, FileStatus *status) {
+  struct stat st;
+  if (name == nullptr) {
+    errno = EINVAL;
+    return false;
+  }
+  if (::lstat(name, &st) != 0) {
     *status = FileStatus{};
     return false;
   }

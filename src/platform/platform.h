@@ -5,6 +5,7 @@
 // message: callers decide what a failure means.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -18,10 +19,15 @@ struct FileStatus {
   int64_t size = 0;      // bytes, for regular files
   uint64_t device = 0;   // device and inode identify the file
   uint64_t inode = 0;
+  uint32_t permissions = 0;  // the permission bits (07777)
+  uint64_t links = 0;        // number of hard links
 };
 
 // stat() of a name (symbolic links followed). False with errno set when it fails.
 bool stat_file(const char *name, FileStatus *status);
+
+// lstat() of a name: a symbolic link is described itself (kind kOther), not the file it names.
+bool link_status(const char *name, FileStatus *status);
 
 // fstat() of an open descriptor.
 bool stat_descriptor(int fd, FileStatus *status);
@@ -44,6 +50,26 @@ int close_descriptor(int fd);
 
 // unlink(); 0 or -1 with errno set.
 int remove_file(const char *name);
+
+// Opens a name for reading (O_RDONLY | O_CLOEXEC) without blocking on a FIFO that has no writer
+// (it then reads as empty); reads block as usual afterwards. The descriptor, or -1 with errno set.
+int open_for_reading(const char *name);
+
+// rename(); 0 or -1 with errno set.
+int rename_file(const char *from, const char *to);
+
+// fchmod() of an open descriptor; 0 or -1 with errno set.
+int set_permissions(int fd, uint32_t permissions);
+
+// Writes all n bytes (retrying short writes and interruptions); 0, or -1 with errno set.
+int write_all(int fd, const void *data, std::size_t n);
+
+// Creates a directory of mode 0700 named `prefix` + six random characters inside `parent`, as
+// mkdtemp() does. The malloc'ed path, or null with errno set.
+char *make_private_directory(const char *parent, const char *prefix);
+
+// rmdir(); 0 or -1 with errno set.
+int remove_directory(const char *name);
 
 // The value of an environment variable (bytes as the environment holds them), or null.
 const char *get_environment(const char *name);

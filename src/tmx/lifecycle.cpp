@@ -36,7 +36,7 @@ constexpr StartFn kStartOrder[] = {
 
 // Shut-down order of the modules that keep state.
 constexpr StartFn kStopOrder[] = {
-    ddf_Terminate, mpm_Terminate,
+    ugn_Terminate, ddf_Terminate, mpm_Terminate,
 };
 
 }  // namespace
