@@ -22,3 +22,9 @@ trap 'rm -f "$ddf"' EXIT
 run ddl compile "$samples/geometry.ddl" -o "$ddf"
 # Japanese names as CAD files carry them: Shift_JIS read through the JIS tables.
 run text "$samples/names.sjis" --from sjis
+# A gzipped input written out through the decompressor.
+work=$(mktemp -d "${TMPDIR:-/tmp}/tesmar-demo.XXXXXX")
+trap 'rm -f "$ddf"; rm -rf "$work"' EXIT
+printf 'A translator receives its input compressed.\n' > "$work/part.txt"
+gzip "$work/part.txt"
+run extract "$work/part.txt.gz" -o "$work/part.txt"
