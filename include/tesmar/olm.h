@@ -95,10 +95,16 @@ TESMAR_API mpm_Status olm_AddArray(uint32_t flags, olm_List *list, int32_t posit
                                    const void *array);
 
 /* The record at the position, which becomes current; null when there is none. A numbered position
- * past the end issues OLM_INVALIDPOSITION. */
+ * n leaves the cycle at n, so that olm_CycleList continues with the record after it; a numbered
+ * position past the end issues OLM_INVALIDPOSITION, resets the cycle and leaves current at the last
+ * record (as a cycle that ran out would). */
 TESMAR_API void *olm_GetObject(uint32_t flags, olm_List *list, int32_t position);
 
-/* Next record of the forward cycle; null at the end, which resets the cycle. */
+/* Next record of the forward cycle; null at the end, which resets the cycle. The cycle steps from
+ * the current record and counts its steps in the cycle index: an operation that moves current
+ * during a cycle (a get at -1, -2 or 0, any insertion, which makes the new record current) moves
+ * the cycle's position but not its index, and a cycle that reaches the last record before its index
+ * reaches the count issues OLM_NULLPOINTER and resets. Removals reset the cycle. */
 TESMAR_API void *olm_CycleList(uint32_t flags, olm_List *list);
 
 /* Backward cycle: from a reset cycle the first call returns the tail, each further call the record
@@ -126,8 +132,13 @@ TESMAR_API olm_List *olm_CopyList(uint32_t flags, olm_List *list);
 TESMAR_API void *olm_GetArray(uint32_t flags, olm_List *list, int32_t *count);
 
 /* Set operation through a tree ordered by `compare`: mode 1 symmetric difference, 2 union,
- * 3 intersection. The result is sorted and free of duplicates; an empty result gives null without a
- * message. An empty list gives a copy of the other unless OLM_MERGE_EMPTY_A or _B is set. */
+ * 3 intersection. List A's records go into the tree first (the first of equal records stays); then
+ * each record of list B in order is added (union), toggled (symmetric difference: added when absent,
+ * removed when present) or kept when present (intersection, which holds list B's records). The
+ * result is sorted and free of duplicates; an empty result gives null without a message. A missing
+ * list gives a copy of the other (both missing: null, no message); so does an empty list unless
+ * OLM_MERGE_EMPTY_A or _B is set. Different data sizes give OLM_SIZENOTEQ, a missing compare
+ * function OLM_NULLPOINTER, another mode null. */
 TESMAR_API olm_List *olm_MergeLists(uint32_t flags, olm_List *a, olm_List *b, int32_t mode,
                                     otm_CompareFn compare);
 

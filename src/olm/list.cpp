@@ -8,7 +8,7 @@
 // The cycle index is the 1-based position of the node last reached by a cycle (0: none under way);
 // numbered positions are located by stepping the forward cycle, so after locating position n the
 // cycle index is n. Removals reset the cycle; insertions keep it.
-#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,14 +16,16 @@
 
 using namespace tesmar::olm;
 
+int32_t tesmar::olm::g_fail_allocation = 0;
+
 namespace {
 
 bool add_block(olm_List *list) {
-  auto *block = static_cast<olm_Block *>(std::malloc(sizeof(olm_Block)));
+  auto *block = static_cast<olm_Block *>(allocate(sizeof(olm_Block)));
   auto stride = static_cast<std::size_t>(list->node_stride);
   auto n = static_cast<std::size_t>(list->nodes_per_block);
   unsigned char *nodes = block != nullptr && n <= SIZE_MAX / stride
-                             ? static_cast<unsigned char *>(std::malloc(n * stride)) : nullptr;
+                             ? static_cast<unsigned char *>(allocate(n * stride)) : nullptr;
   if (nodes == nullptr) {
     std::free(block);
     return false;
@@ -40,12 +42,17 @@ bool add_block(olm_List *list) {
   return true;
 }
 
-// Steps the forward cycle from its start to position n; the node, or null when the list ends first.
+// Steps the forward cycle from its start to position n: current becomes the n-th node and the
+// cycle index n. When the list ends first the cycle has run out: current is left at the last node
+// and the cycle is reset; the result is null.
 olm_Node *locate_numbered(olm_List *list, int32_t n) {
-  if (n > list->count) return nullptr;
+  if (n > list->count) {
+    if (list->tail != nullptr) list->current = list->tail;
+    list->cycle_index = 0;
+    return nullptr;
+  }
   olm_Node *node = list->head;
-  for (int32_t i = 1; i < n && node != nullptr; ++i) node = node->next;
-  if (node == nullptr) return nullptr;
+  for (int32_t i = 1; i < n; ++i) node = node->next;
   list->current = node;
   list->cycle_index = n;
   return node;
@@ -110,7 +117,7 @@ mpm_Status olm_InitializeList(uint32_t, olm_List *list, int32_t data_size, int32
 }
 
 olm_List *olm_CreateList(uint32_t flags, int32_t data_size, int32_t nodes_per_block, uint64_t user) {
-  auto *list = static_cast<olm_List *>(std::malloc(sizeof(olm_List)));
+  auto *list = static_cast<olm_List *>(allocate(sizeof(olm_List)));
   if (list == nullptr) {
     mpm_IssueMessage(0, OLM_NOMEMORY, MPM_ERROR);
     return nullptr;
@@ -150,7 +157,8 @@ void *olm_AddObject(uint32_t, olm_List *list, int32_t position, const void *reco
     mpm_IssueMessage(0, OLM_INVALIDPOSITION, MPM_ERROR, position);
     return nullptr;
   }
-  if (list->free_nodes == nullptr && !add_block(list)) {
+  // A count that no longer fits is out of memory as far as the list can tell.
+  if (list->count == INT32_MAX || (list->free_nodes == nullptr && !add_block(list))) {
     mpm_IssueMessage(0, OLM_NOMEMORY, MPM_ERROR);
     return nullptr;
   }

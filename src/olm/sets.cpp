@@ -59,7 +59,7 @@ void *olm_GetArray(uint32_t, olm_List *list, int32_t *count) {
     mpm_IssueMessage(0, OLM_NOMEMORY, MPM_ERROR);
     return nullptr;
   }
-  auto *array = static_cast<unsigned char *>(std::malloc(n * size));
+  auto *array = static_cast<unsigned char *>(allocate(n * size));
   if (array == nullptr) {
     mpm_IssueMessage(0, OLM_NOMEMORY, MPM_ERROR);
     return nullptr;
@@ -75,7 +75,9 @@ olm_List *olm_MergeLists(uint32_t flags, olm_List *a, olm_List *b, int32_t mode,
                          otm_CompareFn compare) {
   bool take_empty = (flags & (OLM_MERGE_EMPTY_A | OLM_MERGE_EMPTY_B)) != 0;
   if (a == nullptr && b == nullptr) return nullptr;
-  if (a == nullptr || (empty(a) && !take_empty)) return olm_CopyList(0, b);
+  // A missing list gives a copy of the other; so does an empty one unless the flags let it take
+  // part (an empty list A with list B missing gives an empty copy of A).
+  if (a == nullptr || (empty(a) && !take_empty && b != nullptr)) return olm_CopyList(0, b);
   if (b == nullptr || (empty(b) && !take_empty)) return olm_CopyList(0, a);
   if (a->data_size != b->data_size) {
     mpm_IssueMessage(0, OLM_SIZENOTEQ, MPM_ERROR, a->data_size, b->data_size);

@@ -42,7 +42,7 @@ bool walk(otm_Node *node, bool descending, Fn &fn) {
 // partial copy is freed).
 otm_Node *clone(otm_Node *node, std::size_t size, bool *failed) {
   if (node == nullptr) return nullptr;
-  auto *copy = static_cast<otm_Node *>(std::malloc(kRecordOffset + size));
+  auto *copy = static_cast<otm_Node *>(allocate(kRecordOffset + size));
   if (copy == nullptr) {
     *failed = true;
     return nullptr;
@@ -104,7 +104,7 @@ void *otm_GetArray(uint32_t flags, otm_Tree *tree, int32_t *count) {
     mpm_IssueMessage(0, OTM_NOMEMORY, MPM_ERROR);
     return nullptr;
   }
-  auto *array = static_cast<unsigned char *>(std::malloc(n * size));
+  auto *array = static_cast<unsigned char *>(allocate(n * size));
   if (array == nullptr) {
     mpm_IssueMessage(0, OTM_NOMEMORY, MPM_ERROR);
     return nullptr;

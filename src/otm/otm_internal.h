@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "tesmar/mpm.h"
 #include "tesmar/otm.h"
@@ -29,6 +30,15 @@ inline constexpr std::size_t kRecordOffset = (sizeof(otm_Node) + 15) / 16 * 16;
 
 inline void *record_of(otm_Node *node) {
   return reinterpret_cast<unsigned char *>(node) + kRecordOffset;
+}
+
+// Fault injection for the tests: when set to n > 0, the n-th allocation from now fails (once).
+extern int32_t g_fail_allocation;
+
+// Every allocation of the trees (tree blocks, nodes, arrays) goes through here.
+inline void *allocate(std::size_t bytes) {
+  if (g_fail_allocation > 0 && --g_fail_allocation == 0) return nullptr;
+  return std::malloc(bytes);
 }
 
 }  // namespace tesmar::otm

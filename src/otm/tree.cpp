@@ -10,6 +10,7 @@
 // restores the balance. Removal descends recursively and rebalances on the way back up while the
 // subtree it came from got shorter; a node with two children is replaced by its in-order
 // predecessor, relinked into its place, so no record ever moves.
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,11 +18,13 @@
 
 using namespace tesmar::otm;
 
+int32_t tesmar::otm::g_fail_allocation = 0;
+
 namespace {
 
 otm_Node *new_node(const otm_Tree *tree, const void *record) {
   auto size = static_cast<std::size_t>(tree->data_size);
-  auto *node = static_cast<otm_Node *>(std::malloc(kRecordOffset + size));
+  auto *node = static_cast<otm_Node *>(allocate(kRecordOffset + size));
   if (node == nullptr) return nullptr;
   node->balance = 0;
   node->left = node->right = node->thread = nullptr;
@@ -178,7 +181,7 @@ otm_Tree *otm_CreateTree(uint32_t flags, int32_t data_size, otm_CompareFn compar
     mpm_IssueMessage(0, OTM_INVALIDSIZE, MPM_ERROR, data_size);
     return nullptr;
   }
-  auto *tree = static_cast<otm_Tree *>(std::malloc(sizeof(otm_Tree)));
+  auto *tree = static_cast<otm_Tree *>(allocate(sizeof(otm_Tree)));
   if (tree == nullptr) {
     mpm_IssueMessage(0, OTM_NOMEMORY, MPM_ERROR);
     return nullptr;
@@ -228,7 +231,8 @@ void *otm_AddObject(uint32_t, otm_Tree *tree, const void *record) {
     parent = node;
     node = c < 0 ? node->left : node->right;
   }
-  otm_Node *fresh = new_node(tree, record);
+  // A count that no longer fits is out of memory as far as the tree can tell.
+  otm_Node *fresh = tree->count < INT32_MAX ? new_node(tree, record) : nullptr;
   if (fresh == nullptr) {
     mpm_IssueMessage(0, OTM_NOMEMORY, MPM_ERROR);
     return nullptr;
