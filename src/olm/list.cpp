@@ -82,6 +82,18 @@ olm_Node *locate(olm_List *list, int32_t position, bool *invalid) {
   return node;
 }
 
+// A cycle whose position is gone (current none, or no next node while the index is inside the
+// list), or a missing list: the cycle resets and the fault is issued. Kept out of line so that the
+// cycle's common step stays small.
+[[gnu::noinline, gnu::cold]] void *lost_cycle(olm_List *list) {
+  if (list != nullptr) {
+    list->cycle_index = 0;
+    list->current = nullptr;
+  }
+  mpm_IssueMessage(0, OLM_NULLPOINTER, MPM_ERROR);
+  return nullptr;
+}
+
 void unlink(olm_List *list, olm_Node *node) {
   if (node->prev != nullptr)
     node->prev->next = node->next;
@@ -206,26 +218,23 @@ void *olm_GetObject(uint32_t, olm_List *list, int32_t position) {
 }
 
 void *olm_CycleList(uint32_t, olm_List *list) {
-  if (list == nullptr) {
-    mpm_IssueMessage(0, OLM_NULLPOINTER, MPM_ERROR);
-    return nullptr;
+  if (list == nullptr) return lost_cycle(nullptr);
+  int32_t index = list->cycle_index;
+  // The common step first: it touches the header and one node, and keeps no stack frame.
+  if (index >= 1 && index < list->count) {
+    olm_Node *node = list->current;
+    if (node == nullptr || node->next == nullptr) return lost_cycle(list);
+    list->cycle_index = index + 1;
+    list->current = node->next;
+    return record_of(node->next);
   }
-  ++list->cycle_index;
-  if (list->cycle_index > list->count || list->cycle_index <= 0) {
+  if (index != 0 || list->count < 1) {  // past the end (or a stray index): the cycle resets
     list->cycle_index = 0;
     return nullptr;
   }
-  if (list->cycle_index == 1) {
-    list->current = list->head;
-  } else {
-    list->current = list->current != nullptr ? list->current->next : nullptr;
-    if (list->current == nullptr) {
-      list->cycle_index = 0;
-      mpm_IssueMessage(0, OLM_NULLPOINTER, MPM_ERROR);
-      return nullptr;
-    }
-  }
-  return list->current != nullptr ? record_of(list->current) : nullptr;
+  list->cycle_index = 1;
+  list->current = list->head;
+  return record_of(list->head);
 }
 
 void *olm_ReverseCycleList(uint32_t, olm_List *list) {

@@ -70,11 +70,11 @@ extern "C" {
 
 void *otm_CycleTree(uint32_t flags, otm_Tree *tree) {
   if (tree == nullptr) return nullptr;
-  ++tree->cycle_index;
-  if (tree->cycle_index > tree->count || tree->cycle_index <= 0) {
+  if (tree->cycle_index >= tree->count || tree->cycle_index < 0) {  // past the end: reset
     tree->cycle_index = 0;
     return nullptr;
   }
+  ++tree->cycle_index;
   if (tree->cycle_index == 1) {
     otm_Node *first = nullptr, *last = nullptr;
     thread_nodes(tree->root, (flags & OTM_DESCENDING) != 0, &first, &last);
