@@ -112,7 +112,9 @@ TESMAR_API void *olm_CycleList(uint32_t flags, olm_List *list);
 TESMAR_API void *olm_ReverseCycleList(uint32_t flags, olm_List *list);
 
 /* Removes the record at the position; resets the cycle. When the removed node was current, current
- * moves to its successor (or to its predecessor when it was the last). */
+ * moves to its successor (or to its predecessor when it was the last). With no record at -1, -2 or
+ * 0 nothing changes and the message system's last status (mpm_last_status) is returned; a numbered
+ * position past the end gives OLM_INVALIDPOSITION. */
 TESMAR_API mpm_Status olm_RemoveObject(uint32_t flags, olm_List *list, int32_t position);
 
 /* Empties the list in O(1), keeping its node blocks for reuse. */

@@ -88,8 +88,12 @@ TESMAR_API mpm_Status otm_AddArray(uint32_t flags, otm_Tree *tree, int32_t count
  * Unless OTM_KEEP_CURRENT, current becomes the node found (or none). */
 TESMAR_API void *otm_GetObject(uint32_t flags, otm_Tree *tree, const void *key);
 
-/* Next record of the in-order cycle (OTM_DESCENDING: descending); null at the end, which also
- * resets the cycle so that the next call starts a new one. A missing tree gives null silently. */
+/* Next record of the in-order cycle (OTM_DESCENDING, read by the call that starts a cycle:
+ * descending); null at the end, which also resets the cycle so that the next call starts a new one.
+ * A missing tree gives null silently. The cycle steps from the current node: insertions and
+ * removals reset it, a lookup with OTM_KEEP_CURRENT leaves it alone, and any other lookup (or
+ * otm_AddObject of an equal record) moves its position but not its index; a cycle that reaches the
+ * last record before its index reaches the count issues OTM_NULLPOINTER and resets. */
 TESMAR_API void *otm_CycleTree(uint32_t flags, otm_Tree *tree);
 
 /* Removes and frees the record equal to `key`; resets the cycle and the current node. Absent:
@@ -103,12 +107,15 @@ TESMAR_API void *otm_GetArray(uint32_t flags, otm_Tree *tree, int32_t *count);
 /* Frees an array returned by otm_GetArray. Returns 0. */
 TESMAR_API mpm_Status otm_FreeArray(uint32_t flags, void *array);
 
-/* A new tree with the same data size, compare function and user word and copies of all records. */
+/* A new tree with the same data size, compare function and user word and copies of all records,
+ * of the same shape; the source's cycle and current node are left alone. */
 TESMAR_API otm_Tree *otm_CopyTree(uint32_t flags, otm_Tree *tree);
 
-/* Set operation into a new tree: mode 1 symmetric difference, 2 union, 3 intersection. When either
- * tree is missing or empty the result is a copy of the other. Different data sizes give
- * OTM_SIZENOTEQ, different compare functions OTM_FUNCTIONNOTEQ; another mode gives null. */
+/* Set operation into a new tree: mode 1 symmetric difference, 2 union (tree A's record of an equal
+ * pair stays), 3 intersection (tree B's records). When either tree is missing or empty the result is
+ * a copy of the other, in any mode (tree A empty and tree B missing: an empty copy of A; both
+ * missing: OTM_NULLPOINTER). Different data sizes give OTM_SIZENOTEQ, different compare functions
+ * OTM_FUNCTIONNOTEQ; another mode gives null without a message. Neither tree is changed. */
 TESMAR_API otm_Tree *otm_MergeTrees(uint32_t flags, otm_Tree *a, otm_Tree *b, int32_t mode);
 
 /* Frees every node and record and leaves the tree empty; the tree block itself stays. */
