@@ -8,6 +8,7 @@
 // The cycle index is the 1-based position of the node last reached by a cycle (0: none under way);
 // numbered positions are located by stepping the forward cycle, so after locating position n the
 // cycle index is n. Removals reset the cycle; insertions keep it.
+#include <cassert>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -95,6 +96,7 @@ olm_Node *locate(olm_List *list, int32_t position, bool *invalid) {
 }
 
 void unlink(olm_List *list, olm_Node *node) {
+  assert(list->count > 0 && (node->prev != nullptr || list->head == node));
   if (node->prev != nullptr)
     node->prev->next = node->next;
   else

@@ -10,6 +10,7 @@
 // restores the balance. Removal descends recursively and rebalances on the way back up while the
 // subtree it came from got shorter; a node with two children is replaced by its in-order
 // predecessor, relinked into its place, so no record ever moves.
+#include <cassert>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -51,6 +52,7 @@ otm_Node *rotate_right(otm_Node *node) {
 otm_Node *rotate_double(otm_Node *node, int dir) {
   otm_Node *child = dir > 0 ? node->right : node->left;
   otm_Node *grand = dir > 0 ? child->left : child->right;
+  assert(grand != nullptr && "a double rotation needs the inner grandchild");
   if (dir > 0) {
     node->right = rotate_right(child);
     rotate_left(node);
@@ -86,6 +88,7 @@ bool shrunk(otm_Node **link, int dir) {
   }
   // The other side is two levels higher: rotate towards the shrunk side.
   int heavy = -dir;
+  assert(node->balance == heavy);
   otm_Node *child = heavy > 0 ? node->right : node->left;
   if (child->balance == 0) {
     *link = heavy > 0 ? rotate_left(node) : rotate_right(node);
@@ -226,6 +229,7 @@ void *otm_AddObject(uint32_t, otm_Tree *tree, const void *record) {
       critical_parent = parent;
       critical_depth = depth;
     }
+    assert(depth < kMaxDepth && "deeper than any balanced tree of 2^31 nodes");
     if (depth < kMaxDepth) dirs[depth] = c < 0 ? -1 : 1;
     ++depth;
     parent = node;
