@@ -18,5 +18,6 @@
 #include "tesmar/ddf.h"
 #include "tesmar/ugn.h"
 #include "tesmar/unl.h"
+#include "tesmar/dof.h"
 
 #endif

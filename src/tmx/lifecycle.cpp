@@ -7,6 +7,7 @@
 // table is registered anew and the start times are those of the new start.
 #include "tesmar/dar.h"
 #include "tesmar/ddf.h"
+#include "tesmar/dof.h"
 #include "tesmar/dst.h"
 #include "tesmar/eam.h"
 #include "tesmar/evm.h"
@@ -31,7 +32,7 @@ using StartFn = mpm_Status (*)(uint32_t);
 constexpr StartFn kStartOrder[] = {
     hdb_Initialize, olm_Initialize, oqm_Initialize, osm_Initialize, otm_Initialize,
     dar_Initialize, dst_Initialize, ugn_Initialize, mpm_Initialize, ddf_Initialize,
-    evm_Initialize, eam_Initialize, mth_Initialize,
+    evm_Initialize, eam_Initialize, mth_Initialize, dof_Initialize,
 };
 
 // Shut-down order of the modules that keep state.

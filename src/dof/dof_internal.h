@@ -1,0 +1,74 @@
+// Private declarations of the paged file, shared by its page, block and report files.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "tesmar/dof.h"
+#include "tesmar/mpm.h"
+
+// A free block in the offset-ordered index: a treap ordered by offset (heap-ordered by a random
+// priority) whose nodes also keep the largest capacity found in their subtree, so that first fit
+// finds the lowest-offset block that is large enough in one descent. The record comes first: a
+// DofFreeBlock pointer of the list is its node's address.
+struct DofFreeNode {
+  DofFreeBlock record;
+  DofFreeNode *left;
+  DofFreeNode *right;
+  uint64_t priority;
+  uint32_t largest;  // the largest record.size in this subtree
+};
+
+namespace tesmar::dof {
+
+const mpm_ModuleDesc &module_desc();
+
+// Issues a DOF message at MPM_ERROR with the file's name (for the rows whose text takes one).
+mpm_Status fail(mpm_Status code, const DofFile *file);
+
+// The first offset that no page, block or transfer of this file may reach: a whole number of
+// pages, a page short of the 64-bit limit.
+int64_t offset_limit(const DofFile *file);
+
+inline bool read_only(const DofFile *file) { return (file->flags & DOF_READ_ONLY) != 0; }
+
+// The page look-up behind dof_GetPage. `load` false: the caller overwrites the whole page, so a
+// page that is not in a buffer is not read (nor zeroed) first.
+mpm_Status get_page(DofFile *file, int64_t page, bool load, DofPageBuffer **out);
+
+// The transfer behind dof_ReadWrite, without counting a request or checking its arguments.
+mpm_Status transfer(DofFile *file, int32_t direction, uint32_t count, int64_t offset, void *buffer);
+
+// Which buffer holds which page: an open-addressing table beside the buffers. Every buffer whose
+// page is not -1 is in it exactly once.
+bool page_index_create(DofFile *file);
+void page_index_destroy(DofFile *file);
+
+// ---- The free-list index (free_index.cpp) ----
+
+// The record that the last search through the index ended nearest to (see dof__CompareFreeBlocks).
+extern DofFreeBlock *g_nearest;
+
+// Searches the index for `offset`; returns the record with that offset or null, and leaves the
+// nearest record in g_nearest.
+DofFreeBlock *index_search(DofFreeList *list, int64_t offset);
+// Inserts a node (its record filled in); the offset must not be in the index.
+void index_insert(DofFreeList *list, DofFreeNode *node);
+// Takes the node of `offset` out of the index (not freed); null when there is none.
+DofFreeNode *index_remove(DofFreeList *list, int64_t offset);
+// After the record of `offset` changed its size (or its offset, keeping its place in the order):
+// brings the largest sizes on its path up to date.
+void index_resized(DofFreeList *list, int64_t offset);
+// The record of lowest offset whose size is at least `size`, or null.
+DofFreeBlock *index_first_fit(const DofFreeList *list, uint32_t size);
+// A fresh node, or null when memory fails.
+DofFreeNode *index_new_node(int64_t offset, uint32_t size);
+// Frees every node.
+void index_destroy(DofFreeList *list);
+// Checks the index against the list (order, sizes, largest sizes, count); for tests and asserts.
+bool index_consistent(const DofFreeList *list);
+
+// Writes the statistics report.
+void write_statistics(std::FILE *stream, const DofFile *file);
+
+}  // namespace tesmar::dof

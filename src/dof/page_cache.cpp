@@ -1,0 +1,273 @@
+// The page layer: page look-up with weighted replacement, write-back, and byte transfers.
+//
+// Design notes
+//
+// The file is an array of pages of one size; page p covers bytes [p * size, (p + 1) * size). The
+// page count covers every page the file holds, a partial last page of an existing file included
+// (it reads short and the rest is zeros in memory), and every page created beyond the end.
+//
+// A buffer is free (page -1) or holds one page; no page is held twice, and the page index knows
+// exactly the held pages. A dirty buffer holds bytes that the file does not have yet; it is written
+// back only when it is chosen as a victim, when the caller asks (dof_FlushBuffer) and at close.
+//
+// Look-up (get_page): every request advances the clock, and every 16th halves all weights. A page
+// below the page count may be in a buffer (a hit adds 128 to the weight). Otherwise the victim is
+// chosen in one pass in buffer order: a buffer becomes the candidate when its weight is at most the
+// candidate's and it is strictly older (clock minus last use); the first candidate starts from
+// weight 32767 and age 0. A dirty victim is written back first; if that fails, nothing changed.
+// The victim is then unlabelled before it is loaded, so a failed load leaves no buffer claiming the
+// page. A page at or beyond the page count is created: the page count becomes page + 1 and the
+// victim holds zeros, marked dirty, so that the file grows when the page is written back (pages in
+// between are left to the file system as a hole, which reads as zeros). A read-only file never
+// grows: its look-ups beyond the last page fail with WRITE_ERR.
+//
+// A transfer that overwrites a whole page takes a buffer for that page without reading it first.
+#include <cstdlib>
+#include <cstring>
+
+#include "dof/dof_internal.h"
+#include "platform/file_io.h"
+
+namespace platform = tesmar::platform;
+
+// The page index: open addressing with linear probing over at least twice as many slots as
+// buffers, each slot a buffer number or -1. Removal shifts later entries back, so no tombstones.
+struct DofPageIndex {
+  uint32_t mask;
+  int32_t shift;
+  int32_t *slots;
+};
+
+namespace tesmar::dof {
+namespace {
+
+constexpr int32_t kHitWeight = 128;
+constexpr int32_t kHalvingPeriod = 16;
+
+uint32_t slot_of(const DofPageIndex *index, int64_t page) {
+  return static_cast<uint32_t>((static_cast<uint64_t>(page) * 0x9E3779B97F4A7C15ull) >>
+                               index->shift);
+}
+
+int32_t index_find(const DofFile *file, int64_t page) {
+  const DofPageIndex *index = file->page_index;
+  for (uint32_t i = slot_of(index, page);; i = (i + 1) & index->mask) {
+    int32_t b = index->slots[i];
+    if (b < 0) return -1;
+    if (file->buffers[b].page == page) return b;
+  }
+}
+
+void index_add(DofFile *file, int32_t buffer) {
+  DofPageIndex *index = file->page_index;
+  uint32_t i = slot_of(index, file->buffers[buffer].page);
+  while (index->slots[i] >= 0) i = (i + 1) & index->mask;
+  index->slots[i] = buffer;
+}
+
+// Takes the buffer that holds `page` out of the index (before its page number changes).
+void index_drop(DofFile *file, int64_t page) {
+  DofPageIndex *index = file->page_index;
+  uint32_t i = slot_of(index, page);
+  while (index->slots[i] >= 0 && file->buffers[index->slots[i]].page != page)
+    i = (i + 1) & index->mask;
+  if (index->slots[i] < 0) return;
+  index->slots[i] = -1;
+  // Move back every later entry of the probe run that may no longer be reached.
+  for (uint32_t j = (i + 1) & index->mask; index->slots[j] >= 0; j = (j + 1) & index->mask) {
+    uint32_t home = slot_of(index, file->buffers[index->slots[j]].page);
+    bool reachable = i <= j ? (home > i && home <= j) : (home > i || home <= j);
+    if (reachable) continue;
+    index->slots[i] = index->slots[j];
+    index->slots[j] = -1;
+    i = j;
+  }
+}
+
+// Reads page `page` into the buffer; the part beyond the end of the file reads as zeros.
+mpm_Status load(DofFile *file, DofPageBuffer *buffer, int64_t page) {
+  const platform::FileIo &io = platform::file_io();
+  auto size = static_cast<std::size_t>(file->page_size);
+  int64_t offset = page * file->page_size;
+  std::size_t got = 0;
+  while (got < size) {
+    platform::clear_error();
+    int64_t n = io.read_at(file->descriptor, buffer->data + got, size - got,
+                           offset + static_cast<int64_t>(got));
+    if (n < 0) {
+      std::memset(buffer->data, 0, size);
+      return fail(DOF_READ_ERR, file);
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  std::memset(buffer->data + got, 0, size - got);
+  file->position = offset + static_cast<int64_t>(got);
+  ++file->physical_reads;
+  return 0;
+}
+
+}  // namespace
+
+bool page_index_create(DofFile *file) {
+  uint32_t slots = 4;
+  int32_t bits = 2;
+  while (slots < 2u * static_cast<uint32_t>(file->buffer_count)) {
+    slots *= 2;
+    ++bits;
+  }
+  auto *index = static_cast<DofPageIndex *>(
+      std::malloc(sizeof(DofPageIndex) + sizeof(int32_t) * static_cast<std::size_t>(slots)));
+  if (index == nullptr) return false;
+  index->mask = slots - 1;
+  index->shift = 64 - bits;
+  index->slots = reinterpret_cast<int32_t *>(index + 1);
+  for (uint32_t i = 0; i < slots; ++i) index->slots[i] = -1;
+  file->page_index = index;
+  return true;
+}
+
+void page_index_destroy(DofFile *file) {
+  std::free(file->page_index);
+  file->page_index = nullptr;
+}
+
+mpm_Status get_page(DofFile *file, int64_t page, bool load_page, DofPageBuffer **out) {
+  ++file->page_requests;
+  ++file->clock;
+  DofPageBuffer *buffers = file->buffers;
+  const int32_t count = file->buffer_count;
+  if (file->clock % kHalvingPeriod == 0)
+    for (int32_t i = 0; i < count; ++i) buffers[i].weight >>= 1;
+
+  if (page < file->page_count) {
+    int32_t hit = index_find(file, page);
+    if (hit >= 0) {
+      buffers[hit].weight += kHitWeight;
+      buffers[hit].last_use = file->clock;
+      ++file->page_hits;
+      *out = &buffers[hit];
+      return 0;
+    }
+  } else if (read_only(file)) {
+    return fail(DOF_WRITE_ERR, file);
+  }
+
+  int32_t victim = 0, best_weight = 32767;
+  uint32_t best_age = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    uint32_t age = file->clock - buffers[i].last_use;
+    if (buffers[i].weight <= best_weight && age > best_age) {
+      victim = i;
+      best_weight = buffers[i].weight;
+      best_age = age;
+    }
+  }
+  DofPageBuffer *buffer = &buffers[victim];
+  if (buffer->dirty) {
+    mpm_Status status = dof_FlushBuffer(file, buffer);
+    if (status != 0) return status;
+  }
+  if (buffer->page >= 0) index_drop(file, buffer->page);
+  buffer->page = -1;
+
+  if (page < file->page_count) {
+    if (load_page) {
+      mpm_Status status = load(file, buffer, page);
+      if (status != 0) return status;
+    }
+  } else {
+    if (load_page) std::memset(buffer->data, 0, static_cast<std::size_t>(file->page_size));
+    file->page_count = page + 1;
+    buffer->dirty = 1;
+  }
+  buffer->weight = kHitWeight;
+  buffer->last_use = file->clock;
+  buffer->page = page;
+  index_add(file, victim);
+  *out = buffer;
+  return 0;
+}
+
+mpm_Status transfer(DofFile *file, int32_t direction, uint32_t count, int64_t offset,
+                    void *buffer) {
+  const int64_t size = file->page_size;
+  int64_t page = offset / size;
+  int64_t start = offset % size;
+  auto *bytes = static_cast<uint8_t *>(buffer);
+  int64_t remaining = count;
+  while (remaining > 0) {
+    int64_t chunk = remaining + start < size ? remaining : size - start;
+    bool whole = direction == DOF_WRITE && chunk == size;
+    DofPageBuffer *held = nullptr;
+    mpm_Status status = get_page(file, page, !whole, &held);
+    if (status != 0) return status;
+    auto n = static_cast<std::size_t>(chunk);
+    if (direction == DOF_WRITE) {
+      std::memcpy(held->data + start, bytes, n);
+      held->dirty = 1;
+    } else {
+      std::memcpy(bytes, held->data + start, n);
+    }
+    remaining -= chunk;
+    bytes += n;
+    ++page;
+    start = 0;
+  }
+  return 0;
+}
+
+}  // namespace tesmar::dof
+
+using namespace tesmar::dof;
+
+extern "C" {
+
+mpm_Status dof_GetPage(DofFile *file, int64_t page, DofPageBuffer **buffer) {
+  if (file == nullptr || buffer == nullptr) return fail(DOF_BAD_SLOT, nullptr);
+  *buffer = nullptr;
+  if (page < 0 || page >= offset_limit(file) / file->page_size) return fail(DOF_BAD_OFFSET, file);
+  return get_page(file, page, true, buffer);
+}
+
+mpm_Status dof_FlushBuffer(DofFile *file, DofPageBuffer *buffer) {
+  if (file == nullptr || buffer == nullptr || buffer < file->buffers ||
+      buffer >= file->buffers + file->buffer_count)
+    return fail(DOF_BAD_SLOT, nullptr);
+  if (buffer->page < 0) return 0;
+  if (read_only(file)) return fail(DOF_WRITE_ERR, file);
+  const platform::FileIo &io = platform::file_io();
+  auto size = static_cast<std::size_t>(file->page_size);
+  int64_t offset = buffer->page * file->page_size;
+  std::size_t written = 0;
+  while (written < size) {
+    platform::clear_error();
+    int64_t n = io.write_at(file->descriptor, buffer->data + written, size - written,
+                            offset + static_cast<int64_t>(written));
+    if (n <= 0) return fail(DOF_WRITE_ERR, file);  // an error, or no progress (a full disk)
+    written += static_cast<std::size_t>(n);
+  }
+  file->position = offset + static_cast<int64_t>(size);
+  ++file->physical_writes;
+  buffer->dirty = 0;
+  return 0;
+}
+
+mpm_Status dof_ReadWrite(int32_t direction, DofFile *file, uint32_t count, int64_t offset,
+                         void *buffer) {
+  if (file == nullptr || (direction != DOF_READ && direction != DOF_WRITE))
+    return fail(DOF_BAD_SLOT, nullptr);
+  if (direction == DOF_WRITE)
+    ++file->write_requests;
+  else
+    ++file->read_requests;
+  int64_t limit = offset_limit(file);
+  if (offset < 0 || offset > limit || static_cast<int64_t>(count) > limit - offset)
+    return fail(DOF_BAD_OFFSET, file);
+  if (count == 0) return 0;
+  if (buffer == nullptr) return fail(DOF_BAD_SLOT, nullptr);
+  if (direction == DOF_WRITE && read_only(file)) return fail(DOF_WRITE_ERR, file);
+  return transfer(file, direction, count, offset, buffer);
+}
+
+}  // extern "C"
