@@ -28,3 +28,6 @@ trap 'rm -f "$ddf"; rm -rf "$work"' EXIT
 printf 'A translator receives its input compressed.\n' > "$work/part.txt"
 gzip "$work/part.txt"
 run extract "$work/part.txt.gz" -o "$work/part.txt"
+# Replacement message texts: build a message-text file from a listing and list what it replaces.
+run msgfile build "$samples/messages_de.lst" -o "$work/messages_de.msg"
+run msgfile show "$work/messages_de.msg"

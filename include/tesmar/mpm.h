@@ -281,6 +281,34 @@ TESMAR_API mpm_Status mpm_OpenLogFile(uint32_t flags, const char *file_name);
 /* Closes the log file the library opened (0 when none is open). Failure: MPM_CLOSEERROR. */
 TESMAR_API mpm_Status mpm_CloseLogFile(uint32_t flags);
 
+/* ---- Message-text file ----
+ *
+ * A paged file (dof.h) of texts that replace the built-in ones: at offset 0 a table of 256
+ * little-endian 32-bit offsets indexed by module id (0xFFFFFFFF: no texts); at a module's offset
+ * one 8-byte entry {offset, length} per text index; a text of length 1 or more replaces the
+ * built-in text of its index, marker included, provided it takes the same arguments (the same
+ * sequence of argument types, however the text is formatted); otherwise, and wherever the file is
+ * damaged, the built-in text stays. `tesmar msgfile build` writes such files from a listing. */
+
+/* The open message-text file and its module table. A program that writes texts into the file
+ * (opened with MPM_UPDATE_FILE) appends them with dof_AllocateBlock and dof_ReadWrite on this
+ * handle and records their entries' offsets in the table, which goes back to the file at close. */
+struct DofFile;
+TESMAR_API extern struct DofFile *mpm_message_file;
+TESMAR_API extern uint32_t mpm_message_modules[256];
+
+/* Opens the message-text file (UTF-8 name); a file already open is closed first. Without
+ * MPM_UPDATE_FILE the file is opened read-only. With it, an existing file is opened for update, and
+ * a missing one is created with an empty table. Any failure of the paged file, or a table that does
+ * not lie inside the file, issues MPM_DOFERROR with the paged file's status and returns
+ * MPM_DOFERROR; no file is open then. */
+TESMAR_API mpm_Status mpm_OpenMessageFile(uint32_t flags, const char *file_name);
+
+/* Closes the message-text file (0 when none is open). A file opened for update gets its module
+ * table written back first. Failure: MPM_DOFERROR with the paged file's status; the file is closed
+ * all the same. */
+TESMAR_API mpm_Status mpm_CloseMessageFile(uint32_t flags);
+
 /* Compare functions for trees: signed comparison of the first 32-bit field; strcmp of the name
  * field (a record that begins with a 32-byte name). */
 TESMAR_API int mpm_CompareCodes(const void *a, const void *b);

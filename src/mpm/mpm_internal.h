@@ -45,6 +45,11 @@ bool text_from_message_file(int32_t module_id, int32_t text_index, char **out);
 // Closes the message-text file when one is open (at shut-down).
 void close_message_file();
 
+// Does a replacement text (marker included) take exactly the arguments of the built-in text, in
+// the same order, however it is formatted? Replacements that use "%n", unknown conversions or huge
+// widths never do.
+bool same_arguments(const char *built_in, const char *replacement);
+
 // Is `code` one of the five severities; its counter index (0..4) when it is.
 inline bool severity_index(mpm_Status severity, int *index) {
   if (severity >= MPM_INFO && severity <= MPM_FATAL) {

@@ -103,6 +103,7 @@ mpm_Status mpm_Initialize(uint32_t) {
 }
 
 mpm_Status mpm_Terminate(uint32_t) {
+  close_message_file();  // first: closing may still issue messages
   if (mpm_pending_list != nullptr) {
     mpm_DiscardPending(0);
     olm_DeleteList(0, mpm_pending_list);
@@ -114,7 +115,6 @@ mpm_Status mpm_Terminate(uint32_t) {
     *tree = nullptr;
   }
   mpm_CloseLogFile(0);
-  close_message_file();
   mpm_last_status = 0;
   mpm_last_severity = 0;
   g_started = false;

@@ -1,0 +1,290 @@
+// The arguments a message text takes, so that a replacement text from a message-text file is used
+// only when it takes exactly the arguments of the built-in text it replaces.
+//
+// A text is formatted in one of two ways: by the C library's printf (marker ' ') or by the
+// library's engine (marker '+', or any text with MPM_DIRECTIVES). Each way reads the conversions
+// differently, so a text has a signature for each: the sequence of argument classes it consumes,
+// in the order it consumes them. A replacement is accepted when, for both ways, its signature
+// equals the built-in text's. Classes are what va_arg must agree on: 'I' int-sized, 'L' 64-bit
+// integer, 'D' double, 'Q' long double, 'S' narrow string, 'W' wide string, 'P' pointer; a named
+// directive is the token "<NAME>" with its length modifier, since its handler decides what it reads.
+//
+// printf texts follow this platform's C library: positional arguments ("%2$d", "*3$") are
+// allowed when every conversion uses them and they cover 1..N without gaps or conflicts. A
+// replacement may not use "%n" (it writes through its argument), a conversion the library does not
+// know, or a width or precision above kMaxReplacementWidth.
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "mpm/mpm_internal.h"
+
+namespace tesmar::mpm {
+namespace {
+
+constexpr int64_t kMaxReplacementWidth = 4096;
+
+using Signature = std::vector<std::string>;
+
+bool digit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads digits; false on overflow past int32.
+bool number(const char *&p, int64_t *value) {
+  int64_t v = 0;
+  while (digit(*p)) {
+    v = v * 10 + (*p++ - '0');
+    if (v > INT32_MAX) return false;
+  }
+  *value = v;
+  return true;
+}
+
+// ---- printf ----
+
+struct PlainArg {
+  int64_t position;  // 0: the next one in order
+  std::string cls;
+};
+
+// "*" or "*N$" after a '%' spec; false when malformed.
+bool plain_star(const char *&p, std::vector<PlainArg> *args, int *positional) {
+  ++p;  // '*'
+  int64_t pos = 0;
+  if (digit(*p)) {
+    if (!number(p, &pos) || pos < 1 || *p != '$') return false;
+    ++p;
+  }
+  *positional |= pos > 0 ? 1 : 2;
+  args->push_back({pos, "I"});
+  return true;
+}
+
+bool plain_signature(const char *text, bool strict, Signature *out) {
+  std::vector<PlainArg> args;
+  int positional = 0;  // bit 1: numbered arguments seen; bit 2: unnumbered ones
+  for (const char *p = text; *p != '\0'; ++p) {
+    if (*p != '%') continue;
+    ++p;
+    if (*p == '%') continue;
+    int64_t pos = 0;
+    const char *start = p;
+    if (digit(*p)) {
+      int64_t n;
+      if (number(p, &n) && *p == '$' && n >= 1) {
+        pos = n;
+        ++p;
+      } else {
+        p = start;
+      }
+    }
+    while (*p != '\0' && std::strchr("-+ #0'I", *p) != nullptr) ++p;
+    if (*p == '*') {
+      if (!plain_star(p, &args, &positional)) return false;
+    } else {
+      int64_t width = 0;
+      if (!number(p, &width) || (strict && width > kMaxReplacementWidth)) return false;
+    }
+    if (*p == '.') {
+      ++p;
+      if (*p == '*') {
+        if (!plain_star(p, &args, &positional)) return false;
+      } else {
+        int64_t precision = 0;
+        if (!number(p, &precision) || (strict && precision > kMaxReplacementWidth)) return false;
+      }
+    }
+    std::string length;
+    while (*p != '\0' && std::strchr("hlLqjzZt", *p) != nullptr) length += *p++;
+    char conv = *p;
+    if (conv == '\0') return false;
+    std::string cls;
+    bool integer_length = length.empty() || length == "hh" || length == "h";
+    bool wide_length = length == "l" || length == "ll" || length == "q" || length == "j" ||
+                       length == "z" || length == "Z" || length == "t" || length == "L";
+    switch (conv) {
+      case 'd': case 'i': case 'o': case 'u': case 'x': case 'X':
+        if (integer_length) cls = "I";
+        else if (wide_length) cls = "L";
+        break;
+      case 'c':
+        if (length.empty() || length == "l") cls = "I";
+        break;
+      case 'C':
+        if (length.empty()) cls = "I";
+        break;
+      case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
+        if (length.empty() || length == "l") cls = "D";
+        else if (length == "L") cls = "Q";
+        break;
+      case 's':
+        if (length.empty()) cls = "S";
+        else if (length == "l") cls = "W";
+        break;
+      case 'S':
+        if (length.empty()) cls = "W";
+        break;
+      case 'p':
+        if (length.empty()) cls = "P";
+        break;
+      case 'n':
+        if (!strict) cls = "N";
+        break;
+      case 'm':
+        if (length.empty()) cls = "-";  // strerror(errno): no argument
+        break;
+      default:
+        break;
+    }
+    if (cls.empty()) return false;
+    if (cls == "-") continue;
+    positional |= pos > 0 ? 1 : 2;
+    args.push_back({pos, cls});
+  }
+  if (positional == 3) return false;  // numbered and unnumbered arguments mixed
+  out->clear();
+  if (positional != 1) {
+    for (const PlainArg &a : args) out->push_back(a.cls);
+    return true;
+  }
+  std::map<int64_t, std::string> by_position;
+  for (const PlainArg &a : args) {
+    auto [it, inserted] = by_position.emplace(a.position, a.cls);
+    if (!inserted && it->second != a.cls) return false;
+  }
+  int64_t expect = 1;
+  for (const auto &[position, cls] : by_position) {
+    if (position != expect++) return false;  // a gap
+    out->push_back(cls);
+  }
+  return true;
+}
+
+// ---- the engine ----
+
+struct EngineArg {
+  int64_t number;
+  int order;  // text order, to keep the first of equal numbers
+  Signature tokens;
+};
+
+bool engine_signature(const char *text, Signature *out) {
+  std::vector<EngineArg> args;
+  int64_t sequential = 0;
+  int order = 0;
+  for (const char *p = text; *p != '\0';) {
+    if (*p != '%') {
+      ++p;
+      continue;
+    }
+    if (p[1] == '%') {
+      p += 2;
+      continue;
+    }
+    // The same reading as the engine: what does not parse stays as text and consumes nothing.
+    const char *q = p + 1;
+    int64_t n = 0;
+    bool parsed = true;
+    if (digit(*q)) {
+      const char *digits = q;
+      int64_t v;
+      bool fits = number(q, &v);
+      if (*q == '$') {
+        if (!fits || v < 1) parsed = false;
+        n = v;
+        ++q;
+      } else {
+        q = digits;
+      }
+    }
+    Signature tokens;
+    if (parsed) {
+      while (*q == '+' || *q == '-' || *q == '#' || *q == ' ' || *q == '0') ++q;
+      if (*q == '*') {
+        tokens.push_back("I");
+        ++q;
+      } else if (digit(*q)) {
+        int64_t w;
+        if (!number(q, &w) || w > (1 << 20)) parsed = false;
+      }
+    }
+    if (parsed && *q == '.') {
+      ++q;
+      if (*q == '*') {
+        tokens.push_back("I");
+        ++q;
+      } else {
+        int64_t w;
+        if (!number(q, &w) || w > (1 << 20)) parsed = false;
+      }
+    }
+    char length = 0;
+    if (parsed && (*q == 'l' || *q == 'L' || *q == 'h')) length = *q++;
+    if (parsed && *q == '<') {
+      const char *end = std::strchr(q + 1, '>');
+      if (end == nullptr) {
+        parsed = false;
+      } else {
+        tokens.push_back("<" + std::string(q + 1, end) + ">" + (length != 0 ? std::string(1, length) : ""));
+        q = end + 1;
+      }
+    } else if (parsed && *q != '\0' && std::strchr("cfnudgoxeGpXEis%", *q) != nullptr) {
+      char conv = *q++;
+      if (conv == '%') {  // "%5%": a percent sign
+        p = q;
+        continue;
+      }
+      switch (conv) {
+        case 'c': tokens.push_back("I"); break;
+        case 'd': case 'i': case 'o': case 'u': case 'x': case 'X':
+          tokens.push_back(length == 'l' || length == 'L' ? "L" : "I");
+          break;
+        case 'e': case 'E': case 'f': case 'g': case 'G': tokens.push_back("D"); break;
+        case 's': tokens.push_back("S"); break;
+        default: tokens.push_back("P"); break;  // 'p', 'n': a pointer, nothing written
+      }
+    } else {
+      parsed = false;
+    }
+    if (!parsed) {
+      ++p;
+      continue;
+    }
+    if (n == 0) n = ++sequential;
+    args.push_back({n, order++, tokens});
+    p = q;
+  }
+  // Consumed in ascending argument number; equal numbers are evaluated once, by the first.
+  std::map<int64_t, const EngineArg *> first;
+  for (const EngineArg &a : args) first.emplace(a.number, &a);
+  out->clear();
+  for (const auto &[number, arg] : first)
+    for (const std::string &t : arg->tokens) out->push_back(t);
+  return true;
+}
+
+bool signature(const char *text, bool engine, bool strict, Signature *out) {
+  if (text[0] == ' ' && !engine) return plain_signature(text + 1, strict, out);
+  return engine_signature(text[0] != '\0' ? text + 1 : text, out);
+}
+
+}  // namespace
+
+bool same_arguments(const char *built_in, const char *replacement) {
+  if (std::strcmp(built_in, replacement) == 0) return true;
+  if (replacement[0] != ' ' && replacement[0] != '+') return false;
+  try {
+    for (bool engine : {false, true}) {
+      Signature want, have;
+      if (!signature(built_in, engine, false, &want)) return false;
+      if (!signature(replacement, engine, true, &have)) return false;
+      if (want != have) return false;
+    }
+    return true;
+  } catch (...) {  // out of memory: the built-in text is used
+    return false;
+  }
+}
+
+}  // namespace tesmar::mpm
