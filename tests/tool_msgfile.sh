@@ -36,8 +36,13 @@ for bad in 'OTM_INVALIDSIZE =  Groesse %s\n' 'OTM_NOTFOUND =  %d\n' 'NOPE_NOTHIN
     fail "accepted: $bad"
   fi
   [ -s "$work/err" ] || fail "no reason given for: $bad"
-  [ ! -e "$work/bad.msg" ] && [ ! -e "$work/bad.msg.tmp" ] || fail "file left behind for: $bad"
+  [ -z "$(ls "$work" | grep '^bad\.msg')" ] || fail "file left behind for: $bad"
 done
+
+# Only a regular file is replaced by a build.
+mkdir "$work/dir.msg"
+if "$tesmar" msgfile build "$work/good.lst" -o "$work/dir.msg" 2> /dev/null; then fail "directory replaced"; fi
+[ -d "$work/dir.msg" ] || fail "directory gone"
 
 head -c 600 "$work/good.msg" > "$work/short.msg"
 if "$tesmar" msgfile show "$work/short.msg" 2> "$work/err"; then fail "truncated file shown"; fi

@@ -15,7 +15,7 @@
 // know, or a width or precision above kMaxReplacementWidth.
 #include <cstdint>
 #include <cstring>
-#include <map>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -26,7 +26,10 @@ namespace {
 
 constexpr int64_t kMaxReplacementWidth = 4096;
 
-using Signature = std::vector<std::string>;
+// A signature: the tokens one after another, each ended by '|'. (A string, and only containers of
+// this file's own types: instantiations of standard templates over standard types alone would be
+// exported from the library.)
+using Signature = std::string;
 
 bool digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -145,18 +148,19 @@ bool plain_signature(const char *text, bool strict, Signature *out) {
   if (positional == 3) return false;  // numbered and unnumbered arguments mixed
   out->clear();
   if (positional != 1) {
-    for (const PlainArg &a : args) out->push_back(a.cls);
+    for (const PlainArg &a : args) *out += a.cls + "|";
     return true;
   }
-  std::map<int64_t, std::string> by_position;
-  for (const PlainArg &a : args) {
-    auto [it, inserted] = by_position.emplace(a.position, a.cls);
-    if (!inserted && it->second != a.cls) return false;
-  }
+  std::stable_sort(args.begin(), args.end(),
+                   [](const PlainArg &a, const PlainArg &b) { return a.position < b.position; });
   int64_t expect = 1;
-  for (const auto &[position, cls] : by_position) {
-    if (position != expect++) return false;  // a gap
-    out->push_back(cls);
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (i > 0 && args[i].position == args[i - 1].position) {
+      if (args[i].cls != args[i - 1].cls) return false;  // one argument read as two types
+      continue;
+    }
+    if (args[i].position != expect++) return false;  // a gap
+    *out += args[i].cls + "|";
   }
   return true;
 }
@@ -165,14 +169,12 @@ bool plain_signature(const char *text, bool strict, Signature *out) {
 
 struct EngineArg {
   int64_t number;
-  int order;  // text order, to keep the first of equal numbers
   Signature tokens;
 };
 
 bool engine_signature(const char *text, Signature *out) {
   std::vector<EngineArg> args;
   int64_t sequential = 0;
-  int order = 0;
   for (const char *p = text; *p != '\0';) {
     if (*p != '%') {
       ++p;
@@ -202,7 +204,7 @@ bool engine_signature(const char *text, Signature *out) {
     if (parsed) {
       while (*q == '+' || *q == '-' || *q == '#' || *q == ' ' || *q == '0') ++q;
       if (*q == '*') {
-        tokens.push_back("I");
+        tokens += "I|";
         ++q;
       } else if (digit(*q)) {
         int64_t w;
@@ -212,7 +214,7 @@ bool engine_signature(const char *text, Signature *out) {
     if (parsed && *q == '.') {
       ++q;
       if (*q == '*') {
-        tokens.push_back("I");
+        tokens += "I|";
         ++q;
       } else {
         int64_t w;
@@ -226,7 +228,7 @@ bool engine_signature(const char *text, Signature *out) {
       if (end == nullptr) {
         parsed = false;
       } else {
-        tokens.push_back("<" + std::string(q + 1, end) + ">" + (length != 0 ? std::string(1, length) : ""));
+        tokens += "<" + std::string(q + 1, end) + ">" + (length != 0 ? std::string(1, length) : "") + "|";
         q = end + 1;
       }
     } else if (parsed && *q != '\0' && std::strchr("cfnudgoxeGpXEis%", *q) != nullptr) {
@@ -236,13 +238,13 @@ bool engine_signature(const char *text, Signature *out) {
         continue;
       }
       switch (conv) {
-        case 'c': tokens.push_back("I"); break;
+        case 'c': tokens += "I|"; break;
         case 'd': case 'i': case 'o': case 'u': case 'x': case 'X':
-          tokens.push_back(length == 'l' || length == 'L' ? "L" : "I");
+          tokens += length == 'l' || length == 'L' ? "L|" : "I|";
           break;
-        case 'e': case 'E': case 'f': case 'g': case 'G': tokens.push_back("D"); break;
-        case 's': tokens.push_back("S"); break;
-        default: tokens.push_back("P"); break;  // 'p', 'n': a pointer, nothing written
+        case 'e': case 'E': case 'f': case 'g': case 'G': tokens += "D|"; break;
+        case 's': tokens += "S|"; break;
+        default: tokens += "P|"; break;  // 'p', 'n': a pointer, nothing written
       }
     } else {
       parsed = false;
@@ -252,15 +254,15 @@ bool engine_signature(const char *text, Signature *out) {
       continue;
     }
     if (n == 0) n = ++sequential;
-    args.push_back({n, order++, tokens});
+    args.push_back({n, tokens});
     p = q;
   }
   // Consumed in ascending argument number; equal numbers are evaluated once, by the first.
-  std::map<int64_t, const EngineArg *> first;
-  for (const EngineArg &a : args) first.emplace(a.number, &a);
+  std::stable_sort(args.begin(), args.end(),
+                   [](const EngineArg &a, const EngineArg &b) { return a.number < b.number; });
   out->clear();
-  for (const auto &[number, arg] : first)
-    for (const std::string &t : arg->tokens) out->push_back(t);
+  for (std::size_t i = 0; i < args.size(); ++i)
+    if (i == 0 || args[i].number != args[i - 1].number) *out += args[i].tokens;
   return true;
 }
 

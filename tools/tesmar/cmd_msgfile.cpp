@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "command.h"
 #include "tesmar/tesmar.h"
 
@@ -209,8 +211,15 @@ bool write_texts(const std::vector<Entry> &entries) {
 int build(const char *listing, const char *output) {
   std::vector<Entry> entries;
   if (!read_listing(listing, &entries)) return 1;
-  std::string scratch = std::string(output) + ".tmp";
+  // The file is written beside the output and renamed over it at the end, so only a regular file
+  // (or nothing) may stand there: a device or a directory is not replaced.
   std::error_code ec;
+  auto status = std::filesystem::status(output, ec);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    std::fprintf(stderr, "tesmar msgfile: %s exists and is not a regular file\n", output);
+    return 1;
+  }
+  std::string scratch = std::string(output) + ".tmp" + std::to_string(getpid());
   std::filesystem::remove(scratch, ec);
   bool ok = mpm_OpenMessageFile(MPM_UPDATE_FILE, scratch.c_str()) == 0;
   if (ok) ok = write_texts(entries);
