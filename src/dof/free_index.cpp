@@ -162,7 +162,10 @@ DofFreeBlock *index_search(DofFreeList *list, int64_t offset) {
   return nullptr;
 }
 
+// Every descent starts with no nearest record: the one a former search left may since have been
+// freed.
 void index_insert(DofFreeList *list, DofFreeNode *node) {
+  g_nearest = nullptr;
   node->left = node->right = nullptr;
   node->largest = node->record.size;
   list->index = insert(list->index, node);
@@ -171,12 +174,14 @@ void index_insert(DofFreeList *list, DofFreeNode *node) {
 DofFreeNode *index_remove(DofFreeList *list, int64_t offset) {
   DofFreeBlock key{offset, 0, 0, nullptr};
   DofFreeNode *taken = nullptr;
+  g_nearest = nullptr;
   list->index = remove(list->index, &key, &taken);
   return taken;
 }
 
 void index_resized(DofFreeList *list, int64_t offset) {
   DofFreeBlock key{offset, 0, 0, nullptr};
+  g_nearest = nullptr;
   resized(list->index, &key);
 }
 
