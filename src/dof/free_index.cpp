@@ -28,6 +28,15 @@ DofFreeBlock *g_nearest = nullptr;
 
 namespace {
 
+bool g_went_right = false;  // has the current search gone right yet?
+
+// Every descent starts with no nearest record (the one a former search left may since have been
+// freed; it is never looked at again).
+void start_search() {
+  g_nearest = nullptr;
+  g_went_right = false;
+}
+
 uint64_t g_priority_state = 0x2545F4914F6CDD1Dull;
 
 // splitmix64: well-spread priorities from a counter.
@@ -152,7 +161,7 @@ bool check(const DofFreeNode *node, const DofFreeNode *parent, int64_t low, int6
 
 DofFreeBlock *index_search(DofFreeList *list, int64_t offset) {
   DofFreeBlock key{offset, 0, 0, nullptr};
-  g_nearest = nullptr;
+  start_search();
   DofFreeNode *node = list->index;
   while (node != nullptr) {
     int c = compare(&key, node);
@@ -162,10 +171,8 @@ DofFreeBlock *index_search(DofFreeList *list, int64_t offset) {
   return nullptr;
 }
 
-// Every descent starts with no nearest record: the one a former search left may since have been
-// freed.
 void index_insert(DofFreeList *list, DofFreeNode *node) {
-  g_nearest = nullptr;
+  start_search();
   node->left = node->right = nullptr;
   node->largest = node->record.size;
   list->index = insert(list->index, node);
@@ -174,14 +181,14 @@ void index_insert(DofFreeList *list, DofFreeNode *node) {
 DofFreeNode *index_remove(DofFreeList *list, int64_t offset) {
   DofFreeBlock key{offset, 0, 0, nullptr};
   DofFreeNode *taken = nullptr;
-  g_nearest = nullptr;
+  start_search();
   list->index = remove(list->index, &key, &taken);
   return taken;
 }
 
 void index_resized(DofFreeList *list, int64_t offset) {
   DofFreeBlock key{offset, 0, 0, nullptr};
-  g_nearest = nullptr;
+  start_search();
   resized(list->index, &key);
 }
 
@@ -249,9 +256,9 @@ extern "C" int dof__CompareFreeBlocks(const void *key, const void *record) {
   auto *r = const_cast<DofFreeBlock *>(static_cast<const DofFreeBlock *>(record));
   if (k->offset > r->offset) {
     tesmar::dof::g_nearest = r;
+    tesmar::dof::g_went_right = true;
     return 1;
   }
-  if (tesmar::dof::g_nearest == nullptr || tesmar::dof::g_nearest->offset > k->offset)
-    tesmar::dof::g_nearest = r;
+  if (!tesmar::dof::g_went_right) tesmar::dof::g_nearest = r;
   return k->offset < r->offset ? -1 : 0;
 }
