@@ -15,13 +15,12 @@
 // Reading a text may fail and issue a DOF message, whose own text is looked up while the read is
 // under way: lookups made meanwhile use the built-in texts, so the file is never re-entered. After
 // a failed read the file is no longer consulted until it is opened again.
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "mpm/mpm_internal.h"
-#include "platform/file_io.h"
 #include "tesmar/dof.h"
+#include "tesmar/tmx.h"
 
 extern "C" {
 DofFile *mpm_message_file = nullptr;
@@ -48,19 +47,6 @@ uint32_t get_u32(const uint8_t *p) {
 
 void put_u32(uint8_t *p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-// The existence test of the file helpers: only "no such file" means missing.
-bool file_exists(const char *name) {
-  if (name == nullptr || name[0] == '\0') return false;
-  const platform::FileIo &io = platform::file_io();
-  platform::clear_error();
-  int fd = io.open(name, platform::kOpenRead, 0);
-  if (fd >= 0) {
-    io.close(fd);
-    return true;
-  }
-  return platform::last_error() != ENOENT;
 }
 
 mpm_Status read_table(DofFile *file, uint32_t *table) {
@@ -143,7 +129,7 @@ mpm_Status mpm_OpenMessageFile(uint32_t flags, const char *file_name) {
   DofFile *file = nullptr;
   bool update = (flags & MPM_UPDATE_FILE) != 0;
   mpm_Status status;
-  if (!update || file_exists(file_name)) {
+  if (!update || tmx_FileExists(0, file_name)) {
     status = dof_OpenFile(update ? DOF_OPEN_EXISTING : DOF_READ_ONLY, file_name, kBuffers,
                           kPageSize, &file);
     if (status == 0) status = read_table(file, table);

@@ -1,11 +1,13 @@
-// The system's descriptor-level file operations (POSIX), behind the table of file_io.h.
+// The system's descriptor-level file operations (POSIX), behind the table of file_io.h. Opening,
+// closing, sizing and removing go through the platform's file calls (platform.h).
 #include "platform/file_io.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "platform/platform.h"
 
 namespace tesmar::platform {
 namespace {
@@ -17,11 +19,7 @@ int system_open(const char *name, int access, int mode) {
   if (access & kOpenCreate) flags |= O_CREAT;
   if (access & kOpenTruncate) flags |= O_TRUNC;
   if (access & kOpenExclusive) flags |= O_EXCL;
-  int fd;
-  do {
-    fd = ::open(name, flags, static_cast<mode_t>(mode));
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+  return open_file(name, flags, mode);
 }
 
 int64_t system_read_at(int fd, void *buffer, std::size_t n, int64_t offset) {
@@ -41,21 +39,18 @@ int64_t system_write_at(int fd, const void *buffer, std::size_t n, int64_t offse
 }
 
 int64_t system_size(int fd) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0) return -1;
-  if (!S_ISREG(st.st_mode)) {
-    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  FileStatus status;
+  if (!stat_descriptor(fd, &status)) return -1;
+  if (status.kind != FileKind::kRegular) {
+    errno = status.kind == FileKind::kDirectory ? EISDIR : EINVAL;
     return -1;
   }
-  return static_cast<int64_t>(st.st_size);
+  return status.size;
 }
 
-int system_close(int fd) {
-  // Not retried on EINTR: on this platform the descriptor is released even then.
-  return ::close(fd);
-}
+int system_close(int fd) { return close_descriptor(fd); }
 
-int system_remove(const char *name) { return ::unlink(name); }
+int system_remove(const char *name) { return remove_file(name); }
 
 constexpr FileIo kSystem{system_open, system_read_at, system_write_at,
                          system_size, system_close,   system_remove};
