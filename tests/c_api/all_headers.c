@@ -23,6 +23,13 @@ int main(void) {
       failures++;
   }
   {
+    const uint32_t tfs[3] = {0x10000u, 0x50001u, 0x50002u};
+    if (ddf_FindTFI(tfs, 3, 0x50001u) != 1 || ddf_FindTFI(tfs, 3, TF_NONE) != -1) failures++;
+    if (ddf_types[DDF_DOUBLE].size != 8 || strcmp(ddf_sections[11].name, "fld_data") != 0)
+      failures++;
+    if (ddf_GetTFByName("point") != TF_NONE) failures++; /* no current schema */
+  }
+  {
     const double v[3] = {0.0, 3.0, 4.0};
     double unit[3];
     double sine = 0.0, cosine = 0.0;
