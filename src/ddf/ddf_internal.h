@@ -66,8 +66,9 @@ using ReadFn = mpm_Status (*)(void *context, int64_t position, uint32_t count, v
 // is checked against the file size before it is read. Returns 0 with the new schema in *schema, or
 // the code of the DDF message that the caller issues with the file name (DDF_READ_ERR, DDF_ID_ERR,
 // DDF_VERSION_ERR, DDF_MALLOC_ERR) after closing the file; nothing is kept then and *schema is
-// null. Issues nothing itself.
-mpm_Status load(int64_t file_size, ReadFn read, void *context, ddf_Schema **schema);
+// null. Issues nothing itself. `reason`, when given, receives what was wrong (for tests).
+mpm_Status load(int64_t file_size, ReadFn read, void *context, ddf_Schema **schema,
+                const char **reason = nullptr);
 
 // Frees the arrays and the header of a schema that is not (yet) known to the globals.
 void free_blocks(ddf_Schema *schema);

@@ -39,21 +39,31 @@ void free_blocks(ddf_Schema *schema) {
   std::free(schema);
 }
 
-mpm_Status load(int64_t file_size, ReadFn read, void *context, ddf_Schema **out) {
+mpm_Status load(int64_t file_size, ReadFn read, void *context, ddf_Schema **out,
+                const char **reason) {
   *out = nullptr;
+  const char *why = nullptr;
+  if (reason == nullptr) reason = &why;
+  *reason = "the file ends within its preamble, header or a section";
   unsigned char preamble[kPreamble];
   if (file_size < kPreamble || read(context, 0, kPreamble, preamble) != 0) return DDF_READ_ERR;
   // The signature is the text and its NUL; bytes after the NUL are not looked at.
+  *reason = "another signature";
   if (std::memcmp(preamble, DDF_SIGNATURE, sizeof DDF_SIGNATURE) != 0) return DDF_ID_ERR;
   int16_t version = 0, section_count = 0;
   std::memcpy(&version, preamble + 32, 2);
   std::memcpy(&section_count, preamble + 34, 2);
+  *reason = "another format version";
   if (version != DDF_FILE_VERSION) return DDF_VERSION_ERR;
+  *reason = "a section count outside 0 to 23";
   if (section_count < 0 || section_count > DDF_SECTION_COUNT) return DDF_READ_ERR;
+  *reason = "the file ends within its header";
   if (file_size - kPreamble < static_cast<int64_t>(sizeof(ddf_Schema))) return DDF_READ_ERR;
 
+  *reason = "no memory";
   auto *schema = static_cast<ddf_Schema *>(std::calloc(1, sizeof(ddf_Schema)));
   if (schema == nullptr) return DDF_MALLOC_ERR;
+  *reason = "a read failed";
   mpm_Status failure = 0;
   int64_t sizes[DDF_SECTION_COUNT];
   for (int64_t &size : sizes) size = -1;
@@ -68,6 +78,7 @@ mpm_Status load(int64_t file_size, ReadFn read, void *context, ddf_Schema **out)
     unsigned char head[kSectionHeader];
     if (file_size - position < kSectionHeader ||
         read(context, position, kSectionHeader, head) != 0) {
+      *reason = "the file ends within a section header";
       failure = DDF_READ_ERR;
       break;
     }
@@ -80,25 +91,32 @@ mpm_Status load(int64_t file_size, ReadFn read, void *context, ddf_Schema **out)
     position += kSectionHeader;
     if (section == nullptr || sizes[section->number - 1] >= 0 || size < 0 ||
         file_size - position < size) {
+      *reason = section == nullptr                    ? "an unknown section name"
+                : sizes[section->number - 1] >= 0     ? "a section given twice"
+                                                      : "a section size beyond the end of the file";
       failure = DDF_READ_ERR;
       break;
     }
     void *block = std::malloc(size > 0 ? static_cast<std::size_t>(size) : 1);
     if (block == nullptr) {
+      *reason = "no memory";
       failure = DDF_MALLOC_ERR;
       break;
     }
     set_pointer(schema, section->offset, block);
     sizes[section->number - 1] = size;
     if (size > 0 && read(context, position, static_cast<uint32_t>(size), block) != 0) {
+      *reason = "a read failed";
       failure = DDF_READ_ERR;
       break;
     }
     position += size;
   }
-  if (failure == 0 && (relocate_texts(schema, sizes) != nullptr ||
-                       check_schema(schema, sizes) != nullptr))
-    failure = DDF_READ_ERR;
+  if (failure == 0) {
+    *reason = relocate_texts(schema, sizes);
+    if (*reason == nullptr) *reason = check_schema(schema, sizes);
+    if (*reason != nullptr) failure = DDF_READ_ERR;
+  }
   if (failure != 0) {
     free_blocks(schema);
     return failure;

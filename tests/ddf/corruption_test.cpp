@@ -21,7 +21,7 @@ class CorruptionTest : public LibraryTest {
   // Reads the bytes; the schema read (if any) is freed. The status is returned.
   mpm_Status read(const std::vector<uint8_t> &bytes) {
     ddf_Schema *schema = reinterpret_cast<ddf_Schema *>(1);
-    mpm_Status status = read_bytes(bytes, &schema);
+    mpm_Status status = read_bytes(bytes, &schema, &reason_);
     if (status != 0) {
       EXPECT_EQ(schema, nullptr);
     } else {
@@ -45,6 +45,21 @@ class CorruptionTest : public LibraryTest {
   static void set_header(ddl::RawFile &raw, std::size_t offset, T value) {
     std::memcpy(raw.header.data() + offset, &value, sizeof value);
   }
+  // What the reader found wrong with an image that `damage` changed ("" when it read).
+  std::string why(const std::function<void(ddl::Image &)> &damage) {
+    mpm_Status status = read_damaged(damage);
+    EXPECT_TRUE(status == 0 || status == DDF_READ_ERR) << std::hex << status;
+    return reason_;
+  }
+  std::string why_raw(const std::function<void(ddl::RawFile &)> &damage) {
+    mpm_Status status = read_damaged_raw(damage);
+    EXPECT_TRUE(status == 0 || status == DDF_READ_ERR) << std::hex << status;
+    return reason_;
+  }
+  std::string why_field(const char *name, const std::function<void(ddf_FieldDesc &)> &damage) {
+    return why([&](ddl::Image &i) { damage(desc(i, name)); });
+  }
+  std::string reason_;
   static ddl::Section *section(ddl::RawFile &raw, const std::string &name) {
     for (ddl::Section &s : raw.sections)
       if (s.name == name) return &s;
@@ -212,79 +227,110 @@ TEST_F(CorruptionTest, CountsAndTextOffsetsOutOfRange) {
 }
 
 TEST_F(CorruptionTest, PerTypeArraysAndOrder) {
-  auto fails = [&](const std::function<void(ddl::Image &)> &damage) {
-    return read_damaged(damage) == DDF_READ_ERR;
-  };
-  EXPECT_TRUE(fails([](ddl::Image &i) { i.ent_sizes.pop_back(); }));
-  EXPECT_TRUE(fails([](ddl::Image &i) { i.ent_info.pop_back(); }));
-  EXPECT_TRUE(fails([](ddl::Image &i) { i.ent_uattrs.pop_back(); }));
-  EXPECT_TRUE(fails([](ddl::Image &i) { i.fld_indices.pop_back(); }));
-  EXPECT_TRUE(fails([](ddl::Image &i) { std::swap(i.typeforms[0], i.typeforms[1]); }));
-  EXPECT_TRUE(fails([](ddl::Image &i) { i.typeforms[1] = i.typeforms[0]; }));
-  EXPECT_TRUE(fails([](ddl::Image &i) { std::swap(i.fld_names[0], i.fld_names[1]); }));
-  EXPECT_TRUE(fails([](ddl::Image &i) { i.subent_tfis[0] = 3; }));
-  EXPECT_TRUE(fails([](ddl::Image &i) { i.subent_tfis[0] = -1; }));
-  EXPECT_TRUE(fails([](ddl::Image &i) { i.fld_indices[2] = -1; }));
-  EXPECT_TRUE(fails([](ddl::Image &i) { i.fld_indices[2] = static_cast<int16_t>(i.fld_data.size()); }));
-  EXPECT_TRUE(fails([](ddl::Image &i) { i.ent_fldcnts[2] = 0; }));
-  EXPECT_TRUE(fails([](ddl::Image &i) { ++i.ent_fldcnts[2]; }));  // beyond fld_data
-  EXPECT_TRUE(fails([](ddl::Image &i) { i.ent_sizes[0] = 23; }));
-  EXPECT_TRUE(fails([](ddl::Image &i) { i.ent_sizes[0] -= 8; }));  // smaller than its fields
-  EXPECT_TRUE(fails([](ddl::Image &i) { i.ptr_indices[0] = 5; }));
-  EXPECT_TRUE(fails([](ddl::Image &i) { i.ptr_counts[0] = -1; }));
+  const std::string short_per_type = "a per-type section is missing or shorter than the number of type forms";
+  EXPECT_EQ(why([](ddl::Image &i) { i.ent_sizes.pop_back(); }), short_per_type);
+  EXPECT_EQ(why([](ddl::Image &i) { i.ent_info.pop_back(); }), short_per_type);
+  EXPECT_EQ(why([](ddl::Image &i) { i.fld_indices.pop_back(); }), short_per_type);
+  EXPECT_EQ(why([](ddl::Image &i) { i.ent_uattrs.pop_back(); }),
+            "ent_uattrs is shorter than the number of type forms");
+  // One entity description short: the next entry's place holds text, not an offset.
+  EXPECT_EQ(why([](ddl::Image &i) { i.ent_descs.pop_back(); }),
+            "a text offset lies outside its section");
+  EXPECT_EQ(why_raw([](ddl::RawFile &r) { section(r, "ent_descs")->data.resize(16); }),
+            "a text section is shorter than its entries");
+  EXPECT_EQ(why([](ddl::Image &i) { std::swap(i.typeforms[0], i.typeforms[1]); }),
+            "typeforms are not in ascending order");
+  EXPECT_EQ(why([](ddl::Image &i) { i.typeforms[1] = i.typeforms[0]; }),
+            "typeforms are not in ascending order");
+  EXPECT_EQ(why([](ddl::Image &i) { std::swap(i.fld_names[0], i.fld_names[1]); }),
+            "fld_names are not in ascending order");
+  EXPECT_EQ(why([](ddl::Image &i) { i.subent_tfis[0] = 3; }), "a subentity names no type form");
+  EXPECT_EQ(why([](ddl::Image &i) { i.subent_tfis[0] = -1; }), "a subentity names no type form");
+  const std::string outside = "a type form's descriptors lie outside fld_data";
+  EXPECT_EQ(why([](ddl::Image &i) { i.fld_indices[2] = -1; }), outside);
+  EXPECT_EQ(why([](ddl::Image &i) { i.fld_indices[2] = static_cast<int16_t>(i.fld_data.size()); }),
+            outside);
+  EXPECT_EQ(why([](ddl::Image &i) { i.ent_fldcnts[2] = 0; }), outside);
+  EXPECT_EQ(why([](ddl::Image &i) { ++i.ent_fldcnts[2]; }), outside);
+  const std::string small = "an entity size is smaller than its fields";
+  EXPECT_EQ(why([](ddl::Image &i) { i.ent_sizes[0] = 23; }), small);
+  EXPECT_EQ(why([](ddl::Image &i) { i.ent_sizes[0] -= 8; }), small);
+  EXPECT_EQ(why([](ddl::Image &i) { i.ptr_indices[0] = 5; }), "a reference list lies outside ptr_data");
+  EXPECT_EQ(why([](ddl::Image &i) { i.ptr_counts[0] = -1; }), "a reference list lies outside ptr_data");
+  EXPECT_EQ(why([](ddl::Image &) {}), "");
 }
 
 TEST_F(CorruptionTest, DescriptorsAreChecked) {
-  auto fails = [&](const char *field, const std::function<void(ddf_FieldDesc &)> &damage) {
-    return read_damaged([&](ddl::Image &i) { damage(desc(i, field)); }) == DDF_READ_ERR;
+  const std::pair<const char *, std::function<void(ddf_FieldDesc &)>> kind_cases[] = {
+      {"i", [](ddf_FieldDesc &d) { d.kind = 20; }},
+      {"i", [](ddf_FieldDesc &d) { d.kind = -1; }},
+      {"i", [](ddf_FieldDesc &d) { d.kind = 0; }},
+      {"i", [](ddf_FieldDesc &d) { d.kind = DDF_UNIONKIND; }},
+      {"i", [](ddf_FieldDesc &d) { d.kind = DDF_ENDUNION; }},
   };
-  EXPECT_TRUE(fails("i", [](ddf_FieldDesc &d) { d.kind = 20; }));
-  EXPECT_TRUE(fails("i", [](ddf_FieldDesc &d) { d.kind = -1; }));
-  EXPECT_TRUE(fails("i", [](ddf_FieldDesc &d) { d.kind = DDF_UNIONKIND; }));
-  EXPECT_TRUE(fails("i", [](ddf_FieldDesc &d) { d.kind = DDF_ENDENT; }));  // endent too early
-  EXPECT_TRUE(fails("i", [](ddf_FieldDesc &d) { d.kind = DDF_ENDSTRUCT; }));
-  EXPECT_TRUE(fails("i", [](ddf_FieldDesc &d) { d.name = 1000; }));
-  EXPECT_TRUE(fails("i", [](ddf_FieldDesc &d) { d.name = -2; }));
-  EXPECT_TRUE(fails("i", [](ddf_FieldDesc &d) { d.desc = 1000; }));
-  EXPECT_TRUE(fails("i", [](ddf_FieldDesc &d) { d.number = 5; }));
-  EXPECT_TRUE(fails("i", [](ddf_FieldDesc &d) { d.filler = -1; }));
-  EXPECT_TRUE(fails("s", [](ddf_FieldDesc &d) { d.nvdescs = 100; }));
-  EXPECT_TRUE(fails("s", [](ddf_FieldDesc &d) { d.aux = 3000; }));
-  EXPECT_TRUE(fails("pts", [](ddf_FieldDesc &d) { d.ndims = 6; }));
-  EXPECT_TRUE(fails("pts", [](ddf_FieldDesc &d) { d.dims[0].a = -64; }));
-  EXPECT_TRUE(fails("pts", [](ddf_FieldDesc &d) { d.dims[0].op = 'q'; }));
-  EXPECT_TRUE(fails("pts", [](ddf_FieldDesc &d) { d.dims[1] = {4, 0, 'i', 0}; }));
-  EXPECT_TRUE(fails("pts", [](ddf_FieldDesc &d) { d.flags = DDF_ARRAY; }));  // no storage
-  EXPECT_TRUE(fails("pts", [](ddf_FieldDesc &d) { d.flags = DDF_ARRAY | DDF_FIXED; }));  // registers
-  EXPECT_TRUE(fails("fixed", [](ddf_FieldDesc &d) { d.flags |= DDF_UNSIZED; }));
-  EXPECT_TRUE(fails("fixed", [](ddf_FieldDesc &d) { d.dims[0].a = 20000; }));  // bigger than the entity
-  EXPECT_TRUE(fails("name", [](ddf_FieldDesc &d) { d.dims[0].a = 0; }));  // fstring of no length
-  EXPECT_TRUE(fails("n", [](ddf_FieldDesc &d) { d.dims[0].a = 3; }));     // count without register
-  EXPECT_TRUE(fails("total", [](ddf_FieldDesc &d) { d.instr = 500; }));
-  EXPECT_TRUE(fails("total", [](ddf_FieldDesc &d) { d.instr = -1; }));
-  EXPECT_TRUE(fails("typed", [](ddf_FieldDesc &d) { d.instr = 4; }));
-  EXPECT_TRUE(fails("seg", [](ddf_FieldDesc &d) { d.aux = 3; }));    // lands on no endstruct
-  EXPECT_TRUE(fails("seg", [](ddf_FieldDesc &d) { d.aux = 100; }));  // beyond the type form
-  EXPECT_TRUE(fails("seg", [](ddf_FieldDesc &d) { d.key = 8; }));    // smaller than its members
-  EXPECT_TRUE(fails("u", [](ddf_FieldDesc &d) { d.key = 10; }));     // selector + offset + member
-  EXPECT_TRUE(fails("u", [](ddf_FieldDesc &d) { d.member_offset = 200; }));
-  EXPECT_TRUE(fails("u", [](ddf_FieldDesc &d) { d.aux = 6; }));      // the nested struct's end
-  EXPECT_TRUE(fails("inner", [](ddf_FieldDesc &d) { d.key = 1; }));
-  EXPECT_TRUE(fails("inner", [](ddf_FieldDesc &d) { d.aux = 50; }));  // smaller than base
-  EXPECT_TRUE(fails("inner", [](ddf_FieldDesc &d) { d.flags = DDF_ARRAY | DDF_FIXED; }));
-  // A let program that never ends, or that names a register beyond the array.
-  EXPECT_TRUE(read_damaged([](ddl::Image &i) { i.opcodes.back().op = 'f'; }) == DDF_READ_ERR);
-  EXPECT_TRUE(read_damaged([](ddl::Image &i) { i.opcodes[0].dest = -70; }) == DDF_READ_ERR);
-  EXPECT_TRUE(read_damaged([](ddl::Image &i) { i.opcodes[0].op = 'd'; }) == DDF_READ_ERR);
-  // The last descriptor of a type form must be its endent.
-  EXPECT_TRUE(read_damaged([](ddl::Image &i) {
-                i.fld_data[i.fld_indices[2] + i.ent_fldcnts[2] - 1].kind = DDF_CHAR;
-              }) == DDF_READ_ERR);
+  for (const auto &[name, damage] : kind_cases)
+    EXPECT_EQ(why_field(name, damage), "a field kind is out of range");
+  struct Case {
+    const char *field;
+    std::function<void(ddf_FieldDesc &)> damage;
+    const char *reason;
+  };
+  const Case cases[] = {
+      {"i", [](ddf_FieldDesc &d) { d.kind = DDF_ENDENT; }, "an endent descriptor before the end of its type form"},
+      {"i", [](ddf_FieldDesc &d) { d.kind = DDF_ENDSTRUCT; }, "an endstruct closes no structure"},
+      {"i", [](ddf_FieldDesc &d) { d.name = 1000; }, "a field name index is out of range"},
+      {"i", [](ddf_FieldDesc &d) { d.name = -2; }, "a field name index is out of range"},
+      {"i", [](ddf_FieldDesc &d) { d.desc = 1000; }, "a description index is out of range"},
+      {"i", [](ddf_FieldDesc &d) { d.number = 5; }, "a field number differs from the descriptor's position"},
+      {"i", [](ddf_FieldDesc &d) { d.filler = -1; }, "a filler or value-description count is negative"},
+      {"s", [](ddf_FieldDesc &d) { d.nvdescs = 100; }, "value descriptions lie outside vdescs"},
+      {"s", [](ddf_FieldDesc &d) { d.aux = 3000; }, "value descriptions lie outside vdescs"},
+      {"seg", [](ddf_FieldDesc &d) { d.nvdescs = 1; }, "value descriptions lie outside vdescs"},
+      {"pts", [](ddf_FieldDesc &d) { d.ndims = 6; }, "a field has more than 5 dimensions"},
+      {"pts", [](ddf_FieldDesc &d) { d.dims[0].a = -64; }, "a dimension names a register out of range"},
+      {"pts", [](ddf_FieldDesc &d) { d.dims[0].op = 'q'; }, "a dimension has an unknown operator"},
+      {"pts", [](ddf_FieldDesc &d) { d.dims[1] = {4, 0, 'i', 0}; }, "a dimension divides by zero"},
+      {"pts", [](ddf_FieldDesc &d) { d.flags = DDF_ARRAY; }, "an array has no single storage flag"},
+      {"pts", [](ddf_FieldDesc &d) { d.flags = DDF_ARRAY | DDF_FIXED | DDF_PTRFIXED; }, "an array has no single storage flag"},
+      {"pts", [](ddf_FieldDesc &d) { d.flags = DDF_ARRAY | DDF_FIXED; }, "an embedded array has register dimensions"},
+      {"pts", [](ddf_FieldDesc &d) { d.ndims = 0; }, "an array has no dimensions"},
+      {"fixed", [](ddf_FieldDesc &d) { d.flags |= DDF_UNSIZED; }, "an unsized field is not held in a memory block"},
+      {"fixed", [](ddf_FieldDesc &d) { d.dims[0].a = 20000; }, "an entity size is smaller than its fields"},
+      {"name", [](ddf_FieldDesc &d) { d.dims[0].a = 0; }, "an fstring's length is not a literal"},
+      {"name", [](ddf_FieldDesc &d) { d.ndims = 0; }, "an fstring has no length"},
+      {"n", [](ddf_FieldDesc &d) { d.dims[0].a = 3; }, "a count names no register"},
+      {"total", [](ddf_FieldDesc &d) { d.instr = 500; }, "a let program is malformed or runs off opcodes"},
+      {"total", [](ddf_FieldDesc &d) { d.instr = -1; }, "a let program is malformed or runs off opcodes"},
+      {"typed", [](ddf_FieldDesc &d) { d.instr = 4; }, "a reference list index is out of range"},
+      {"seg", [](ddf_FieldDesc &d) { d.aux = 3; }, "a structure's count does not land on its endstruct"},
+      {"seg", [](ddf_FieldDesc &d) { d.aux = 100; }, "a structure's end lies outside its type form"},
+      {"seg", [](ddf_FieldDesc &d) { d.aux = 0; }, "a structure's end lies outside its type form"},
+      {"seg", [](ddf_FieldDesc &d) { d.key = 8; }, "a structure is smaller than its members"},
+      {"seg", [](ddf_FieldDesc &d) { d.key = 0; }, "a structure has no size"},
+      {"u", [](ddf_FieldDesc &d) { d.key = 10; }, "a structure is smaller than its members"},
+      {"u", [](ddf_FieldDesc &d) { d.member_offset = 200; }, "a structure is smaller than its members"},
+      {"u", [](ddf_FieldDesc &d) { d.aux = 6; }, "structures overlap"},
+      {"inner", [](ddf_FieldDesc &d) { d.key = 1; }, "a subentity number is out of range"},
+      {"inner", [](ddf_FieldDesc &d) { d.aux = 50; }, "a subentity is smaller than its fields"},
+      {"inner", [](ddf_FieldDesc &d) { d.aux = -1; }, "a subentity's size is negative"},
+      {"inner", [](ddf_FieldDesc &d) { d.flags = DDF_ARRAY | DDF_FIXED; d.ndims = 1; d.dims[0] = {2, 0, 'e', 0}; }, "a field of this kind cannot be an array"},
+  };
+  for (const Case &c : cases) EXPECT_EQ(why_field(c.field, c.damage), c.reason) << c.field;
+  const std::string program = "a let program is malformed or runs off opcodes";
+  EXPECT_EQ(why([](ddl::Image &i) { i.opcodes.back().op = 'f'; }), program);  // never ends
+  EXPECT_EQ(why([](ddl::Image &i) { i.opcodes[0].dest = -70; }), program);
+  EXPECT_EQ(why([](ddl::Image &i) { i.opcodes[0].a = -64; }), program);
+  EXPECT_EQ(why([](ddl::Image &i) { i.opcodes[0].op = 'd'; }), program);  // a leading 'd'
+  EXPECT_EQ(why([](ddl::Image &i) { i.opcodes[0].op = 'i'; i.opcodes[0].b = 0; }), program);
+  EXPECT_EQ(why([](ddl::Image &i) {
+              i.fld_data[i.fld_indices[2] + i.ent_fldcnts[2] - 1].kind = DDF_CHAR;
+            }),
+            "a type form does not end with endent");
 }
 
 TEST_F(CorruptionTest, SubentitiesMustNotContainEachOther) {
   // Make base embed other, which embeds base.
-  EXPECT_EQ(read_damaged([](ddl::Image &i) {
+  EXPECT_EQ(why([](ddl::Image &i) {
               ddf_FieldDesc &s = i.fld_data[i.fld_indices[0]];
               s.kind = DDF_SUBENT;
               s.key = static_cast<int16_t>(i.subent_tfis.size());
@@ -293,9 +339,9 @@ TEST_F(CorruptionTest, SubentitiesMustNotContainEachOther) {
               s.modifiers = 0;
               i.subent_tfis.push_back(1);
             }),
-            DDF_READ_ERR);
+            "subentities contain each other");
   // A subentity of itself.
-  EXPECT_EQ(read_damaged([](ddl::Image &i) { i.subent_tfis[0] = 1; }), DDF_READ_ERR);
+  EXPECT_EQ(why([](ddl::Image &i) { i.subent_tfis[0] = 1; }), "subentities contain each other");
 }
 
 }  // namespace

@@ -39,10 +39,13 @@ mpm_Status read_memory(void *context, int64_t position, uint32_t count, void *bu
 }
 }  // namespace
 
-mpm_Status read_bytes(const std::vector<uint8_t> &bytes, ddf_Schema **schema) {
+mpm_Status read_bytes(const std::vector<uint8_t> &bytes, ddf_Schema **schema,
+                      std::string *reason) {
   Memory memory{&bytes};
+  const char *why = nullptr;
   mpm_Status status = tesmar::ddf::load(static_cast<int64_t>(bytes.size()), read_memory, &memory,
-                                        schema);
+                                        schema, &why);
+  if (reason != nullptr) *reason = status != 0 && why != nullptr ? why : "";
   if (status == DDF_MALLOC_ERR) return mpm_IssueMessage(0, status, MPM_ERROR);
   if (status != 0) return mpm_IssueMessage(0, status, MPM_ERROR, "memory.ddf");
   return 0;

@@ -24,7 +24,9 @@ std::vector<uint8_t> file_bytes(const ddl::Image &image);
 
 // Reads a binary schema file held in memory with the library's reader, issuing the reader's
 // message with the name "memory.ddf" on failure as the file reader does.
-mpm_Status read_bytes(const std::vector<uint8_t> &bytes, ddf_Schema **schema);
+// `reason`, when given, receives what the reader found wrong.
+mpm_Status read_bytes(const std::vector<uint8_t> &bytes, ddf_Schema **schema,
+                      std::string *reason = nullptr);
 
 // A schema made current for the life of the object, then freed; the previous one is restored.
 class CurrentSchema {
