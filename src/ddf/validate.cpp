@@ -136,13 +136,13 @@ class Checker {
     for (int64_t k = 0; k < count; ++k) {
       const ddf_FieldDesc &d = s.fld_data[first + k];
       if (d.number != k) return "a field number differs from the descriptor's position";
+      if (const char *why = check_field(d)) return why;
       if (d.kind == DDF_ENDENT) {
         if (k != count - 1) return "an endent descriptor before the end of its type form";
         if (!open.empty()) return "a structure is not closed before endent";
         continue;
       }
       if (k == count - 1) return "a type form does not end with endent";
-      if (const char *why = check_field(d)) return why;
       if (d.kind == DDF_STRUCT) {
         if (d.aux < 1 || k + d.aux >= count - 1) return "a structure's end lies outside its type form";
         if (s.fld_data[first + k + d.aux].kind != DDF_ENDSTRUCT)

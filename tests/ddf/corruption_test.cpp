@@ -326,6 +326,11 @@ TEST_F(CorruptionTest, DescriptorsAreChecked) {
               i.fld_data[i.fld_indices[2] + i.ent_fldcnts[2] - 1].kind = DDF_CHAR;
             }),
             "a type form does not end with endent");
+  // The closing descriptor's indexes are checked like every other's.
+  EXPECT_EQ(why([](ddl::Image &i) { i.fld_data[i.fld_indices[2] + i.ent_fldcnts[2] - 1].name = 99; }),
+            "a field name index is out of range");
+  EXPECT_EQ(why([](ddl::Image &i) { i.fld_data[i.fld_indices[1] + i.ent_fldcnts[1] - 1].desc = 99; }),
+            "a description index is out of range");
 }
 
 TEST_F(CorruptionTest, SubentitiesMustNotContainEachOther) {
