@@ -17,6 +17,7 @@
 #ifndef TESMAR_TMX_H
 #define TESMAR_TMX_H
 
+#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include "tesmar/types.h"
@@ -222,6 +223,97 @@ TESMAR_API void tmx_FreePointer(void **pointer);
 
 /* The process id. */
 TESMAR_API int32_t tmx_GetPid(void);
+
+/* ---- CAD file types ----
+ *
+ * tmx_GetFileType decides which CAD exchange format a file holds, so that a translator can pick
+ * its reader. It tests fixed columns of the first 160 bytes (the IGES record layout) and then reads
+ * the file as a stream of tokens from its start; for some formats it returns a small block of facts
+ * found on the way. Only regular files are read (a directory, FIFO or device is refused), so the
+ * call always ends; a file that matches nothing is scanned to its end.
+ */
+#define TMX_FILETYPE_ACIS_TEXT        0  /* four integers at the start of the file */
+#define TMX_FILETYPE_ACIS_BINARY      1  /* first token "ACIS" followed by "BinaryFile" */
+#define TMX_FILETYPE_DXF              2  /* token "0" followed by token "SECTION" */
+#define TMX_FILETYPE_DXF_BINARY       3  /* token "AutoCAD" followed by token "Binary" */
+#define TMX_FILETYPE_DWG              4  /* a token starting with "AC10" */
+#define TMX_FILETYPE_IGES             5  /* section letter S or G in column 73 of the first record */
+#define TMX_FILETYPE_IGES_COMPRESSED  6  /* 'C' in column 73 */
+#define TMX_FILETYPE_IGES_BINARY      7  /* 'B' in column 73 */
+#define TMX_FILETYPE_MODEL            9  /* token "BEGIN_MODEL": a saved-model file */
+#define TMX_FILETYPE_STEP             11 /* token "ISO-10303-21;" */
+#define TMX_FILETYPE_VDAFS            12 /* a token containing "VDAFS", or "HEADER" early on */
+#define TMX_FILETYPE_AP242_XML        13 /* tokens "AP242", "BO", "Model", "XML", "Assembly" */
+#define TMX_FILETYPE_UNKNOWN          14 /* nothing recognised; also the type on any failure */
+
+/* Result block of TMX_FILETYPE_ACIS_TEXT (the first of the four integers) and of the DXF, binary
+ * DXF and DWG types (value 0). */
+typedef struct tmx_FileTypeValue {
+  int32_t value;
+} tmx_FileTypeValue;
+TESMAR_STATIC_ASSERT(sizeof(tmx_FileTypeValue) == 4, "tmx_FileTypeValue layout");
+
+/* Result block of TMX_FILETYPE_IGES. `line_end` holds the line-end characters that follow the
+ * first 80-column record, terminated by a 0 byte; it is null when the records have no line ends.
+ * The caller frees `line_end`, then the block. */
+typedef struct tmx_FileTypeIges {
+  char *line_end;
+  int32_t record_length;  /* 80 + line_end_count */
+  int32_t line_end_count;
+} tmx_FileTypeIges;
+TESMAR_STATIC_ASSERT(sizeof(tmx_FileTypeIges) == 16, "tmx_FileTypeIges layout");
+TESMAR_STATIC_ASSERT(offsetof(tmx_FileTypeIges, record_length) == 8, "tmx_FileTypeIges layout");
+TESMAR_STATIC_ASSERT(offsetof(tmx_FileTypeIges, line_end_count) == 12, "tmx_FileTypeIges layout");
+
+#define TMX_MODEL_NAME_SIZE 120 /* a token of at most 119 characters and its terminator */
+
+/* Result block of TMX_FILETYPE_MODEL: the four tokens after "BEGIN_MODEL" (model number, schema
+ * name, version, release; the numbers read as atoi() reads them, saturated to 32 bits). */
+typedef struct tmx_FileTypeModel {
+  int32_t model_number;
+  char schema_name[TMX_MODEL_NAME_SIZE];
+  int32_t version;
+  int32_t release;
+} tmx_FileTypeModel;
+TESMAR_STATIC_ASSERT(sizeof(tmx_FileTypeModel) == 132, "tmx_FileTypeModel layout");
+TESMAR_STATIC_ASSERT(offsetof(tmx_FileTypeModel, schema_name) == 4, "tmx_FileTypeModel layout");
+TESMAR_STATIC_ASSERT(offsetof(tmx_FileTypeModel, version) == 124, "tmx_FileTypeModel layout");
+TESMAR_STATIC_ASSERT(offsetof(tmx_FileTypeModel, release) == 128, "tmx_FileTypeModel layout");
+
+#define TMX_STEP_SCHEMA_COUNT 5     /* schema names kept from FILE_SCHEMA */
+#define TMX_STEP_SCHEMA_SIZE  1025  /* room for one name and its terminator */
+
+/* Result block of TMX_FILETYPE_STEP: the schema names of the header's FILE_SCHEMA entry (at most
+ * five; quotes removed) and their count. */
+typedef struct tmx_FileTypeStep {
+  int32_t schema_count;
+  char schema_names[TMX_STEP_SCHEMA_COUNT][TMX_STEP_SCHEMA_SIZE];
+} tmx_FileTypeStep;
+TESMAR_STATIC_ASSERT(sizeof(tmx_FileTypeStep) == 5132, "tmx_FileTypeStep layout");
+TESMAR_STATIC_ASSERT(offsetof(tmx_FileTypeStep, schema_names) == 4, "tmx_FileTypeStep layout");
+
+/* Result block of TMX_FILETYPE_VDAFS: the first two line-end characters of the first line (0 when
+ * absent) and the number of line-end characters. */
+typedef struct tmx_FileTypeVdafs {
+  char line_end[2];
+  int32_t line_end_count;
+} tmx_FileTypeVdafs;
+TESMAR_STATIC_ASSERT(sizeof(tmx_FileTypeVdafs) == 8, "tmx_FileTypeVdafs layout");
+TESMAR_STATIC_ASSERT(offsetof(tmx_FileTypeVdafs, line_end_count) == 4, "tmx_FileTypeVdafs layout");
+
+/* Determines the type of the file named `file_name` (UTF-8). *type receives a TMX_FILETYPE_ code
+ * and *result a result block allocated with malloc() for the types that have one (ACIS text, DXF,
+ * binary DXF, DWG, IGES, saved model, STEP and VDAFS), null otherwise; the caller frees it (for
+ * IGES, its line_end first). `result` may be null when the block is not wanted. `flags` is unused.
+ *
+ * Returns 0 when the file could be read, whatever its type. Failures leave the type
+ * TMX_FILETYPE_UNKNOWN and no block, and are issued at MPM_ERROR: TMX_BAD_FILENAME (null or empty
+ * name), TMX_NOT_FOUND (no such file), TMX_OPEN_ERROR (cannot be opened, or not a regular file),
+ * TMX_READ_ERROR, TMX_CLOSE_ERROR; no memory issues TMX_EXC_MEMORY at MPM_FATAL. Whenever the type
+ * is TMX_FILETYPE_UNKNOWN, TMX_UNKNOWN_FILETYPE is also issued at MPM_WARNING (this does not change
+ * the status). All messages wait as pending messages. */
+TESMAR_API mpm_Status tmx_GetFileType(uint32_t flags, const char *file_name, int32_t *type,
+                                      void **result);
 
 TESMAR_EXTERN_C_END
 

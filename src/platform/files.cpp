@@ -134,6 +134,14 @@ FILE *open_stream(const char *name, const char *mode) {
   return stream;
 }
 
+int64_t read_descriptor(int fd, void *buffer, std::size_t size) {
+  ssize_t n;
+  do {
+    n = ::read(fd, buffer, size);
+  } while (n < 0 && errno == EINTR);
+  return static_cast<int64_t>(n);
+}
+
 int64_t seek_descriptor(int fd, int64_t offset, int whence) {
   return static_cast<int64_t>(::lseek(fd, static_cast<off_t>(offset), whence));
 }

@@ -42,6 +42,9 @@ int open_file(const char *name, int flags, int mode);
 // errno is kept across the clean-up of a failed open.
 FILE *open_stream(const char *name, const char *mode);
 
+// read(): up to `size` bytes; the count read (0 at the end of the file), or -1 with errno set.
+int64_t read_descriptor(int fd, void *buffer, std::size_t size);
+
 // lseek(); the new offset, or -1 with errno set.
 int64_t seek_descriptor(int fd, int64_t offset, int whence);
 

@@ -2,6 +2,9 @@
 // interface (the elapsed-time directives read the start times).
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <ctime>
 
 #include "tesmar/mpm.h"
@@ -26,5 +29,35 @@ double elapsed_seconds_since_start();
 
 // Empties the stream table (at start-up).
 void clear_streams();
+
+// What file-type detection found in a file, before it becomes a result block.
+struct FileTypeFacts {
+  enum class Failure { kNone, kRead, kNoMemory };
+  int32_t type = TMX_FILETYPE_UNKNOWN;
+  Failure failure = Failure::kNone;
+  int error_number = 0;  // errno of a failed read
+  int32_t first_integer = 0;  // ACIS text
+  // Saved model: the four tokens after BEGIN_MODEL.
+  int32_t model_number = 0;
+  std::array<char, TMX_MODEL_NAME_SIZE> model_name{};
+  int32_t version = 0;
+  int32_t release = 0;
+  // STEP: the FILE_SCHEMA names (tokens, so at most 119 characters each).
+  int32_t schema_count = 0;
+  std::array<std::array<char, TMX_MODEL_NAME_SIZE>, TMX_STEP_SCHEMA_COUNT> schema_names{};
+  // IGES and VDAFS: the line end after the first record or line.
+  int32_t line_end_count = 0;
+  std::array<uint8_t, 160> line_end{};
+  bool operator==(const FileTypeFacts &) const = default;
+};
+
+struct ByteSource;
+// Runs the column tests and the token loop over a file's bytes, read through `buffer` (at least
+// 160 bytes; larger is faster). Issues nothing.
+FileTypeFacts detect_file_type(const ByteSource &source, uint8_t *buffer, std::size_t capacity);
+
+// Seams of tmx_GetFileType for tests: its reads and its allocations.
+extern int64_t (*file_type_read)(int fd, void *buffer, std::size_t size);
+extern void *(*file_type_malloc)(std::size_t size);
 
 }  // namespace tesmar::tmx

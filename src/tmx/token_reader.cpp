@@ -1,0 +1,156 @@
+// The token reader of file-type detection.
+//
+// Design: the reader owns no memory; it moves through the caller's buffer, which always holds the
+// bytes [base_, base_ + end_) of the file, of which [0, position_) are consumed. fill() is called
+// only when position_ == end_ and replaces the whole buffer with the next bytes of the file, so a
+// byte is never read twice and the only look-ahead (the byte after a '/') is done by leaving that
+// byte unconsumed. Token characters are copied into token_ as they are accepted, so a token may
+// span any number of refills. Once the end of the file or a read error has been seen, at_end_ or
+// error_ stays set and fill() does not read again.
+//
+// Speed: an unknown file is scanned to its end, so the two common runs (bytes skipped between
+// tokens, and token characters) are consumed by tight loops over a class table; everything else
+// goes through the general switch one byte at a time.
+#include "tmx/token_reader.h"
+
+#include <cassert>
+#include <cerrno>
+#include <cstring>
+
+namespace tesmar::tmx {
+namespace {
+
+enum Class : uint8_t { kSkip, kToken, kBlank, kSlash, kQuote };
+
+constexpr std::array<uint8_t, 256> make_classes() {
+  std::array<uint8_t, 256> classes{};  // kSkip: white space, controls, punctuation, bytes >= 0x80
+  for (int c = 'A'; c <= 'Z'; ++c) classes[c] = kToken;
+  for (int c = 'a'; c <= 'z'; ++c) classes[c] = kToken;
+  for (int c = '0'; c <= '9'; ++c) classes[c] = kToken;
+  for (char c : {';', '-', '_', '{', '}'}) classes[static_cast<uint8_t>(c)] = kToken;
+  classes[' '] = kBlank;
+  classes['/'] = kSlash;
+  classes['\''] = kQuote;
+  return classes;
+}
+
+constexpr std::array<uint8_t, 256> kClasses = make_classes();
+
+}  // namespace
+
+TokenReader::TokenReader(ByteSource source, uint8_t *buffer, std::size_t capacity)
+    : source_(source), buffer_(buffer), capacity_(capacity) {
+  assert(capacity >= kMinimumCapacity);
+}
+
+bool TokenReader::read_header() {
+  assert(base_ == 0 && position_ == 0);
+  while (end_ < kHeaderSize && !at_end_) {
+    int64_t n = source_.read(source_.context, buffer_ + end_, capacity_ - end_);
+    if (n < 0) {
+      error_ = errno != 0 ? errno : EIO;
+      return false;
+    }
+    if (n == 0) at_end_ = true;
+    end_ += static_cast<std::size_t>(n);
+  }
+  header_size_ = end_ < kHeaderSize ? end_ : kHeaderSize;
+  std::memcpy(header_.data(), buffer_, header_size_);
+  return true;
+}
+
+bool TokenReader::fill() {
+  assert(position_ == end_);
+  if (at_end_ || error_ != 0) return false;
+  base_ += end_;
+  position_ = end_ = 0;
+  int64_t n = source_.read(source_.context, buffer_, capacity_);
+  if (n < 0) {
+    error_ = errno != 0 ? errno : EIO;
+    return false;
+  }
+  if (n == 0) {
+    at_end_ = true;
+    return false;
+  }
+  end_ = static_cast<std::size_t>(n);
+  return true;
+}
+
+// The end of the file (or a read error) met while reading a token.
+TokenReader::Result TokenReader::stop(bool quoted) {
+  if (error_ != 0) return Result::kError;
+  return length_ > 0 && !quoted ? Result::kToken : Result::kEnd;
+}
+
+// Skips a comment whose "/*" has been consumed; false when the file ends first.
+bool TokenReader::skip_comment() {
+  for (;;) {
+    if (position_ == end_ && !fill()) return false;
+    const void *star = std::memchr(buffer_ + position_, '*', end_ - position_);
+    if (star == nullptr) {
+      position_ = end_;
+      continue;
+    }
+    position_ = static_cast<std::size_t>(static_cast<const uint8_t *>(star) - buffer_) + 1;
+    for (;;) {  // after a '*': more stars, the closing '/', or back to the comment's text
+      if (position_ == end_ && !fill()) return false;
+      if (buffer_[position_] != '*') break;
+      ++position_;
+    }
+    if (buffer_[position_] == '/') {
+      ++position_;
+      return true;
+    }
+  }
+}
+
+TokenReader::Result TokenReader::next() {
+  length_ = 0;
+  bool quoted = false;
+  for (;;) {
+    if (position_ == end_ && !fill()) return stop(quoted);
+    const uint8_t *bytes = buffer_;
+    std::size_t p = position_;
+    const std::size_t end = end_;
+    if (length_ == 0 && !quoted) {
+      while (p < end && (kClasses[bytes[p]] == kSkip || kClasses[bytes[p]] == kBlank)) ++p;
+      position_ = p;
+      if (p == end) continue;
+    }
+    std::size_t run = p;
+    while (p < end && (kClasses[bytes[p]] == kToken || (quoted && bytes[p] == ' '))) {
+      token_[length_++] = static_cast<char>(bytes[p++]);
+      if (length_ == kTokenLimit) break;
+    }
+    position_ = p;
+    if (p != run) token_end_ = base_ + p;
+    if (length_ == kTokenLimit) return Result::kToken;
+    if (p == end) continue;
+
+    const uint8_t c = bytes[position_++];
+    switch (kClasses[c]) {
+      case kQuote:
+        if (quoted) return Result::kToken;
+        quoted = true;
+        break;
+      case kSlash:
+        if (position_ == end_ && !fill()) {
+          if (error_ != 0) return Result::kError;
+          return length_ > 0 ? Result::kToken : Result::kEnd;
+        }
+        if (buffer_[position_] == '*') {
+          ++position_;
+          if (!skip_comment()) return stop(quoted);
+        } else if (length_ > 0) {
+          return Result::kToken;  // the byte after the '/' is read again by the next call
+        }
+        break;
+      default:  // white space or another byte that is not a token character
+        if (length_ > 0) return Result::kToken;
+        break;
+    }
+  }
+}
+
+}  // namespace tesmar::tmx
