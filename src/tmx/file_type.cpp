@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
-#include <tuple>
 
 #include <fcntl.h>
 
@@ -25,6 +24,7 @@
 namespace tesmar::tmx {
 namespace {
 
+using namespace std::string_view_literals;
 using Failure = FileTypeFacts::Failure;
 using Result = TokenReader::Result;
 
@@ -147,12 +147,12 @@ Result read_schema_names(TokenReader &reader, FileTypeFacts &facts) {
     Result r = reader.next();
     if (r != Result::kToken) return r;
     std::string_view token = reader.token();
-    if (token.find("ENDSEC") != std::string_view::npos) return r;
-    if (token == ";" && facts.schema_count > 0) return r;
+    if (token.find("ENDSEC"sv) != std::string_view::npos) return r;
+    if (token == ";"sv && facts.schema_count > 0) return r;
     if (in_entry) {
       copy_token(token, facts.schema_names[static_cast<std::size_t>(facts.schema_count)]);
       if (++facts.schema_count == TMX_STEP_SCHEMA_COUNT) return r;
-    } else if (token == "FILE_SCHEMA") {
+    } else if (token == "FILE_SCHEMA"sv) {
       in_entry = true;
     }
   }
@@ -174,6 +174,15 @@ Result read_model_header(TokenReader &reader, FileTypeFacts &facts) {
   return Result::kToken;
 }
 
+// The token contains "VDAFS" (tokens are short: a plain loop beats a library search).
+bool contains_vdafs(std::string_view token) {
+  for (std::size_t i = 0; i + 5 <= token.size(); ++i)
+    if (token[i] == 'V' && token[i + 1] == 'D' && token[i + 2] == 'A' && token[i + 3] == 'F' &&
+        token[i + 4] == 'S')
+      return true;
+  return false;
+}
+
 constexpr std::string_view kAp242Sequence[] = {"AP242", "BO", "Model", "XML", "Assembly"};
 
 // The token loop. Returns how it ended: kToken when a test stopped it, kEnd at the end of the
@@ -186,7 +195,7 @@ Result token_loop(TokenReader &reader, FileTypeFacts &facts) {
     Result r = reader.next();
     if (r != Result::kToken) return r;
     std::string_view token = reader.token();
-    if (token == "ISO-10303-21;") {
+    if (token == "ISO-10303-21;"sv) {
       type = TMX_FILETYPE_STEP;
       return r;
     }
@@ -194,31 +203,36 @@ Result token_loop(TokenReader &reader, FileTypeFacts &facts) {
       type = TMX_FILETYPE_AP242_XML;
       return r;
     }
-    if (type == TMX_FILETYPE_UNKNOWN && token.find("VDAFS") != std::string_view::npos) {
+    if (type == TMX_FILETYPE_UNKNOWN && contains_vdafs(token)) {
       type = TMX_FILETYPE_VDAFS;
       return r;
     }
-    if (count <= 4 && type != TMX_FILETYPE_IGES && (token == "HEADER" || token == "header"))
+    if (count <= 4 && type != TMX_FILETYPE_IGES && (token == "HEADER"sv || token == "header"sv))
       type = TMX_FILETYPE_VDAFS;
     if (type == TMX_FILETYPE_VDAFS && count > 100) return r;
-    if (token == "BEGIN_MODEL") {
+    if (token == "BEGIN_MODEL"sv) {
       type = TMX_FILETYPE_MODEL;
       return r;
     }
     // A DXF group code 0 or the binary DXF sentinel: the next token decides, and when it does not,
     // the remaining tests look at it instead.
-    for (auto [first, second, found] : {std::tuple{"0", "SECTION", TMX_FILETYPE_DXF},
-                                        std::tuple{"AutoCAD", "Binary", TMX_FILETYPE_DXF_BINARY}}) {
-      if (token != first) continue;
-      r = reader.next();
-      if (r != Result::kToken) return r;
+    if (token == "0"sv) {
+      if ((r = reader.next()) != Result::kToken) return r;
       token = reader.token();
-      if (token == second) {
-        type = found;
+      if (token == "SECTION"sv) {
+        type = TMX_FILETYPE_DXF;
         return r;
       }
     }
-    if (token.starts_with("AC10")) {
+    if (token == "AutoCAD"sv) {
+      if ((r = reader.next()) != Result::kToken) return r;
+      token = reader.token();
+      if (token == "Binary"sv) {
+        type = TMX_FILETYPE_DXF_BINARY;
+        return r;
+      }
+    }
+    if (token.starts_with("AC10"sv)) {
       type = TMX_FILETYPE_DWG;
       return r;
     }
@@ -226,7 +240,7 @@ Result token_loop(TokenReader &reader, FileTypeFacts &facts) {
       type = TMX_FILETYPE_ACIS_TEXT;
       return r;
     }
-    if (count == 1 && token.starts_with("ACIS") && binary_file_follows(header, reader.token_end())) {
+    if (count == 1 && token.starts_with("ACIS"sv) && binary_file_follows(header, reader.token_end())) {
       type = TMX_FILETYPE_ACIS_BINARY;
       return r;
     }

@@ -13,6 +13,7 @@
 // goes through the general switch one byte at a time.
 #include "tmx/token_reader.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <cstring>
@@ -107,6 +108,27 @@ bool TokenReader::skip_comment() {
 
 TokenReader::Result TokenReader::next() {
   length_ = 0;
+  text_ = token_.data();
+  // The common case first: a plain token that lies in the buffer and ends at a white-space or
+  // punctuation byte is handed out where it lies.
+  {
+    const uint8_t *bytes = buffer_;
+    std::size_t p = position_;
+    const std::size_t end = end_;
+    while (p < end && (kClasses[bytes[p]] == kSkip || kClasses[bytes[p]] == kBlank)) ++p;
+    std::size_t q = p;
+    const std::size_t limit = std::min(end, p + kTokenLimit);
+    while (q < limit && kClasses[bytes[q]] == kToken) ++q;
+    position_ = p;
+    if (q > p && (q - p == kTokenLimit ||
+                  (q < end && (kClasses[bytes[q]] == kSkip || kClasses[bytes[q]] == kBlank)))) {
+      text_ = reinterpret_cast<const char *>(bytes + p);
+      length_ = q - p;
+      token_end_ = base_ + q;
+      position_ = q == end ? q : q + (length_ < kTokenLimit);
+      return Result::kToken;
+    }
+  }
   bool quoted = false;
   for (;;) {
     if (position_ == end_ && !fill()) return stop(quoted);
@@ -118,13 +140,20 @@ TokenReader::Result TokenReader::next() {
       position_ = p;
       if (p == end) continue;
     }
-    std::size_t run = p;
-    while (p < end && (kClasses[bytes[p]] == kToken || (quoted && bytes[p] == ' '))) {
-      token_[length_++] = static_cast<char>(bytes[p++]);
-      if (length_ == kTokenLimit) break;
+    // The run of token characters here, as far as the token may still grow.
+    const std::size_t run = p;
+    const std::size_t limit = std::min(end, p + (kTokenLimit - length_));
+    if (quoted) {
+      while (p < limit && (kClasses[bytes[p]] == kToken || bytes[p] == ' ')) ++p;
+    } else {
+      while (p < limit && kClasses[bytes[p]] == kToken) ++p;
+    }
+    if (p != run) {
+      std::memcpy(token_.data() + length_, bytes + run, p - run);
+      length_ += p - run;
+      token_end_ = base_ + p;
     }
     position_ = p;
-    if (p != run) token_end_ = base_ + p;
     if (length_ == kTokenLimit) return Result::kToken;
     if (p == end) continue;
 

@@ -44,7 +44,8 @@ class TokenReader {
   // Reads the next token. kEnd at the end of the file, kError when a read failed (error() tells
   // the errno); both repeat on later calls.
   Result next();
-  std::string_view token() const { return {token_.data(), length_}; }
+  // The token; valid until the next call.
+  std::string_view token() const { return {text_, length_}; }
   // Offset in the file just past the last character of the token returned last.
   uint64_t token_end() const { return token_end_; }
   int error() const { return error_; }
@@ -62,6 +63,7 @@ class TokenReader {
   uint64_t base_ = 0;         // file offset of buffer_[0]
   bool at_end_ = false;
   int error_ = 0;
+  const char *text_ = nullptr;  // the token: in token_, or where it lies in the buffer
   std::size_t length_ = 0;
   uint64_t token_end_ = 0;
   std::array<char, kTokenLimit> token_{};
