@@ -185,13 +185,26 @@ bool contains_vdafs(std::string_view token) {
 
 constexpr std::string_view kAp242Sequence[] = {"AP242", "BO", "Model", "XML", "Assembly"};
 
+// The bytes a token must start with or contain for a test that still applies once the type is
+// unknown past the fifth token: ISO-10303-21;, the AP242 words, VDAFS, BEGIN_MODEL, "0", AutoCAD,
+// AC10; and the bytes that change how tokens are cut ('/', the quote).
+constexpr std::array<bool, 256> make_marked() {
+  std::array<bool, 256> marked{};
+  for (char c : {'I', 'A', 'B', 'M', 'X', '0', 'V', '/', '\''}) marked[static_cast<uint8_t>(c)] = true;
+  return marked;
+}
+constexpr std::array<bool, 256> kMarked = make_marked();
+
 // The token loop. Returns how it ended: kToken when a test stopped it, kEnd at the end of the
 // file, kError on a read error.
-Result token_loop(TokenReader &reader, FileTypeFacts &facts) {
+Result token_loop(TokenReader &reader, FileTypeFacts &facts, bool skip) {
   std::span<const uint8_t> header = reader.header();
   int32_t &type = facts.type;
   std::size_t sequence = 0;
   for (int32_t count = 1;; ++count) {
+    // From the sixth token of a file of no known type on, the count no longer matters and only
+    // tokens that start with or hold a marked byte can stop the loop: the others are skipped.
+    if (skip && count > 5 && type == TMX_FILETYPE_UNKNOWN) reader.skip_unmarked(kMarked);
     Result r = reader.next();
     if (r != Result::kToken) return r;
     std::string_view token = reader.token();
@@ -373,13 +386,14 @@ void free_block(int32_t type, void *block) {
 int64_t (*file_type_read)(int fd, void *buffer, std::size_t size) = platform::read_descriptor;
 void *(*file_type_malloc)(std::size_t size) = std::malloc;
 
-FileTypeFacts detect_file_type(const ByteSource &source, uint8_t *buffer, std::size_t capacity) {
+FileTypeFacts detect_file_type(const ByteSource &source, uint8_t *buffer, std::size_t capacity,
+                               bool skip) {
   FileTypeFacts facts;
   TokenReader reader(source, buffer, capacity);
   Result r = Result::kToken;
   if (reader.read_header()) {
     facts.type = column_type(reader.header());
-    r = token_loop(reader, facts);
+    r = token_loop(reader, facts, skip);
     // A file that ends where the lookahead of a DXF test needed a token keeps a type found
     // earlier (by column or by an early HEADER); one that ends inside the STEP header or the
     // saved-model header is not what it claimed to be.

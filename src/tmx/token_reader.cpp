@@ -106,6 +106,33 @@ bool TokenReader::skip_comment() {
   }
 }
 
+// The tokens of a run of token characters starting at `run` are cut every kTokenLimit characters:
+// the start of the token holding byte `k` of the run.
+static std::size_t token_start(std::size_t run, std::size_t k) {
+  return run + (k - run) / TokenReader::kTokenLimit * TokenReader::kTokenLimit;
+}
+
+void TokenReader::skip_unmarked(const std::array<bool, 256> &marked) {
+  assert(marked['/'] && marked['\'']);
+  for (;;) {
+    // position_ is where a token search begins: no token is under way, nothing is quoted, and the
+    // bytes from here to a marked byte are token characters, white space and punctuation only.
+    const std::size_t from = position_;
+    std::size_t k = from;
+    while (k < end_ && !marked[buffer_[k]]) ++k;
+    // The run of token characters that ends at k, or that holds k.
+    std::size_t run = k;
+    while (run > from && kClasses[buffer_[run - 1]] == kToken) --run;
+    if (k < end_) {
+      position_ = token_start(run, k);
+      return;
+    }
+    // Nothing marked here: a token the buffer ends inside may go on after the refill.
+    position_ = token_start(run, end_);
+    if (position_ < end_ || !fill()) return;
+  }
+}
+
 TokenReader::Result TokenReader::next() {
   length_ = 0;
   text_ = token_.data();

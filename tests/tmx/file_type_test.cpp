@@ -8,11 +8,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "support/library.h"
 #include "tmx/tmx_internal.h"
+#include "tmx/token_reader.h"
 
 namespace tesmar::test {
 namespace {
@@ -570,6 +572,62 @@ TEST_F(FileTypeTest, LargeFilesAreScannedToTheirEnd) {
   EXPECT_EQ(type_of(text), TMX_FILETYPE_UNKNOWN);
   EXPECT_EQ(type_of(text + "\n  0\nSECTION\n"), TMX_FILETYPE_DXF);
   EXPECT_EQ(type_of(text + "/*" + std::string(2 << 20, '*') + "/ AC1015"), TMX_FILETYPE_DWG);
+}
+
+// Bytes from memory in pieces of the given size (0: as much as asked).
+struct Memory {
+  std::string data;
+  std::size_t piece;
+  std::size_t position = 0;
+  static int64_t read(void *context, uint8_t *buffer, std::size_t size) {
+    auto *m = static_cast<Memory *>(context);
+    std::size_t n = std::min(size, m->data.size() - m->position);
+    if (m->piece != 0) n = std::min(n, m->piece);
+    std::memcpy(buffer, m->data.data() + m->position, n);
+    m->position += n;
+    return static_cast<int64_t>(n);
+  }
+};
+
+tmx::FileTypeFacts detect_in_memory(const std::string &data, std::size_t piece, std::size_t capacity,
+                                    bool skip) {
+  Memory memory{data, piece};
+  std::vector<uint8_t> buffer(capacity);
+  return tmx::detect_file_type(tmx::ByteSource{Memory::read, &memory}, buffer.data(), capacity, skip);
+}
+
+// Texts built from the words the tests look for: skipping tokens, small reads and small buffers
+// never change what is found.
+TEST(FileTypeDetection, SkippingAndReadSizesChangeNothing) {
+  const std::vector<std::string> words = {
+      "ISO-10303-21;", "FILE_SCHEMA", "(('", "'", "'", "));", ";", "ENDSEC", "0", "0", "SECTION",
+      "AutoCAD", "Binary", "AC1015", "BEGIN_MODEL", "HEADER", "header", "VDAFS", "xVDAFSx", "AP242",
+      "BO", "Model", "XML", "Assembly", "ACIS", "BinaryFile", "/*", "*/", "/", "1", "-7", "700",
+      "x", "word", "Iso", "AAA", std::string(118, 'q'), std::string(125, 'V'), "\x80\x00\xff"};
+  const std::vector<std::string> gaps = {" ", " ", "\n", "\r\n", "", "\t", ",", "("};
+  std::mt19937 rng(99);
+  int found[15] = {};
+  for (int round = 0; round < 4000; ++round) {
+    std::string data;
+    if (rng() % 8 == 0) data = record("x", "SGCBD"[rng() % 5], 1 + static_cast<int>(rng() % 3)) + "\r\n";
+    const std::size_t n = rng() % 40;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (rng() % 3 == 0) {  // filler, so that some deciding words come late
+        for (int k = static_cast<int>(rng() % 20); k > 0; --k) data += "lorem ";
+      }
+      data += words[rng() % words.size()];
+      data += gaps[rng() % gaps.size()];
+    }
+    const tmx::FileTypeFacts plain = detect_in_memory(data, 0, 1 << 16, false);
+    ASSERT_EQ(detect_in_memory(data, 0, 1 << 16, true), plain) << data;
+    ASSERT_EQ(detect_in_memory(data, 1 + rng() % 13, tmx::TokenReader::kMinimumCapacity, true), plain)
+        << data;
+    ++found[plain.type];
+  }
+  // The texts reach most types.
+  int reached = 0;
+  for (int count : found) reached += count > 0;
+  EXPECT_GE(reached, 9);
 }
 
 }  // namespace

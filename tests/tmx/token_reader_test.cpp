@@ -227,6 +227,47 @@ TEST(TokenReader, AgreesWithTheReferenceOnRandomTexts) {
   }
 }
 
+// Skipping unmarked tokens passes over no token that holds a marked byte and hands out only
+// tokens the plain reader would, in the same order.
+TEST(TokenReader, SkippingKeepsEveryMarkedToken) {
+  std::array<bool, 256> marked{};
+  for (char c : {'A', 'V', '0', '/', '\''}) marked[static_cast<uint8_t>(c)] = true;
+  const auto has_marked = [&](const std::string &t) {
+    return std::any_of(t.begin(), t.end(), [&](char c) { return marked[static_cast<uint8_t>(c)]; });
+  };
+  std::mt19937 rng(7);
+  const std::string alphabet = std::string("aZAV09;-_{}  \n\t/*'.=,\x80\xff", 25) + std::string(1, '\0');
+  for (int round = 0; round < 3000; ++round) {
+    std::string data;
+    const std::size_t length = rng() % 900;
+    while (data.size() < length) {
+      if (rng() % 60 == 0)
+        data.append(100 + rng() % 200, rng() % 2 ? 'L' : 'V');  // runs cut at 119
+      else
+        data += alphabet[rng() % alphabet.size()];
+    }
+    const Tokens all = reference_tokens(data);
+    Pieces pieces{data, {1 + rng() % 9, 1 + rng() % 300}};
+    std::vector<uint8_t> buffer(TokenReader::kMinimumCapacity);
+    TokenReader reader(ByteSource{Pieces::read, &pieces}, buffer.data(), buffer.size());
+    ASSERT_TRUE(reader.read_header());
+    Tokens kept;
+    for (;;) {
+      reader.skip_unmarked(marked);
+      if (reader.next() != TokenReader::Result::kToken) break;
+      kept.emplace_back(reader.token());
+    }
+    // kept is a subsequence of all, and holds every marked token.
+    std::size_t i = 0;
+    for (const std::string &t : kept) {
+      while (i < all.size() && all[i] != t) ASSERT_FALSE(has_marked(all[i++])) << data;
+      ASSERT_LT(i, all.size()) << data;
+      ++i;
+    }
+    for (; i < all.size(); ++i) ASSERT_FALSE(has_marked(all[i])) << data;
+  }
+}
+
 // ---- The platform read ----
 
 volatile sig_atomic_t g_alarms = 0;
