@@ -185,15 +185,17 @@ bool contains_vdafs(std::string_view token) {
 
 constexpr std::string_view kAp242Sequence[] = {"AP242", "BO", "Model", "XML", "Assembly"};
 
-// The bytes a token must start with or contain for a test that still applies once the type is
-// unknown past the fifth token: ISO-10303-21;, the AP242 words, VDAFS, BEGIN_MODEL, "0", AutoCAD,
-// AC10; and the bytes that change how tokens are cut ('/', the quote).
-constexpr std::array<bool, 256> make_marked() {
-  std::array<bool, 256> marked{};
-  for (char c : {'I', 'A', 'B', 'M', 'X', '0', 'V', '/', '\''}) marked[static_cast<uint8_t>(c)] = true;
-  return marked;
+// What a token must start with or hold for a test that still applies once the type is unknown
+// past the fifth token: ISO-10303-21;, the AP242 words, BEGIN_MODEL, "0", AutoCAD and AC10 start
+// with one of I A B M X 0; VDAFS holds a V anywhere; '/' and the quote change how tokens are cut.
+constexpr std::array<uint8_t, 256> make_marks() {
+  std::array<uint8_t, 256> marks{};
+  for (char c : {'I', 'A', 'B', 'M', 'X', '0'})
+    marks[static_cast<uint8_t>(c)] = TokenReader::kMarkedFirst;
+  for (char c : {'V', '/', '\''}) marks[static_cast<uint8_t>(c)] = TokenReader::kMarkedAnywhere;
+  return marks;
 }
-constexpr std::array<bool, 256> kMarked = make_marked();
+constexpr std::array<uint8_t, 256> kMarks = make_marks();
 
 // The token loop. Returns how it ended: kToken when a test stopped it, kEnd at the end of the
 // file, kError on a read error.
@@ -203,8 +205,8 @@ Result token_loop(TokenReader &reader, FileTypeFacts &facts, bool skip) {
   std::size_t sequence = 0;
   for (int32_t count = 1;; ++count) {
     // From the sixth token of a file of no known type on, the count no longer matters and only
-    // tokens that start with or hold a marked byte can stop the loop: the others are skipped.
-    if (skip && count > 5 && type == TMX_FILETYPE_UNKNOWN) reader.skip_unmarked(kMarked);
+    // tokens marked by kMarks can stop the loop: the others are skipped.
+    if (skip && count > 5 && type == TMX_FILETYPE_UNKNOWN) reader.skip_unmarked(kMarks);
     Result r = reader.next();
     if (r != Result::kToken) return r;
     std::string_view token = reader.token();

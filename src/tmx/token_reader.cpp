@@ -112,22 +112,29 @@ static std::size_t token_start(std::size_t run, std::size_t k) {
   return run + (k - run) / TokenReader::kTokenLimit * TokenReader::kTokenLimit;
 }
 
-void TokenReader::skip_unmarked(const std::array<bool, 256> &marked) {
-  assert(marked['/'] && marked['\'']);
+void TokenReader::skip_unmarked(const std::array<uint8_t, 256> &marks) {
+  assert(marks['/'] == kMarkedAnywhere && marks['\''] == kMarkedAnywhere);
   for (;;) {
-    // position_ is where a token search begins: no token is under way, nothing is quoted, and the
-    // bytes from here to a marked byte are token characters, white space and punctuation only.
+    // position_ is where a token search begins: no token is under way and nothing is quoted. Up
+    // to the next '/' or quote, tokens are plain runs of token characters cut every kTokenLimit.
     const std::size_t from = position_;
+    std::size_t run = from;  // start of the run that holds (or ends at) the marked byte m
     std::size_t k = from;
-    while (k < end_ && !marked[buffer_[k]]) ++k;
-    // The run of token characters that ends at k, or that holds k.
-    std::size_t run = k;
-    while (run > from && kClasses[buffer_[run - 1]] == kToken) --run;
-    if (k < end_) {
-      position_ = token_start(run, k);
-      return;
+    for (;;) {
+      std::size_t m = k;
+      while (m < end_ && marks[buffer_[m]] == kUnmarked) ++m;
+      std::size_t r = m;
+      while (r > k && kClasses[buffer_[r - 1]] == kToken) --r;
+      if (r > k) run = r;  // otherwise [k, m) are token characters: the run holding k - 1 goes on
+      if (m == end_) break;
+      const std::size_t start = token_start(run, m);
+      if (marks[buffer_[m]] == kMarkedAnywhere || start == m) {
+        position_ = start;
+        return;
+      }
+      k = m + 1;  // a byte that matters only at the start of a token, and is not there
     }
-    // Nothing marked here: a token the buffer ends inside may go on after the refill.
+    // Nothing that matters here: a token the buffer ends inside may go on after the refill.
     position_ = token_start(run, end_);
     if (position_ < end_ || !fill()) return;
   }

@@ -46,12 +46,17 @@ class TokenReader {
   Result next();
   // The token; valid until the next call.
   std::string_view token() const { return {text_, length_}; }
-  // Moves past the tokens that hold none of the bytes marked in `marked` (and the bytes between
-  // them), stopping at the start of the first token that does; '/' and the quote must be marked.
-  // The next call to next() then returns that token, exactly as if the tokens before it had been
-  // read one by one. For a caller that only looks for tokens starting with, or containing, some
-  // byte: it skips the rest at the speed of a byte search.
-  void skip_unmarked(const std::array<bool, 256> &marked);
+  // Marks of skip_unmarked(), one per byte value.
+  static constexpr uint8_t kUnmarked = 0;
+  static constexpr uint8_t kMarkedFirst = 1;     // matters as the first byte of a token
+  static constexpr uint8_t kMarkedAnywhere = 2;  // matters anywhere in a token ('/' and the quote)
+
+  // Moves past the tokens that neither start with a kMarkedFirst byte nor hold a kMarkedAnywhere
+  // byte (nor touch a '/' or quote, which must be marked anywhere), and the bytes between them,
+  // stopping at the start of the first token that does. The next call to next() returns that
+  // token, exactly as if the tokens before it had been read one by one: for a caller that only
+  // looks for such tokens, the rest is skipped at the speed of a byte search.
+  void skip_unmarked(const std::array<uint8_t, 256> &marks);
   // Offset in the file just past the last character of the token returned last.
   uint64_t token_end() const { return token_end_; }
   int error() const { return error_; }
