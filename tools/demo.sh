@@ -4,6 +4,7 @@
 set -eu
 build=$(cd "${1:-build/default}" && pwd)
 tesmar="$build/tools/tesmar/tesmar"
+cd "$(dirname "$0")/.."  # the bundled samples are named from the project's root
 run() {
   echo "\$ tesmar $*"
   "$tesmar" "$@"
@@ -31,3 +32,6 @@ run extract "$work/part.txt.gz" -o "$work/part.txt"
 # Replacement message texts: build a message-text file from a listing and list what it replaces.
 run msgfile build "$samples/messages_de.lst" -o "$work/messages_de.msg"
 run msgfile show "$work/messages_de.msg"
+# CAD files recognised from their contents, with the facts found on the way.
+run filetype samples/filetype/iges_crlf.igs samples/filetype/step_two_schemas.stp \
+  samples/filetype/dxf_comment.dxf samples/filetype/dwg_ac1015.dwg samples/filetype/model.txt

@@ -71,6 +71,15 @@ int main(void) {
     if (strcmp(tmx_OperatingSystemText, "Linux") != 0) failures++;
     if (mpm_GetModuleDesc(10)->count != 21) failures++;
   }
+  {
+    int32_t type = -1;
+    void *block = NULL;
+    tmx_FileTypeIges iges = {NULL, 80, 0};
+    if (tmx_GetFileType(0, "/nonexistent/part.igs", &type, &block) != TMX_NOT_FOUND ||
+        type != TMX_FILETYPE_UNKNOWN || block != NULL || iges.record_length != 80)
+      failures++;
+    mpm_DiscardPending(0);
+  }
   tmx_Terminate(0);
   if (failures) fprintf(stderr, "%d C interface checks failed\n", failures);
   return failures ? 1 : 0;
