@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -36,10 +37,10 @@ struct Memory {
 
 tesmar::tmx::FileTypeFacts from_memory(const uint8_t *data, std::size_t size, std::size_t piece,
                                        std::size_t capacity, bool skip) {
+  static std::vector<uint8_t> buffer(std::size_t{1} << 16);
   Memory memory{data, size, 0, piece};
-  std::vector<uint8_t> buffer(capacity);
   return tesmar::tmx::detect_file_type(tesmar::tmx::ByteSource{Memory::read, &memory}, buffer.data(),
-                                       buffer.size(), skip);
+                                       std::min(capacity, buffer.size()), skip);
 }
 
 void check(bool ok, const char *what) {

@@ -603,7 +603,7 @@ TEST(FileTypeDetection, SkippingAndReadSizesChangeNothing) {
       "ISO-10303-21;", "FILE_SCHEMA", "(('", "'", "'", "));", ";", "ENDSEC", "0", "0", "SECTION",
       "AutoCAD", "Binary", "AC1015", "BEGIN_MODEL", "HEADER", "header", "VDAFS", "xVDAFSx", "AP242",
       "BO", "Model", "XML", "Assembly", "ACIS", "BinaryFile", "/*", "*/", "/", "1", "-7", "700",
-      "x", "word", "Iso", "AAA", std::string(118, 'q'), std::string(125, 'V'), "\x80\x00\xff"};
+      "x", "word", "Iso", "AAA", std::string(118, 'q'), std::string(125, 'V'), std::string("\x80\x00\xff", 3)};
   const std::vector<std::string> gaps = {" ", " ", "\n", "\r\n", "", "\t", ",", "("};
   std::mt19937 rng(99);
   int found[15] = {};
