@@ -186,16 +186,19 @@ bool contains_vdafs(std::string_view token) {
 constexpr std::string_view kAp242Sequence[] = {"AP242", "BO", "Model", "XML", "Assembly"};
 
 // What a token must start with or hold for a test that still applies once the type is unknown
-// past the fifth token: ISO-10303-21;, the AP242 words, BEGIN_MODEL, "0", AutoCAD and AC10 start
-// with one of I A B M X 0; VDAFS holds a V anywhere; '/' and the quote change how tokens are cut.
-constexpr std::array<uint8_t, 256> make_marks() {
+// past the fifth token, for each place in the AP242 sequence: ISO-10303-21;, BEGIN_MODEL, "0",
+// AutoCAD and AC10 start with one of I B 0 A, the next AP242 word with its own first letter; VDAFS
+// holds a V anywhere; '/' and the quote change how tokens are cut.
+constexpr std::array<uint8_t, 256> make_marks(std::string_view next_word) {
   std::array<uint8_t, 256> marks{};
-  for (char c : {'I', 'A', 'B', 'M', 'X', '0'})
+  for (char c : {'I', 'A', 'B', '0', next_word[0]})
     marks[static_cast<uint8_t>(c)] = TokenReader::kMarkedFirst;
   for (char c : {'V', '/', '\''}) marks[static_cast<uint8_t>(c)] = TokenReader::kMarkedAnywhere;
   return marks;
 }
-constexpr std::array<uint8_t, 256> kMarks = make_marks();
+constexpr std::array<std::array<uint8_t, 256>, std::size(kAp242Sequence)> kMarks = {
+    make_marks(kAp242Sequence[0]), make_marks(kAp242Sequence[1]), make_marks(kAp242Sequence[2]),
+    make_marks(kAp242Sequence[3]), make_marks(kAp242Sequence[4])};
 
 // The token loop. Returns how it ended: kToken when a test stopped it, kEnd at the end of the
 // file, kError on a read error.
@@ -206,7 +209,7 @@ Result token_loop(TokenReader &reader, FileTypeFacts &facts, bool skip) {
   for (int32_t count = 1;; ++count) {
     // From the sixth token of a file of no known type on, the count no longer matters and only
     // tokens marked by kMarks can stop the loop: the others are skipped.
-    if (skip && count > 5 && type == TMX_FILETYPE_UNKNOWN) reader.skip_unmarked(kMarks);
+    if (skip && count > 5 && type == TMX_FILETYPE_UNKNOWN) reader.skip_unmarked(kMarks[sequence]);
     Result r = reader.next();
     if (r != Result::kToken) return r;
     std::string_view token = reader.token();
