@@ -200,6 +200,15 @@ constexpr std::array<std::array<uint8_t, 256>, std::size(kAp242Sequence)> kMarks
     make_marks(kAp242Sequence[0]), make_marks(kAp242Sequence[1]), make_marks(kAp242Sequence[2]),
     make_marks(kAp242Sequence[3]), make_marks(kAp242Sequence[4])};
 
+// Whether a token can stop the loop of a file of no known type past its fifth token (`context`
+// points to the place in the AP242 sequence).
+bool may_decide(std::string_view token, const void *context) {
+  const std::size_t sequence = *static_cast<const std::size_t *>(context);
+  return token == "ISO-10303-21;"sv || token == kAp242Sequence[sequence] || contains_vdafs(token) ||
+         token == "BEGIN_MODEL"sv || token == "0"sv || token == "AutoCAD"sv ||
+         token.starts_with("AC10"sv);
+}
+
 // The token loop. Returns how it ended: kToken when a test stopped it, kEnd at the end of the
 // file, kError on a read error.
 Result token_loop(TokenReader &reader, FileTypeFacts &facts, bool skip) {
@@ -209,7 +218,8 @@ Result token_loop(TokenReader &reader, FileTypeFacts &facts, bool skip) {
   for (int32_t count = 1;; ++count) {
     // From the sixth token of a file of no known type on, the count no longer matters and only
     // tokens marked by kMarks can stop the loop: the others are skipped.
-    if (skip && count > 5 && type == TMX_FILETYPE_UNKNOWN) reader.skip_unmarked(kMarks[sequence]);
+    if (skip && count > 5 && type == TMX_FILETYPE_UNKNOWN)
+      reader.skip_unmarked(kMarks[sequence], may_decide, &sequence);
     Result r = reader.next();
     if (r != Result::kToken) return r;
     std::string_view token = reader.token();

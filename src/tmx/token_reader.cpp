@@ -37,6 +37,8 @@ constexpr std::array<uint8_t, 256> make_classes() {
 
 constexpr std::array<uint8_t, 256> kClasses = make_classes();
 
+bool is_delimiter(uint8_t c) { return kClasses[c] == kSkip || kClasses[c] == kBlank; }
+
 }  // namespace
 
 TokenReader::TokenReader(ByteSource source, uint8_t *buffer, std::size_t capacity)
@@ -112,7 +114,8 @@ static std::size_t token_start(std::size_t run, std::size_t k) {
   return run + (k - run) / TokenReader::kTokenLimit * TokenReader::kTokenLimit;
 }
 
-void TokenReader::skip_unmarked(const std::array<uint8_t, 256> &marks) {
+void TokenReader::skip_unmarked(const std::array<uint8_t, 256> &marks, Interest interest,
+                                const void *context) {
   assert(marks['/'] == kMarkedAnywhere && marks['\''] == kMarkedAnywhere);
   for (;;) {
     // position_ is where a token search begins: no token is under way and nothing is quoted. Up
@@ -120,23 +123,43 @@ void TokenReader::skip_unmarked(const std::array<uint8_t, 256> &marks) {
     const std::size_t from = position_;
     std::size_t run = from;  // start of the run that holds (or ends at) the marked byte m
     std::size_t k = from;
+    std::size_t m;
     for (;;) {
-      std::size_t m = k;
-      while (m < end_ && marks[buffer_[m]] == kUnmarked) ++m;
-      std::size_t r = m;
-      while (r > k && kClasses[buffer_[r - 1]] == kToken) --r;
-      if (r > k) run = r;  // otherwise [k, m) are token characters: the run holding k - 1 goes on
+      // One pass finds the marked byte and the start of its run: every byte that is not a token
+      // character starts a new run after it.
+      const uint8_t *bytes = buffer_;
+      const std::size_t end = end_;
+      std::size_t r = run;
+      for (m = k; m < end; ++m) {
+        const uint8_t c = bytes[m];
+        if (marks[c] != kUnmarked) break;
+        r = kClasses[c] == kToken ? r : m + 1;
+      }
+      run = r;
       if (m == end_) break;
       const std::size_t start = token_start(run, m);
       if (marks[buffer_[m]] == kMarkedAnywhere || start == m) {
         position_ = start;
-        return;
+        break;
       }
       k = m + 1;  // a byte that matters only at the start of a token, and is not there
     }
-    // Nothing that matters here: a token the buffer ends inside may go on after the refill.
-    position_ = token_start(run, end_);
-    if (position_ < end_ || !fill()) return;
+    if (m == end_) {
+      // Nothing that matters here: a token the buffer ends inside may go on after the refill.
+      position_ = token_start(run, end_);
+      if (position_ < end_ || !fill()) return;
+      continue;
+    }
+    // A plain token that lies whole in the buffer, ended by white space or punctuation, is shown
+    // to the caller at once; the others are left to next().
+    const std::size_t start = position_;
+    std::size_t q = start;
+    const std::size_t limit = std::min(end_, start + kTokenLimit);
+    while (q < limit && kClasses[buffer_[q]] == kToken) ++q;
+    if (interest == nullptr || q == start || q == limit || !is_delimiter(buffer_[q]) ||
+        interest(std::string_view(reinterpret_cast<const char *>(buffer_ + start), q - start), context))
+      return;
+    position_ = q;
   }
 }
 

@@ -51,12 +51,18 @@ class TokenReader {
   static constexpr uint8_t kMarkedFirst = 1;     // matters as the first byte of a token
   static constexpr uint8_t kMarkedAnywhere = 2;  // matters anywhere in a token ('/' and the quote)
 
+  // Whether a token is of interest to the caller of skip_unmarked().
+  using Interest = bool (*)(std::string_view token, const void *context);
+
   // Moves past the tokens that neither start with a kMarkedFirst byte nor hold a kMarkedAnywhere
   // byte (nor touch a '/' or quote, which must be marked anywhere), and the bytes between them,
-  // stopping at the start of the first token that does. The next call to next() returns that
-  // token, exactly as if the tokens before it had been read one by one: for a caller that only
-  // looks for such tokens, the rest is skipped at the speed of a byte search.
-  void skip_unmarked(const std::array<uint8_t, 256> &marks);
+  // stopping at the start of the first token that does; a marked token that lies whole in the
+  // buffer is first shown to `interest` (when given), and passed over too when it is of no
+  // interest. The next call to next() returns the token stopped at, exactly as if the tokens
+  // before it had been read one by one: for a caller that only looks for some tokens, the rest is
+  // skipped at the speed of a byte search.
+  void skip_unmarked(const std::array<uint8_t, 256> &marks, Interest interest = nullptr,
+                     const void *context = nullptr);
   // Offset in the file just past the last character of the token returned last.
   uint64_t token_end() const { return token_end_; }
   int error() const { return error_; }
