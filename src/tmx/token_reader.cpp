@@ -4,13 +4,17 @@
 // bytes [base_, base_ + end_) of the file, of which [0, position_) are consumed. fill() is called
 // only when position_ == end_ and replaces the whole buffer with the next bytes of the file, so a
 // byte is never read twice and the only look-ahead (the byte after a '/') is done by leaving that
-// byte unconsumed. Token characters are copied into token_ as they are accepted, so a token may
-// span any number of refills. Once the end of the file or a read error has been seen, at_end_ or
-// error_ stays set and fill() does not read again.
+// byte unconsumed. Between calls position_ is always where a token search begins: no token is
+// under way and no quoted part is open. A plain token that lies whole in the buffer is handed out
+// where it lies; any other token (one that crosses a refill, a comment or a quote) is copied into
+// token_ as its characters are accepted, so it may span any number of refills. Once the end of
+// the file or a read error has been seen, at_end_ or error_ stays set and fill() does not read
+// again.
 //
-// Speed: an unknown file is scanned to its end, so the two common runs (bytes skipped between
-// tokens, and token characters) are consumed by tight loops over a class table; everything else
-// goes through the general switch one byte at a time.
+// Speed: an unknown file is scanned to its end. The two common runs (bytes skipped between
+// tokens, and token characters) are consumed by tight loops over a class table, and
+// skip_unmarked() lets a caller pass over the tokens it has no use for with one table lookup per
+// byte, stopping only at marked bytes (and at '/' and quotes, where tokens are not plain runs).
 #include "tmx/token_reader.h"
 
 #include <algorithm>
