@@ -15,7 +15,6 @@
 #include <cstring>
 #include <string_view>
 
-#include <fcntl.h>
 
 #include "platform/platform.h"
 #include "tmx/tmx_internal.h"
@@ -295,8 +294,8 @@ Outcome examine(const char *file_name) {
     outcome.open = Outcome::Open::kBadName;
     return outcome;
   }
-  // Non-blocking, so that opening a FIFO cannot hold the caller; only regular files are read.
-  const int fd = platform::open_file(file_name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
+  // Opening a FIFO cannot hold the caller; only regular files are read.
+  const int fd = platform::open_for_reading(file_name);
   if (fd < 0) {
     outcome.open = errno == ENOENT ? Outcome::Open::kNotFound : Outcome::Open::kError;
     return outcome;
