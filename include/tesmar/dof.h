@@ -52,8 +52,8 @@ TESMAR_EXTERN_C_BEGIN
 
 /* Open flags (may be combined). */
 #define DOF_FREE_LIST     0x1u  /* block headers and a free list */
-#define DOF_TEMPORARY     0x2u  /* a fresh temporary file, deleted at close, never written back
-                                 (not available yet: refused with DOF_OPEN_ERR) */
+#define DOF_TEMPORARY     0x2u  /* a fresh temporary file (the name is ignored), deleted at close,
+                                 never written back */
 #define DOF_OPEN_EXISTING 0x4u  /* an existing file, for reading and writing */
 #define DOF_READ_ONLY     0x8u  /* an existing file, for reading only (wins over 4) */
 #define DOF_STATISTICS    0x10u /* print the statistics report at close */
@@ -139,7 +139,9 @@ TESMAR_API mpm_Status dof_Initialize(uint32_t options);
 /* Opens a paged file (the name is UTF-8) and stores the new handle in *file (null after a failure).
  *   flags: DOF_* open flags. Neither DOF_OPEN_EXISTING nor DOF_READ_ONLY: the file is created, or
  *     emptied when it exists, with permissions 0666 less the umask. Only regular files are opened.
- *     DOF_TEMPORARY is refused with DOF_OPEN_ERR until the library forms temporary names.
+ *     DOF_TEMPORARY: `name` is ignored; the file takes a name from ugn_TempName and is created
+ *     exclusively with permissions 0600 (a name that exists by then is passed over for the next);
+ *     no name at all gives DOF_OPEN_ERR. file->name holds the name used.
  *   buffer_count: page buffers (0 or less: 16); page_size: bytes per page (0 or less: 4096).
  * An existing file's size may be any number of bytes: a partial last page reads as if zero-filled.
  * Statuses: DOF_MALLOC_ERR, DOF_OPEN_ERR (with the name), DOF_BAD_SLOT (no out pointer). */

@@ -5,15 +5,22 @@
 // built so far, leaves the caller's pointer null and only then issues the message (a handler may
 // leave by longjmp, so nothing may be held at that point).
 //
+// A temporary file gets its name from ugn_TempName and is created exclusively (mode 0600), so it
+// is never a file that someone else made under that name; it is removed at close (and, should the
+// program never close it, when the library stops).
+//
 // Close writes the dirty pages back (unless the file is temporary or read-only), closes the
 // descriptor and releases the handle. When the system refuses the close, the descriptor is gone
 // all the same: the handle stays with descriptor -1, so that a second close only releases it and
 // never closes a number that may by then belong to another file.
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "dof/dof_internal.h"
 #include "platform/file_io.h"
+#include "tesmar/ugn.h"
 
 using namespace tesmar::dof;
 namespace platform = tesmar::platform;
@@ -75,6 +82,12 @@ DofFile *build_handle(uint32_t flags, int32_t buffer_count, int32_t page_size) {
   return file;
 }
 
+constexpr int kTemporaryTries = 16;
+constexpr int kTemporaryAccess =
+    platform::kOpenReadWrite | platform::kOpenCreate | platform::kOpenExclusive;
+constexpr const char *kNoTemporaryName = "(no temporary name could be formed)";
+constexpr std::size_t kShownName = 1100;  // temporary names are at most 1023 bytes
+
 int access_of(uint32_t flags) {
   if (flags & DOF_READ_ONLY) return platform::kOpenRead;
   if (flags & DOF_OPEN_EXISTING) return platform::kOpenReadWrite;
@@ -91,23 +104,39 @@ mpm_Status dof_OpenFile(uint32_t flags, const char *name, int32_t buffer_count, 
   *out = nullptr;
   if (buffer_count <= 0) buffer_count = 16;
   if (page_size <= 0) page_size = 4096;
-  // The temporary-file path arrives with the library's temporary names.
-  if ((flags & DOF_TEMPORARY) || name == nullptr || name[0] == '\0')
+  const bool temporary = (flags & DOF_TEMPORARY) != 0;
+  if (!temporary && (name == nullptr || name[0] == '\0'))
     return mpm_IssueMessage(0, DOF_OPEN_ERR, MPM_ERROR, name != nullptr ? name : "");
 
   DofFile *file = build_handle(flags, buffer_count, page_size);
-  if (file != nullptr) {
-    file->name = copy_name(name);
-    if (file->name == nullptr) {
-      release(file);
-      file = nullptr;
-    }
-  }
   if (file == nullptr) return fail(DOF_MALLOC_ERR, nullptr);
 
   const platform::FileIo &io = platform::file_io();
-  platform::clear_error();
-  file->descriptor = io.open(name, access_of(flags), 0666);
+  if (temporary) {
+    // A fresh name, created exclusively and private to its owner: a name that someone took between
+    // naming and opening is passed over for the next one.
+    for (int tries = 0; tries < kTemporaryTries && file->descriptor < 0; ++tries) {
+      const char *temporary_name = ugn_TempName();
+      if (temporary_name == nullptr) break;
+      std::free(file->name);
+      file->name = copy_name(temporary_name);
+      if (file->name == nullptr) {
+        release(file);
+        return fail(DOF_MALLOC_ERR, nullptr);
+      }
+      platform::clear_error();
+      file->descriptor = io.open(file->name, kTemporaryAccess, 0600);
+      if (file->descriptor < 0 && platform::last_error() != EEXIST) break;
+    }
+  } else {
+    file->name = copy_name(name);
+    if (file->name == nullptr) {
+      release(file);
+      return fail(DOF_MALLOC_ERR, nullptr);
+    }
+    platform::clear_error();
+    file->descriptor = io.open(name, access_of(flags), 0666);
+  }
   bool opened = file->descriptor >= 0;
   if (opened) {
     // Only regular files: a directory or a device is refused here rather than at the first read.
@@ -120,9 +149,21 @@ mpm_Status dof_OpenFile(uint32_t flags, const char *name, int32_t buffer_count, 
     }
   }
   if (!opened) {
-    if (file->descriptor >= 0) io.close(file->descriptor);
+    // The message names the file that could not be opened: for a temporary file, a copy of its
+    // generated name (released with the handle), or a placeholder when no name could be formed.
+    char temporary_name[kShownName];
+    const char *shown = name;
+    if (temporary) {
+      std::snprintf(temporary_name, sizeof temporary_name, "%s",
+                    file->name != nullptr ? file->name : kNoTemporaryName);
+      shown = temporary_name;
+    }
+    if (file->descriptor >= 0) {
+      io.close(file->descriptor);
+      if (temporary) io.remove(file->name);
+    }
     release(file);
-    return mpm_IssueMessage(0, DOF_OPEN_ERR, MPM_ERROR, name);
+    return mpm_IssueMessage(0, DOF_OPEN_ERR, MPM_ERROR, shown);
   }
   *out = file;
   return 0;

@@ -42,6 +42,7 @@ struct Faults {
   bool zero_writes = false;
   bool all_writes_fail = false;
   int opens = 0, reads = 0, writes = 0, sizes = 0, closes = 0, removes = 0;
+  int last_access = 0, last_mode = 0;  // of the last open
 };
 
 class FaultyIo {
@@ -57,6 +58,8 @@ class FaultyIo {
 
  private:
   static int open(const char *name, int access, int mode) {
+    faults_.last_access = access;
+    faults_.last_mode = mode;
     if (++faults_.opens == faults_.fail_open_at) return fail();
     return platform::system_file_io().open(name, access, mode);
   }

@@ -1,5 +1,9 @@
 // The page layer: open, close, look-up and replacement, transfers, statistics.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -52,6 +56,81 @@ TEST_F(PagedFileTest, FailedOpenLeavesNoHandle) {
   EXPECT_EQ(dof_OpenFile(0, path().c_str(), INT32_MAX, INT32_MAX, &file), DOF_MALLOC_ERR);
   EXPECT_EQ(file, nullptr);
 #endif
+}
+
+TEST_F(PagedFileTest, TemporaryFileIsPrivateAndRemovedAtClose) {
+  ASSERT_EQ(ugn_PutEnv(0, "TESMAR_TMP", dir_.path().c_str()), 0u);
+  DofFile *file = nullptr;
+  ASSERT_EQ(dof_OpenFile(DOF_TEMPORARY | DOF_FREE_LIST, path("ignored").c_str(), 2, 64, &file),
+            0u);
+  ASSERT_NE(file, nullptr);
+  const std::string name = file->name;
+  EXPECT_EQ(name.rfind(dir_.path() + "/t", 0), 0u) << name;
+  EXPECT_FALSE(std::filesystem::exists(path("ignored")));
+  struct stat st {};
+  ASSERT_EQ(stat(name.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // Enough blocks that pages are written out when their buffers are reused.
+  std::vector<int64_t> blocks;
+  for (int i = 0; i < 8; ++i) {
+    int64_t address = 0;
+    ASSERT_EQ(dof_AllocateBlock(file, 50, &address), 0u);
+    std::string data(50, static_cast<char>('a' + i));
+    ASSERT_EQ(dof_ReadWrite(DOF_WRITE, file, 50, address, data.data()), 0u);
+    blocks.push_back(address);
+  }
+  for (int i = 0; i < 8; ++i) {
+    std::string back(50, '\0');
+    ASSERT_EQ(dof_ReadWrite(DOF_READ, file, 50, blocks[static_cast<size_t>(i)], back.data()), 0u);
+    EXPECT_EQ(back, std::string(50, static_cast<char>('a' + i)));
+  }
+  EXPECT_GT(file->physical_writes, 0u);
+  // A second temporary file gets a name of its own.
+  DofFile *other = nullptr;
+  ASSERT_EQ(dof_OpenFile(DOF_TEMPORARY, nullptr, 2, 64, &other), 0u);
+  EXPECT_NE(std::string(other->name), name);
+  const std::string other_name = other->name;
+  ASSERT_EQ(dof_CloseFile(0, other), 0u);
+  EXPECT_FALSE(std::filesystem::exists(other_name));
+  ASSERT_EQ(dof_CloseFile(0, file), 0u);
+  EXPECT_FALSE(std::filesystem::exists(name));
+  EXPECT_TRUE(pending_codes().empty());
+}
+
+TEST_F(PagedFileTest, TemporaryFileIsCreatedExclusivelyAndTakesTheNextFreeName) {
+  ASSERT_EQ(ugn_PutEnv(0, "TESMAR_TMP", dir_.path().c_str()), 0u);
+  DofFile *file = nullptr;
+  {
+    // The first name is taken by someone else between naming and opening.
+    FaultyIo io({.fail_open_at = 1, .error = EEXIST});
+    ASSERT_EQ(dof_OpenFile(DOF_TEMPORARY, nullptr, 2, 64, &file), 0u);
+    EXPECT_EQ(FaultyIo::faults().opens, 2);
+    EXPECT_EQ(FaultyIo::faults().last_access,
+              platform::kOpenReadWrite | platform::kOpenCreate | platform::kOpenExclusive);
+    EXPECT_EQ(FaultyIo::faults().last_mode, 0600);
+  }
+  ASSERT_EQ(dof_CloseFile(0, file), 0u);
+  EXPECT_TRUE(pending_codes().empty());
+  {
+    // Any other failure is the open's failure, with the name it tried.
+    FaultyIo io({.fail_open_at = 1, .error = EACCES});
+    file = reinterpret_cast<DofFile *>(0x1);
+    EXPECT_EQ(dof_OpenFile(DOF_TEMPORARY, nullptr, 2, 64, &file), DOF_OPEN_ERR);
+    EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(FaultyIo::faults().opens, 1);
+  }
+  const std::string text = pending_texts().front();
+  EXPECT_EQ(text.rfind("*** Error (DOF_OPEN_ERR) ***\nError opening file " + dir_.path() + "/t", 0),
+            0u)
+      << text;
+  mpm_DiscardPending(0);
+  // A directory too long to form a name in: no name, no file.
+  ASSERT_EQ(ugn_PutEnv(0, "TESMAR_TMP", (dir_.path() + "/" + std::string(1100, 'd')).c_str()), 0u);
+  EXPECT_EQ(dof_OpenFile(DOF_TEMPORARY, nullptr, 2, 64, &file), DOF_OPEN_ERR);
+  EXPECT_EQ(file, nullptr);
+  EXPECT_EQ(pending_texts().front(),
+            "*** Error (DOF_OPEN_ERR) ***\nError opening file "
+            "(no temporary name could be formed).\n");
 }
 
 TEST_F(PagedFileTest, WrittenBytesComeBackAfterReopening) {
