@@ -43,6 +43,7 @@ namespace {
 
 constexpr int32_t kHitWeight = 128;
 constexpr int32_t kHalvingPeriod = 16;
+constexpr uint64_t kMostSlots = uint64_t{1} << 31;
 
 uint32_t slot_of(const DofPageIndex *index, int64_t page) {
   return static_cast<uint32_t>((static_cast<uint64_t>(page) * 0x9E3779B97F4A7C15ull) >>
@@ -110,19 +111,22 @@ mpm_Status load(DofFile *file, DofPageBuffer *buffer, int64_t page) {
 }  // namespace
 
 bool page_index_create(DofFile *file) {
-  uint32_t slots = 4;
+  // Counted in 64 bits: twice a buffer count near 2^31 would wrap a 32-bit count (and the doubling
+  // would never end). Slot numbers are 32-bit, so larger counts cannot be indexed.
+  uint64_t slots = 4;
   int32_t bits = 2;
-  while (slots < 2u * static_cast<uint32_t>(file->buffer_count)) {
+  while (slots < 2 * static_cast<uint64_t>(file->buffer_count)) {
     slots *= 2;
     ++bits;
   }
+  if (slots > kMostSlots) return false;
   auto *index = static_cast<DofPageIndex *>(
       std::malloc(sizeof(DofPageIndex) + sizeof(int32_t) * static_cast<std::size_t>(slots)));
   if (index == nullptr) return false;
-  index->mask = slots - 1;
+  index->mask = static_cast<uint32_t>(slots - 1);
   index->shift = 64 - bits;
   index->slots = reinterpret_cast<int32_t *>(index + 1);
-  for (uint32_t i = 0; i < slots; ++i) index->slots[i] = -1;
+  for (uint64_t i = 0; i < slots; ++i) index->slots[i] = -1;
   file->page_index = index;
   return true;
 }

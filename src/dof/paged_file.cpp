@@ -55,6 +55,11 @@ DofFile *build_handle(uint32_t flags, int32_t buffer_count, int32_t page_size) {
   file->flags = flags;
   file->buffer_count = buffer_count;
   file->page_size = page_size;
+  // The page index first: it refuses buffer counts it cannot index before the buffers are had.
+  if (!page_index_create(file)) {
+    release(file);
+    return nullptr;
+  }
   auto count = static_cast<std::size_t>(buffer_count);
   auto size = static_cast<std::size_t>(page_size);
   file->buffers = static_cast<DofPageBuffer *>(std::calloc(count, sizeof(DofPageBuffer)));
@@ -67,10 +72,6 @@ DofFile *build_handle(uint32_t flags, int32_t buffer_count, int32_t page_size) {
   for (std::size_t i = 0; i < count; ++i) {
     file->buffers[i].page = -1;
     file->buffers[i].data = data + i * size;
-  }
-  if (!page_index_create(file)) {
-    release(file);
-    return nullptr;
   }
   if (flags & DOF_FREE_LIST) {
     file->free_list = static_cast<DofFreeList *>(std::calloc(1, sizeof(DofFreeList)));

@@ -44,6 +44,12 @@ TEST_F(PagedFileTest, FailedOpenLeavesNoHandle) {
   EXPECT_EQ(dof_OpenFile(0, "", 4, 64, &file), DOF_OPEN_ERR);
   EXPECT_EQ(dof_OpenFile(0, nullptr, 4, 64, &file), DOF_OPEN_ERR);
   EXPECT_EQ(dof_OpenFile(0, path().c_str(), 4, 64, nullptr), DOF_BAD_SLOT);
+  // More buffers than the page index can number: refused before anything large is allocated
+  // (and before the file is made).
+  EXPECT_EQ(dof_OpenFile(0, path().c_str(), INT32_MAX, 1, &file), DOF_MALLOC_ERR);
+  EXPECT_EQ(dof_OpenFile(0, path().c_str(), (1 << 30) + 1, 1, &file), DOF_MALLOC_ERR);
+  EXPECT_EQ(file, nullptr);
+  EXPECT_FALSE(std::filesystem::exists(path()));
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__has_feature)
 #define TESMAR_HUGE_ALLOCATIONS_FAIL 1
 #elif defined(__has_feature)
