@@ -21,6 +21,8 @@ samples=$(cd "$(dirname "$0")/../samples" && pwd)
 ddf=$(mktemp "${TMPDIR:-/tmp}/tesmar-demo.XXXXXX")
 trap 'rm -f "$ddf"' EXIT
 run ddl compile "$samples/geometry.ddl" -o "$ddf"
+# What the file holds, read back with the library's reader.
+run ddl show "$ddf"
 # Japanese names as CAD files carry them: Shift_JIS read through the JIS tables.
 run text "$samples/names.sjis" --from sjis
 # A gzipped input written out through the decompressor.

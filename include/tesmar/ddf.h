@@ -373,6 +373,19 @@ TESMAR_API mpm_Status ddf_DbgDumpField(uint32_t options, const ddf_FieldDesc *de
 
 /* ---- Binary schema file ---- */
 
+/* Reads the binary schema file `file_name` (UTF-8; docs/ddf-format.md) into a new schema stored in
+ * *schema; it is not made current. The file is opened read-only through the paged file and is
+ * never written. Nothing in it is trusted: every extent is checked against the file's size and the
+ * whole schema is checked before it is handed over. `options`: none defined.
+ * Statuses (each issued with the file name where the text has a place for it; after the open, the
+ * file is closed first): DDF_OPEN_ERR (the file cannot be opened; the paged file's own message
+ * precedes it), DDF_ID_ERR (another signature), DDF_VERSION_ERR (a format version other than
+ * 100), DDF_READ_ERR (a short or damaged file, a schema the lookups could not use safely, a failed
+ * read or close), DDF_MALLOC_ERR, DDF_NULL_MEMPTR (null name or out pointer). On any failure
+ * *schema is null and nothing read is kept. Free the result with ddf_FreeSchema. */
+TESMAR_API mpm_Status ddf_ReadBinaryDDF(uint32_t options, const char *file_name,
+                                        ddf_Schema **schema);
+
 /* Frees a schema read by ddf_ReadBinaryDDF: each array and the header. When it is ddf_current or
  * ddf_saved, that global becomes null (and the lookup cache is reset). Null is ignored. Returns 0. */
 TESMAR_API mpm_Status ddf_FreeSchema(uint32_t options, ddf_Schema *schema);

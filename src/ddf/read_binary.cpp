@@ -6,10 +6,16 @@
 // cleared before any section is read, so an absent section leaves null. After the last section the
 // text sections are relocated and the whole schema is checked (validate.cpp). A failure frees
 // everything read so far.
+//
+// ddf_ReadBinaryDDF reads through the paged file, opened read-only: a schema file belongs to the
+// user, and a read must never write to it (a writable paged file would grow a short file by zero
+// pages). The file's size is the paged file's end, the byte size it found at open, so a file that
+// is not a whole number of pages reads the same as one padded with zeros.
 #include <cstdlib>
 #include <cstring>
 
 #include "ddf/ddf_internal.h"
+#include "tesmar/dof.h"
 
 namespace tesmar::ddf {
 namespace {
@@ -126,3 +132,42 @@ mpm_Status load(int64_t file_size, ReadFn read, void *context, ddf_Schema **out,
 }
 
 }  // namespace tesmar::ddf
+
+namespace {
+
+mpm_Status read_paged(void *context, int64_t position, uint32_t count, void *buffer) {
+  return dof_ReadWrite(DOF_READ, static_cast<DofFile *>(context), count, position, buffer);
+}
+
+// Closes a schema file; a close the system refused still frees the handle.
+mpm_Status close_file(DofFile *file) {
+  mpm_Status status = dof_CloseFile(0, file);
+  if (status == DOF_CLOSE_ERR) dof_CloseFile(0, file);
+  return status;
+}
+
+}  // namespace
+
+extern "C" mpm_Status ddf_ReadBinaryDDF(uint32_t, const char *file_name, ddf_Schema **schema) {
+  if (schema == nullptr || file_name == nullptr) {
+    if (schema != nullptr) *schema = nullptr;
+    return mpm_IssueMessage(0, DDF_NULL_MEMPTR, MPM_ERROR);
+  }
+  *schema = nullptr;
+  DofFile *file = nullptr;
+  if (dof_OpenFile(DOF_READ_ONLY, file_name, 1, DDF_PAGE_SIZE, &file) != 0)
+    return mpm_IssueMessage(0, DDF_OPEN_ERR, MPM_ERROR, file_name);
+  ddf_Schema *read = nullptr;
+  mpm_Status status = tesmar::ddf::load(file->end, read_paged, file, &read);
+  // A close that fails after a sound read still fails the read: nothing is handed over that
+  // came with an error.
+  if (close_file(file) != 0 && status == 0) {
+    tesmar::ddf::free_blocks(read);
+    read = nullptr;
+    status = DDF_READ_ERR;
+  }
+  if (status == DDF_MALLOC_ERR) return mpm_IssueMessage(0, status, MPM_ERROR);
+  if (status != 0) return mpm_IssueMessage(0, status, MPM_ERROR, file_name);
+  *schema = read;
+  return 0;
+}

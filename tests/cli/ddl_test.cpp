@@ -1,0 +1,180 @@
+// `tesmar ddl compile` and `tesmar ddl show` on the bundled sample: the listing is the one
+// docs/ddl.md shows, `--entity` prints the descriptor dump of one type, and bad files or names
+// give the reader's message and exit status 1.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "support/library.h"
+
+namespace tesmar::test {
+namespace {
+
+std::string tool_path() {
+  char self[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "";
+  self[n] = '\0';
+  std::string dir(self);
+  dir.erase(dir.rfind('/'));
+  return dir + "/../tools/tesmar/tesmar";
+}
+
+std::string source_dir() {
+  const char *root = std::getenv("TESMAR_SOURCE_DIR");
+  return root != nullptr ? root : ".";
+}
+
+struct ToolRun {
+  int status;
+  std::string out, err;
+};
+
+ToolRun run_tool(const TempDir &dir, const std::string &arguments) {
+  std::string out = dir.file("stdout"), err = dir.file("stderr");
+  std::string command =
+      "'" + tool_path() + "' ddl " + arguments + " >'" + out + "' 2>'" + err + "'";
+  int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out), read_file(err)};
+}
+
+// The indented lines after "    $ COMMAND\n" in the docs, without their indent, up to the next
+// line that is neither indented nor empty, or the next command.
+std::string listing_after(const std::string &docs, const std::string &command) {
+  std::size_t at = docs.find("    $ " + command + "\n");
+  if (at == std::string::npos) return "(no listing for " + command + ")";
+  std::istringstream lines(docs.substr(docs.find('\n', at) + 1));
+  std::string line, out, blanks;
+  while (std::getline(lines, line)) {
+    if (line.empty()) {
+      blanks += "\n";
+      continue;
+    }
+    if (line.rfind("    ", 0) != 0 || line.rfind("    $ ", 0) == 0) break;
+    out += blanks + line.substr(4) + "\n";
+    blanks.clear();
+  }
+  return out;
+}
+
+std::string without_addresses(const std::string &text) {
+  return std::regex_replace(text, std::regex("Address: 0x[0-9a-f]+"), "Address: ADDR");
+}
+
+class DdlToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ToolRun run = run_tool(dir_, "compile '" + source_dir() + "/samples/geometry.ddl' -o '" +
+                                     ddf_ + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  TempDir dir_;
+  std::string ddf_ = dir_.file("geometry.ddf");
+};
+
+TEST_F(DdlToolTest, ShowPrintsTheListingTheDocsShow) {
+  ToolRun run = run_tool(dir_, "show '" + ddf_ + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  std::string docs = read_file(source_dir() + "/docs/ddl.md");
+  EXPECT_EQ(run.out, listing_after(docs, "tesmar ddl show geometry.ddf"));
+}
+
+TEST_F(DdlToolTest, EntityPrintsEachDescriptorOfOneTypeInAnyCase) {
+  ToolRun run = run_tool(dir_, "show '" + ddf_ + "' --entity LINE");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const char *expected =
+      "ptr start (\"Start point\")\n"
+      "   Address: ADDR\n"
+      "   Modifiers:  REFTYPE\n"
+      "   Flags:\n"
+      "   Field #: 0  NDims: 0   Offset: 0  Default value key:  0\n"
+      "ptr end (\"End point\")\n"
+      "   Address: ADDR\n"
+      "   Modifiers:  REFTYPE\n"
+      "   Flags:\n"
+      "   Field #: 1  NDims: 0   Offset: 0  Default value key:  0\n"
+      "ptr layer (\"Layer of the line\")\n"
+      "   Address: ADDR\n"
+      "   Modifiers:  REFTYPE\n"
+      "   Flags:\n"
+      "   Field #: 2  NDims: 0   Offset: 0  Default value key:  0\n"
+      "short style (\"Line style\")\n"
+      "   Address: ADDR\n"
+      "   Modifiers:  DEFAULT\n"
+      "   Flags:\n"
+      "   Field #: 3  NDims: 0   Offset: 0  Default value key:  1\n"
+      "endent **Field not named** (\"\")\n"
+      "   Address: ADDR\n"
+      "   Modifiers:\n"
+      "   Flags:\n"
+      "   Field #: 4  NDims: 0   Offset: 0  fld_methods index:  0\n";
+  EXPECT_EQ(without_addresses(run.out), expected);
+  // The blocks the docs show are blocks of this output.
+  std::string docs = without_addresses(
+      listing_after(read_file(source_dir() + "/docs/ddl.md"),
+                    "tesmar ddl show geometry.ddf --entity line"));
+  std::istringstream parts(docs);
+  std::string block, line;
+  while (std::getline(parts, line)) {
+    if (line == "...") {
+      EXPECT_NE(run.out.empty() ? std::string::npos : without_addresses(run.out).find(block),
+                std::string::npos)
+          << block;
+      block.clear();
+    } else {
+      block += line + "\n";
+    }
+  }
+  EXPECT_NE(without_addresses(run.out).find(block), std::string::npos) << block;
+  // Descriptors in a struct keep their flags and dimensions.
+  run = run_tool(dir_, "show '" + ddf_ + "' --entity polyline");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("double points (\"Vertex coordinates\")\n"), std::string::npos);
+  EXPECT_NE(run.out.find("   Flags:  ARRAY  PTRFIXED\n   Field #: 1  NDims: 2"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("struct bounds (\"Bounding box\")"), std::string::npos);
+  EXPECT_NE(run.out.find("  Structure size:  48\n   # of fields to endstruct:  3\n"),
+            std::string::npos)
+      << run.out;
+}
+
+TEST_F(DdlToolTest, UnknownEntitiesAndBadFilesExitWithStatusOne) {
+  ToolRun run = run_tool(dir_, "show '" + ddf_ + "' --entity circle");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("has no entity type 'circle'"), std::string::npos) << run.err;
+
+  std::string missing = dir_.file("missing.ddf");
+  run = run_tool(dir_, "show '" + missing + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE((run.out + run.err).find("Error opening DDF file " + missing + "."), std::string::npos)
+      << run.out << run.err;
+
+  // A file cut inside its sections, and a schema text that is not a binary schema file.
+  std::string bytes = read_file(ddf_);
+  std::string cut = dir_.file("cut.ddf");
+  write_file(cut, bytes.substr(0, 1000));
+  run = run_tool(dir_, "show '" + cut + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE((run.out + run.err).find("Error reading DDF file " + cut + "."), std::string::npos)
+      << run.out << run.err;
+  std::string source = source_dir() + "/samples/geometry.ddl";
+  run = run_tool(dir_, "show '" + source + "' --entity line");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE((run.out + run.err).find("File " + source + " is not a binary DDF."), std::string::npos)
+      << run.out << run.err;
+
+  EXPECT_EQ(run_tool(dir_, "show").status, 2);
+  EXPECT_EQ(run_tool(dir_, "show a.ddf b.ddf").status, 2);
+  EXPECT_EQ(run_tool(dir_, "show '" + ddf_ + "' --bogus").status, 2);
+}
+
+}  // namespace
+}  // namespace tesmar::test
