@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ddf/ddf_internal.h"
+#include "support/library.h"
 
 namespace tesmar::test {
 
@@ -57,7 +58,12 @@ CurrentSchema::CurrentSchema(ddf_Schema *schema) : schema_(schema), previous_(dd
 }
 
 CurrentSchema::CurrentSchema(std::string_view text) : previous_(ddf_current) {
-  mpm_Status status = read_bytes(file_bytes(compile_ok(text)), &schema_);
+  // Through a file and the library's own reader, as an application gets its schema.
+  TempDir dir;
+  std::string path = dir.file("schema.ddf");
+  std::string error;
+  EXPECT_TRUE(ddl::write_file(compile_ok(text), path, &error)) << error;
+  mpm_Status status = ddf_ReadBinaryDDF(0, path.c_str(), &schema_);
   EXPECT_EQ(status, 0u);
   ddf_current = schema_;
   ddf_last_tf = TF_NONE;

@@ -32,7 +32,8 @@ mpm_Status read_bytes(const std::vector<uint8_t> &bytes, ddf_Schema **schema,
 class CurrentSchema {
  public:
   explicit CurrentSchema(ddf_Schema *schema);
-  explicit CurrentSchema(std::string_view text);  // compiles, reads and makes current
+  // Compiles, writes a file, reads it with ddf_ReadBinaryDDF and makes the schema current.
+  explicit CurrentSchema(std::string_view text);
   ~CurrentSchema();
   CurrentSchema(const CurrentSchema &) = delete;
   CurrentSchema &operator=(const CurrentSchema &) = delete;
