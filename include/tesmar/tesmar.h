@@ -18,6 +18,7 @@
 #include "tesmar/ddf.h"
 #include "tesmar/ugn.h"
 #include "tesmar/unl.h"
+#include "tesmar/mda.h"
 #include "tesmar/dof.h"
 
 #endif

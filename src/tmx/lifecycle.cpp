@@ -12,6 +12,7 @@
 #include "tesmar/eam.h"
 #include "tesmar/evm.h"
 #include "tesmar/hdb.h"
+#include "tesmar/mda.h"
 #include "tesmar/mpm.h"
 #include "tesmar/mth.h"
 #include "tesmar/olm.h"
@@ -32,12 +33,12 @@ using StartFn = mpm_Status (*)(uint32_t);
 constexpr StartFn kStartOrder[] = {
     hdb_Initialize, olm_Initialize, oqm_Initialize, osm_Initialize, otm_Initialize,
     dar_Initialize, dst_Initialize, ugn_Initialize, mpm_Initialize, ddf_Initialize,
-    evm_Initialize, eam_Initialize, mth_Initialize, dof_Initialize,
+    mda_Initialize, evm_Initialize, eam_Initialize, mth_Initialize, dof_Initialize,
 };
 
 // Shut-down order of the modules that keep state.
 constexpr StartFn kStopOrder[] = {
-    ugn_Terminate, ddf_Terminate, mpm_Terminate,
+    ugn_Terminate, mda_Terminate, ddf_Terminate, mpm_Terminate,
 };
 
 }  // namespace

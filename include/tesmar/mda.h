@@ -1,0 +1,718 @@
+/*
+ * MDA: the entity database (module 9): models, entity handles, memory blocks, pointer fields and
+ * back pointers.
+ *
+ * A model is one numbered slot (1 to 65535) of a process-wide model table, bound to one schema
+ * (ddf.h). It owns an entity table that maps entity numbers to the entities' memory and disk
+ * locations, per-type entity lists, named double parameters, optionally a back-pointer table, and,
+ * unless it is memory-only, a small cache of unlocked entities and a temporary paged file. An
+ * entity is addressed by a db_ptr: the model number in bits 63..48 and the entity number in bits
+ * 47..0. Entity 0 of every model is reserved when the model is allocated; a handle whose entity
+ * number is 0 counts as null in pointer operations. Handles print as "#model:entity"
+ * (MDA_PTR_FORMAT).
+ *
+ * Entity memory is a chain of memory blocks (MBlock): a 40-byte header before the data, the first
+ * block holding the entity's structure (mda_EntityHeader first), every further block (arrays,
+ * strings) linked after it. Each block's `reference` names the slot, a field inside some block of
+ * the same chain, that holds the next block's data address; this is what lets an entity be
+ * duplicated, written and read back as a unit with the addresses between its blocks relocated.
+ * Arrays of two to five dimensions are array blocks: after the block header a 48-byte array header,
+ * the row-pointer tables and the element area; the caller's address is that of the first row-
+ * pointer table, so that an array of k dimensions is indexed as k nested pointer arrays.
+ *
+ * Entity-keyed tables (mda_PtrTable) hold one fixed-size record per entity number of one model, in
+ * pages of 2048 records allocated on first write. A model that keeps back pointers records for each
+ * entity the entities that point to it (its parents), once per pointer field.
+ *
+ * Ownership: models own their entities, memory blocks, paged file and per-model tables; the schema
+ * belongs to the caller and must outlive the models bound to it. Arrays returned through out
+ * arguments (parents, names) are malloc'ed and released by the caller with free().
+ *
+ * Failures issue a message of the MDA table at MPM_ERROR and return its code; an operation that
+ * fails because another module failed returns that module's code without issuing again. Handles of
+ * models not in use, of numbers never issued, the null handle where an entity is needed, addresses
+ * that are not blocks: each gives its MDA message, never a crash.
+ *
+ * All state is process-wide; use the library from one thread at a time.
+ */
+#ifndef TESMAR_MDA_H
+#define TESMAR_MDA_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include "tesmar/types.h"
+#include "tesmar/ddf.h"
+#include "tesmar/olm.h"
+#include "tesmar/otm.h"
+
+TESMAR_EXTERN_C_BEGIN
+
+/* Message codes of module MDA (9); the texts are in the message table (tesmar messages MDA). */
+#define MDA_INVALID_MODEL           0x90001u /* a model number not in use */
+#define MDA_INVALID_PTR             0x90002u /* a handle that names no (valid) entity */
+#define MDA_NULL_MEMPTR             0x90003u /* a null address or out argument */
+#define MDA_MALLOC_ERR              0x90004u /* out of memory (memory exception) */
+#define MDA_REALLOC_ERR             0x90005u /* out of memory growing a table (memory exception) */
+#define MDA_INVALID_ARG             0x90006u
+#define MDA_INVALID_OPTIONS         0x90007u
+#define MDA_CACHE_FULL              0x90008u /* in the table; the cache never reports itself full */
+#define MDA_NO_MORE_MODEL           0x90009u /* all 65535 model slots in use */
+#define MDA_NO_DDF                  0x9000Au /* a model definition without a schema */
+#define MDA_NOT_RWLOCKED            0x9000Bu
+#define MDA_TOO_MANY_LOCKS          0x9000Cu
+#define MDA_PAR_LIST_ERR            0x9000Du /* a parent list could not be changed */
+#define MDA_NO_BACKPTRS             0x9000Eu /* the model keeps back pointers but has no table */
+#define MDA_PAR_NOT_FOUND           0x9000Fu /* the parent is not among the child's parents */
+#define MDA_HAS_PARENTS             0x90010u
+#define MDA_ZERO_DIM                0x90011u /* an array block without row pointers */
+#define MDA_ARRAY_MISMATCH          0x90012u /* in the table, issued by no operation */
+#define MDA_CHILD_NOT_FOUND         0x90013u
+#define MDA_DBG_BADMEMREF           0x90014u
+#define MDA_DBG_BIGDBLOCK           0x90015u
+#define MDA_DBG_BADBLOCKNUM         0x90016u
+#define MDA_DBG_BADPTRNUM           0x90017u
+#define MDA_CALLBACK_NOT_FOUND      0x90018u
+#define MDA_TREE_ERR                0x90019u
+#define MDA_OPEN_ERR                0x9001Au
+#define MDA_INCORRECT_SIGNATURE     0x9001Bu
+#define MDA_INCORRECT_DBNAME        0x9001Cu
+#define MDA_NEWER_DBVERSION         0x9001Du
+#define MDA_OLDER_DBVERSION         0x9001Eu
+#define MDA_NEWER_DBRELEASE         0x9001Fu
+#define MDA_OLDER_DBRELEASE         0x90020u
+#define MDA_UNKNOWN_NAME            0x90021u
+#define MDA_FILE_READ_ERR           0x90022u
+#define MDA_FILE_WRITE_ERR          0x90023u
+#define MDA_FILE_EXISTS             0x90024u
+#define MDA_INTERNAL_ERR            0x90025u /* a broken internal invariant, with the function */
+#define MDA_MODEL_NOT_EMPTY         0x90026u
+#define MDA_CROSS_MODEL_PTR         0x90027u
+#define MDA_NOT_IND_MBLOCK          0x90028u /* a block that already belongs to a chain */
+#define MDA_BAD_MBLOCK              0x90029u /* no block (marker, type) at the address given */
+#define MDA_BAD_BACKPTRS            0x9002Au
+#define MDA_NO_MORE_PTR             0x9002Bu /* the entity numbering or a table is full */
+#define MDA_DUPLICATE_ENTLIST_ENTRY 0x9002Cu /* the handle is already in a per-type list */
+#define MDA_PTR_ALREADY_CREATED     0x9002Du
+#define MDA_MODELS_DIFFER           0x9002Eu
+#define MDA_ENTITY_NOT_DELETED      0x9002Fu
+#define MDA_NOLONGER_SUPPORTED      0x90030u
+
+/* Quiet statuses, never issued. */
+#define MDA_TRAVERSE_STOP  0x9FFFEu /* a visitor ends a walk */
+#define MDA_TRAVERSE_SKIP  0x9FFFDu /* a visitor declines a subentity */
+#define MDA_END_OF_LIST    0x9FFFCu /* mda_NextOfType: the type's cursor is empty */
+#define MDA_TF_NOT_IN_DDF  0x9FFFBu /* a type form the model's schema does not hold */
+
+/* ---- Entity handles ---- */
+
+/* Entity handle: model number in bits 63..48, entity number in bits 47..0. */
+typedef uint64_t db_ptr;
+/* Types of pointer and count fields as declarations generated from a schema name them. */
+typedef db_ptr MDA_PTR;
+typedef int32_t MDA_COUNT;
+
+#define MDA_NULL_PTR ((db_ptr)0)
+#define MDA_MAX_MODEL 65535
+#define MDA_PTR_MODEL(p) ((int32_t)((uint64_t)(p) >> 48))
+#define MDA_PTR_ENTITY(p) ((uint64_t)(p) & 0xFFFFFFFFFFFFull)
+#define MDA_MAKE_PTR(model, entity) \
+  ((db_ptr)(((uint64_t)(uint16_t)(model) << 48) | ((uint64_t)(entity) & 0xFFFFFFFFFFFFull)))
+/* printf format of a handle: printf(MDA_PTR_FORMAT, (int)MDA_PTR_MODEL(p),
+ * (long)MDA_PTR_ENTITY(p)) prints "#2:5" (64-bit long). */
+#define MDA_PTR_FORMAT "#%d:%ld"
+
+/* ---- Options ---- */
+
+/* mda_AllocateModel (kept by the model). */
+#define MDA_KEEP_CURRENT      0x1u /* the model current before stays current */
+#define MDA_MEMORY_ONLY       0x2u /* no cache and no paged file: entities stay in memory */
+#define MDA_NO_DELAYED_WRITE  0x4u /* entities are written when they are unlocked */
+/* Operations over models: every model in use. */
+#define MDA_ALL_MODELS        0x100000u
+/* Entity creation and deletion: use (or leave) a number reserved with mda_ReserveDbPtr. */
+#define MDA_USE_RESERVED      0x80000u
+
+/* mda_Free: unlink the block without freeing it (1); the address is an array block's (2). */
+#define MDA_FREE_UNLINK       0x1u
+#define MDA_FREE_ARRAY        0x2u
+/* mda_AddMemory: the address is an array block's. */
+#define MDA_ADD_ARRAY         0x1u
+/* mda_GetMemorySize: the address is a plain block's. */
+#define MDA_SIZE_PLAIN        0x1u
+/* mda_ReallocArray: drop the old contents and allocate a fresh array. */
+#define MDA_REALLOC_FRESH     0x1u
+
+/* ---- Entity table ---- */
+
+/* Status bits of an entity table entry. */
+#define MDA_ENTRY_CACHE_MASK  0xFFu       /* the entity's cache entry while it sits in the cache */
+#define MDA_ENTRY_RWLOCK      0x200u      /* locked */
+#define MDA_ENTRY_MODIFIED    0x400u
+#define MDA_ENTRY_DELETED     0x800u      /* on the free list; dloc links to the next free number */
+#define MDA_ENTRY_RESERVED    0x1000u     /* number issued, no entity */
+#define MDA_ENTRY_INVALID     0x2000u     /* drop the memory image at the final unlock */
+#define MDA_ENTRY_NEW         0x4000u     /* created and not yet completely unlocked */
+#define MDA_ENTRY_NEEDFLUSH   0x8000u     /* the memory image differs from the paged file */
+#define MDA_ENTRY_LOCK_SHIFT  16
+#define MDA_ENTRY_LOCK_MASK   0xFF0000u   /* lock count */
+
+#define MDA_PAGE_ENTRIES      2048        /* entries per page of the entity table */
+#define MDA_PAGE_SHIFT        11
+#define MDA_NO_DLOC           UINT64_MAX  /* dloc of an entity never written */
+
+/* One entry of the entity table. */
+typedef struct mda_EntityEntry {
+  void *mloc;       /* the entity's memory (data address of its first block), or null */
+  uint64_t dloc;    /* paged-file address of its disk record, MDA_NO_DLOC when never written; in a
+                       memory-only model 0 or the parked image; on the free list the next free
+                       entity number */
+  uint32_t tf;      /* the entity's type form */
+  uint32_t status;  /* MDA_ENTRY_* bits, cache index, lock count */
+} mda_EntityEntry;
+
+/* The header that begins every entity's structure. */
+typedef struct mda_EntityHeader {
+  uint32_t tf;
+  uint32_t tfi;     /* type form index in the model's schema */
+  db_ptr ptr;       /* the entity's handle ((model, 0) until it is entered in a model) */
+  db_ptr orig_ptr;  /* the handle under which it, or the entity it was copied from, was created */
+} mda_EntityHeader;
+
+/* One entry of a model's entity cache: a doubly linked list by index, least recently used first. */
+#define MDA_CACHE_NONE 0xFFFFu
+typedef struct mda_CacheEntry {
+  db_ptr ptr;        /* 0 when empty */
+  uint16_t previous; /* MDA_CACHE_NONE at the head */
+  uint16_t next;     /* MDA_CACHE_NONE at the tail */
+  uint32_t reserved;
+} mda_CacheEntry;
+
+/* ---- Entity-keyed tables ---- */
+
+#define MDA_PTRTABLE_ZERO       0x10000u /* new pages are zero-filled (every page is) */
+#define MDA_PTRTABLE_ZERO_WORDS 0x20000u /* accepted; pages are zero-filled whole */
+
+/* A table of fixed-size records indexed by the entity numbers of one model. */
+typedef struct mda_PtrTable {
+  uint64_t highest_page;  /* highest page index allocated */
+  uint32_t capacity;      /* entries of the page array (1024, doubling) */
+  uint32_t page_size;     /* bytes per page: record size * 2048 */
+  uint32_t per_page;      /* records per page: 2048 */
+  uint32_t record_size;
+  uint32_t flags;
+  uint32_t model;
+  void **pages;
+} mda_PtrTable;
+
+/* Back-pointer record, the record of a model's back-pointer table. */
+#define MDA_PARENTS_NONE 0 /* no parent */
+#define MDA_PARENTS_ONE  1 /* value: the parent's handle */
+#define MDA_PARENTS_LIST 2 /* value: an olm_List * of 8-byte handles, in the order added */
+typedef struct mda_BackPtrRec {
+  uint64_t value;
+  uint8_t kind;
+  uint8_t reserved[7];
+} mda_BackPtrRec;
+
+/* ---- Per-type entity lists ---- */
+
+/* Record of the links table: the neighbours of an entity in its type's list, and which list. */
+typedef struct mda_TypeLink {
+  db_ptr newer;
+  db_ptr older;
+  int32_t list;      /* TFI + 1 of the list that holds the entity; 0 when it is in none */
+  uint32_t reserved;
+} mda_TypeLink;
+
+/* The per-type entity lists of a model: each type form's live entities, newest first. The arrays
+ * are indexed by TFI. An iteration sets cursor[tfi] to oldest[tfi] and calls mda_NextOfType. */
+typedef struct mda_TypeLists {
+  mda_PtrTable *links;     /* mda_TypeLink per entity */
+  db_ptr *oldest;          /* first entity of the type still in the list */
+  db_ptr *cursor;          /* iteration position */
+  db_ptr *second_newest;   /* the newest entity's older neighbour */
+  db_ptr *newest;
+  uint32_t *count;
+  uint32_t tf_count;
+  uint32_t options;
+} mda_TypeLists;
+
+/* ---- Models ---- */
+
+typedef struct mda_ModelRec mda_ModelRec;
+
+typedef void (*mda_AllocateHook)(uint32_t options, int32_t model);
+typedef void (*mda_RestoreHook)(uint32_t options, uint64_t argument);
+typedef void (*mda_FreeHook)(uint32_t options, int32_t model, mda_ModelRec *model_table);
+typedef void (*mda_CurrentHook)(int32_t model, uint64_t argument);
+
+/* Model definition (mda_AllocateModel) and information record (mda_GetModelInfo). */
+typedef struct mda_ModelDef {
+  char name[192];
+  ddf_Schema *schema;          /* required for allocation */
+  char db_name[192];           /* information only: the schema's database name */
+  uint8_t back_ptrs;           /* non-zero: the model keeps back pointers */
+  uint8_t statistics;          /* non-zero: the paged file prints its statistics when closed */
+  uint8_t reserved[2];
+  uint32_t buffer_count;       /* page buffers of the paged file; default 16 */
+  uint32_t page_size;          /* page size of the paged file; default 4096 */
+  uint32_t db_version;         /* information only: version * 100 + release of the schema */
+  void *user_data;
+  void *slot_a;
+  void *slot_b;
+  mda_AllocateHook allocate_hook;  /* called at the end of a successful allocation */
+  mda_RestoreHook restore_begin_hook;
+  mda_RestoreHook restore_end_hook;
+  mda_FreeHook free_hook;          /* called first when the model is freed */
+  mda_CurrentHook current_hook;    /* called when the model becomes current */
+  void *slot_c;
+  uint64_t entity_count;       /* information only: live entities */
+  mda_TypeLists *type_lists;   /* information only */
+} mda_ModelDef;
+
+/* Element of a model's named-parameter tree. */
+typedef struct mda_ModelParam {
+  char name[32];
+  double value;
+} mda_ModelParam;
+
+/* A node of a model's callback lists (kinds 0 to 3). */
+typedef void (*mda_EntityCallback)(int32_t kind, db_ptr *handle);
+typedef struct mda_CallbackNode {
+  mda_EntityCallback function;
+  struct mda_CallbackNode *next;
+} mda_CallbackNode;
+
+struct DofFile; /* the paged file (dof.h) */
+
+/* One slot of the model table. The fields are the library's own; read them only. */
+struct mda_ModelRec {
+  uint32_t in_use;
+  char name[192];
+  uint8_t back_ptrs;
+  uint8_t statistics;
+  uint8_t reserved0[2];
+  uint32_t buffer_count;
+  uint32_t page_size;
+  mda_PtrTable *back_ptr_table;   /* null when the model keeps no back pointers (yet) */
+  ddf_Schema *schema;
+  void *user_data;
+  /* entity table */
+  mda_EntityEntry **pages;        /* page array */
+  uint64_t highest_covered;       /* highest entity number the allocated pages cover */
+  uint64_t next_number;           /* next entity number to issue */
+  uint64_t page_capacity;         /* entries of the page array */
+  /* cache */
+  mda_CacheEntry *cache;          /* null in a memory-only model */
+  int32_t cache_size;             /* 32; 0 in a memory-only model */
+  uint16_t lru;                   /* least recently used cache entry, MDA_CACHE_NONE when empty */
+  uint16_t mru;                   /* most recently used */
+  uint64_t free_head;             /* head of the free entity-number list, 0 when empty */
+  struct DofFile *file;           /* the paged file; null in a memory-only model */
+  mda_TypeLists *type_lists;
+  uint64_t live_count;
+  uint32_t options;               /* the options given to mda_AllocateModel */
+  uint32_t save_version;          /* version * 100 + release saved files carry; 0: the schema's */
+  double default_param;           /* value of a parameter never set */
+  otm_Tree *params;               /* mda_ModelParam records by name */
+  void *slot_a;
+  void *slot_b;
+  mda_AllocateHook allocate_hook;
+  mda_RestoreHook restore_begin_hook;
+  mda_RestoreHook restore_end_hook;
+  mda_FreeHook free_hook;
+  mda_CurrentHook current_hook;
+  void *slot_c;
+  mda_CallbackNode *callbacks[4];
+};
+
+/* Memory block header, 40 bytes before a block's data. Identical in memory and on disk. */
+#define MDA_MBLOCK_MARKER       0x4D424C4Bu /* "KLBM" */
+#define MDA_MBLOCK_PLAIN        1
+#define MDA_MBLOCK_ARRAY        2
+#define MDA_MBLOCK_INDEPENDENT  0x1u        /* flag: made without an owner, not attached */
+#define MDA_MBLOCK_HEADER_SIZE  40
+#define MDA_ARRAY_HEADER_SIZE   48
+#define MDA_MAX_DIMS            5
+typedef struct MBlock {
+  uint32_t size;         /* bytes of the block, header included, a multiple of 4 */
+  uint32_t reserved0;
+  uint64_t reference;    /* address of the slot that holds the next block's data address; 0 in
+                            the last block (on disk: the slot's offset within its block) */
+  uint32_t slot_block;   /* on disk: index of the block holding that slot; all ones in the last */
+  uint32_t reserved1;
+  uint64_t next;         /* header address of the next block (on disk: its paged-file address) */
+  uint32_t marker;       /* MDA_MBLOCK_MARKER */
+  uint8_t type;          /* MDA_MBLOCK_PLAIN or MDA_MBLOCK_ARRAY */
+  uint8_t flags;         /* MDA_MBLOCK_INDEPENDENT */
+  uint8_t reserved2[2];
+} MBlock;
+
+/* Array header, after the block header of an array block. */
+typedef struct mda_ArrayHeader {
+  uint64_t self;          /* the array header's own address */
+  uint8_t ndims;
+  uint8_t reserved[3];
+  uint32_t dims[MDA_MAX_DIMS]; /* outermost first */
+  uint64_t element_size;
+  uint32_t row_count;     /* row pointers */
+  uint32_t element_offset;/* of the element area from the array header, a multiple of 8 */
+} mda_ArrayHeader;
+
+TESMAR_STATIC_ASSERT(sizeof(mda_EntityEntry) == 24, "mda_EntityEntry layout");
+TESMAR_STATIC_ASSERT(offsetof(mda_EntityEntry, dloc) == 8, "mda_EntityEntry.dloc");
+TESMAR_STATIC_ASSERT(offsetof(mda_EntityEntry, tf) == 16, "mda_EntityEntry.tf");
+TESMAR_STATIC_ASSERT(offsetof(mda_EntityEntry, status) == 20, "mda_EntityEntry.status");
+TESMAR_STATIC_ASSERT(sizeof(mda_EntityHeader) == 24, "mda_EntityHeader layout");
+TESMAR_STATIC_ASSERT(offsetof(mda_EntityHeader, ptr) == 8, "mda_EntityHeader.ptr");
+TESMAR_STATIC_ASSERT(offsetof(mda_EntityHeader, orig_ptr) == 16, "mda_EntityHeader.orig_ptr");
+TESMAR_STATIC_ASSERT(sizeof(mda_CacheEntry) == 16, "mda_CacheEntry layout");
+TESMAR_STATIC_ASSERT(offsetof(mda_CacheEntry, next) == 10, "mda_CacheEntry.next");
+TESMAR_STATIC_ASSERT(sizeof(mda_PtrTable) == 40, "mda_PtrTable layout");
+TESMAR_STATIC_ASSERT(offsetof(mda_PtrTable, capacity) == 8, "mda_PtrTable.capacity");
+TESMAR_STATIC_ASSERT(offsetof(mda_PtrTable, record_size) == 20, "mda_PtrTable.record_size");
+TESMAR_STATIC_ASSERT(offsetof(mda_PtrTable, model) == 28, "mda_PtrTable.model");
+TESMAR_STATIC_ASSERT(offsetof(mda_PtrTable, pages) == 32, "mda_PtrTable.pages");
+TESMAR_STATIC_ASSERT(sizeof(mda_BackPtrRec) == 16, "mda_BackPtrRec layout");
+TESMAR_STATIC_ASSERT(offsetof(mda_BackPtrRec, kind) == 8, "mda_BackPtrRec.kind");
+TESMAR_STATIC_ASSERT(sizeof(mda_TypeLink) == 24, "mda_TypeLink layout");
+TESMAR_STATIC_ASSERT(offsetof(mda_TypeLink, list) == 16, "mda_TypeLink.list");
+TESMAR_STATIC_ASSERT(sizeof(mda_TypeLists) == 56, "mda_TypeLists layout");
+TESMAR_STATIC_ASSERT(offsetof(mda_TypeLists, count) == 40, "mda_TypeLists.count");
+TESMAR_STATIC_ASSERT(offsetof(mda_TypeLists, tf_count) == 48, "mda_TypeLists.tf_count");
+TESMAR_STATIC_ASSERT(sizeof(mda_ModelDef) == 496, "mda_ModelDef layout");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, schema) == 192, "mda_ModelDef.schema");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, db_name) == 200, "mda_ModelDef.db_name");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, back_ptrs) == 392, "mda_ModelDef.back_ptrs");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, statistics) == 393, "mda_ModelDef.statistics");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, buffer_count) == 396, "mda_ModelDef.buffer_count");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, page_size) == 400, "mda_ModelDef.page_size");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, db_version) == 404, "mda_ModelDef.db_version");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, user_data) == 408, "mda_ModelDef.user_data");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, slot_a) == 416, "mda_ModelDef.slot_a");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, slot_b) == 424, "mda_ModelDef.slot_b");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, allocate_hook) == 432, "mda_ModelDef.allocate_hook");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, restore_begin_hook) == 440, "mda_ModelDef hooks");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, restore_end_hook) == 448, "mda_ModelDef hooks");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, free_hook) == 456, "mda_ModelDef.free_hook");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, current_hook) == 464, "mda_ModelDef.current_hook");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, slot_c) == 472, "mda_ModelDef.slot_c");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, entity_count) == 480, "mda_ModelDef.entity_count");
+TESMAR_STATIC_ASSERT(offsetof(mda_ModelDef, type_lists) == 488, "mda_ModelDef.type_lists");
+TESMAR_STATIC_ASSERT(sizeof(mda_ModelParam) == 40, "mda_ModelParam layout");
+TESMAR_STATIC_ASSERT(sizeof(mda_CallbackNode) == 16, "mda_CallbackNode layout");
+TESMAR_STATIC_ASSERT(offsetof(struct mda_ModelRec, back_ptr_table) == 208, "mda_ModelRec layout");
+TESMAR_STATIC_ASSERT(offsetof(struct mda_ModelRec, pages) == 232, "mda_ModelRec.pages");
+TESMAR_STATIC_ASSERT(offsetof(struct mda_ModelRec, cache) == 264, "mda_ModelRec.cache");
+TESMAR_STATIC_ASSERT(offsetof(struct mda_ModelRec, lru) == 276, "mda_ModelRec.lru");
+TESMAR_STATIC_ASSERT(offsetof(struct mda_ModelRec, free_head) == 280, "mda_ModelRec.free_head");
+TESMAR_STATIC_ASSERT(offsetof(struct mda_ModelRec, options) == 312, "mda_ModelRec.options");
+TESMAR_STATIC_ASSERT(offsetof(struct mda_ModelRec, default_param) == 320, "mda_ModelRec params");
+TESMAR_STATIC_ASSERT(offsetof(struct mda_ModelRec, callbacks) == 400, "mda_ModelRec.callbacks");
+TESMAR_STATIC_ASSERT(sizeof(struct mda_ModelRec) == 432, "mda_ModelRec layout");
+TESMAR_STATIC_ASSERT(sizeof(MBlock) == MDA_MBLOCK_HEADER_SIZE, "MBlock layout");
+TESMAR_STATIC_ASSERT(offsetof(MBlock, reference) == 8, "MBlock.reference");
+TESMAR_STATIC_ASSERT(offsetof(MBlock, slot_block) == 16, "MBlock.slot_block");
+TESMAR_STATIC_ASSERT(offsetof(MBlock, next) == 24, "MBlock.next");
+TESMAR_STATIC_ASSERT(offsetof(MBlock, marker) == 32, "MBlock.marker");
+TESMAR_STATIC_ASSERT(offsetof(MBlock, type) == 36, "MBlock.type");
+TESMAR_STATIC_ASSERT(offsetof(MBlock, flags) == 37, "MBlock.flags");
+TESMAR_STATIC_ASSERT(sizeof(mda_ArrayHeader) == MDA_ARRAY_HEADER_SIZE, "mda_ArrayHeader layout");
+TESMAR_STATIC_ASSERT(offsetof(mda_ArrayHeader, ndims) == 8, "mda_ArrayHeader.ndims");
+TESMAR_STATIC_ASSERT(offsetof(mda_ArrayHeader, dims) == 12, "mda_ArrayHeader.dims");
+TESMAR_STATIC_ASSERT(offsetof(mda_ArrayHeader, element_size) == 32, "mda_ArrayHeader.element_size");
+TESMAR_STATIC_ASSERT(offsetof(mda_ArrayHeader, row_count) == 40, "mda_ArrayHeader.row_count");
+TESMAR_STATIC_ASSERT(offsetof(mda_ArrayHeader, element_offset) == 44, "mda_ArrayHeader offset");
+
+/* ---- State (process-wide) ---- */
+TESMAR_API extern int32_t mda_current_model;            /* 0: none */
+TESMAR_API extern mda_ModelRec *mda_current_model_rec;  /* its record, or null */
+TESMAR_API extern FILE *mda_DbgStream;                  /* debugging output; standard output */
+TESMAR_API extern mda_PtrTable *mda_copy_table;         /* source handle -> copy; null */
+
+/* ---- Life cycle ---- */
+
+/* Registers the MDA message table; clears the model table; no current model; mda_DbgStream becomes
+ * standard output; creates the registry of entity-keyed tables. Called by tmx_Initialize. */
+TESMAR_API mpm_Status mda_Initialize(uint32_t options);
+
+/* Frees every model in use, in ascending number (mda_FreeModel); the first failure stops the sweep
+ * and is returned. Then drops the table registry. Called by tmx_Terminate. */
+TESMAR_API mpm_Status mda_Terminate(uint32_t options);
+
+/* ---- Models ---- */
+
+/* Defaults: empty name, no schema, flags 0, 16 buffers of 4096 bytes, null pointers and hooks.
+ * MDA_NULL_MEMPTR for a null definition. */
+TESMAR_API mpm_Status mda_InitModelDef(uint32_t options, mda_ModelDef *def);
+
+/* Allocates a model in the lowest free slot and stores its number in *model.
+ *   options: MDA_KEEP_CURRENT, MDA_MEMORY_ONLY, MDA_NO_DELAYED_WRITE.
+ * The model gets an entity table, its per-type lists, a back-pointer table when def->back_ptrs is
+ * set, and (unless memory-only) a cache of 32 entries and a temporary paged file with def's buffer
+ * count and page size. Entity 0 is reserved. The model becomes current (its current hook is
+ * called), then its allocate hook is called; with MDA_KEEP_CURRENT the model current before is
+ * made current again. On failure nothing is left behind and the current model is unchanged.
+ * Statuses: MDA_NULL_MEMPTR, MDA_NO_DDF (no schema), MDA_NO_MORE_MODEL, MDA_MALLOC_ERR, and the
+ * statuses of the tree and paged-file modules. */
+TESMAR_API mpm_Status mda_AllocateModel(uint32_t options, const mda_ModelDef *def, int32_t *model);
+
+/* Releases a model: calls its free hook, frees its back pointers, callbacks, every entity's memory
+ * (parked images of a memory-only model included), its tables, parameters and lists, and closes
+ * (deletes) its paged file. A current model leaves no model current. MDA_INVALID_MODEL when the
+ * model is not in use; a paged-file failure is returned after everything else is released. */
+TESMAR_API mpm_Status mda_FreeModel(uint32_t options, int32_t model);
+
+/* Drops every entity of a model and keeps the model, its settings, hooks, parameters and callbacks:
+ * new empty entity table, lists, cache and back-pointer table (when it had one), a new empty paged
+ * file, entity 0 reserved again. The new structures are built first: on failure the model is left
+ * as it was. MDA_INVALID_MODEL, MDA_MALLOC_ERR, paged-file statuses. */
+TESMAR_API mpm_Status mda_ClearModel(uint32_t options, int32_t model);
+
+/* Fills name, schema, db_name, db_version (version * 100 + release), user_data, entity_count,
+ * type_lists and back_ptrs of *info; other fields are left alone. MDA_INVALID_MODEL,
+ * MDA_NULL_MEMPTR. */
+TESMAR_API mpm_Status mda_GetModelInfo(int32_t model, mda_ModelDef *info);
+
+/* The first model in use, from 1 upward, whose name equals `name` exactly; 0 when none. */
+TESMAR_API int32_t mda_GetModelNumber(const char *name);
+
+/* The first model in use, from 1 upward, bound to `schema`, in *model; 0 when none. */
+TESMAR_API mpm_Status mda_FindModelByDDF(uint32_t options, const ddf_Schema *schema,
+                                         int32_t *model);
+
+/* Makes a model current: sets mda_current_model and mda_current_model_rec, moves ddf_current to
+ * ddf_saved and makes the model's schema ddf_current (resetting its TF lookup cache), then calls
+ * the model's current hook with (model, argument). The current model again: nothing. Model 0: no
+ * model is current (the schema globals stay). MDA_INVALID_MODEL for a model not in use. */
+TESMAR_API mpm_Status mda_SetCurrentModel(int32_t model, uint64_t argument);
+
+/* ---- Named parameters ---- */
+
+/* The value of a model's parameter; a name never set gives the model's default value
+ * (2.220446049250313e-16). A model not in use issues MDA_INVALID_MODEL and gives 0. Names are
+ * compared on their first 31 bytes. */
+TESMAR_API double mda_GetModelParam(int32_t model, const char *name);
+
+/* Sets a parameter (name cut to 31 bytes) and returns the stored element; null after a failure
+ * (MDA_INVALID_MODEL, MDA_NULL_MEMPTR for a null name, the tree's status). */
+TESMAR_API mda_ModelParam *mda_SetModelParam(int32_t model, const char *name, double value);
+
+/* ---- Entity numbers and handles ---- */
+
+/* Issues a new entity number of a model (the number freed last, else the next one) and marks its
+ * entry reserved: no memory, dloc MDA_NO_DLOC (0 in a memory-only model), tf TF_NONE, status
+ * exactly MDA_ENTRY_RESERVED. MDA_INVALID_MODEL, MDA_NULL_MEMPTR, MDA_MALLOC_ERR, MDA_REALLOC_ERR,
+ * MDA_NO_MORE_PTR. */
+TESMAR_API mpm_Status mda_ReserveDbPtr(uint32_t options, int32_t model, db_ptr *ptr);
+
+/* 1 when the handle is not null, its model is in use, its number has been issued and its entry is
+ * neither deleted nor reserved; else 0. Issues nothing. */
+TESMAR_API int32_t mda_IsValidPtr(db_ptr ptr);
+
+/* 1 when the handle's entry is deleted; 0 otherwise, also for models not in use and numbers never
+ * issued. Issues nothing. */
+TESMAR_API int32_t mda_IsDeleted(db_ptr ptr);
+
+/* 1 when the entity is in memory (its entry has memory); 0 otherwise, also for handles that name
+ * no issued number. Issues nothing. */
+TESMAR_API int32_t mda_IsInMemory(uint32_t options, db_ptr ptr);
+
+/* The entity's type (high half of its TF) and form (low half, sign-extended). The null handle
+ * gives 16000 and 16000. MDA_INVALID_PTR for a handle that fails mda_IsValidPtr. */
+TESMAR_API mpm_Status mda_GetPtrTF(db_ptr ptr, int32_t *type, int32_t *form);
+
+/* Orders two handles (given by address) as unsigned 64-bit numbers: -1, 0 or 1. Usable as the
+ * compare function of trees keyed by handle. */
+TESMAR_API int mda_ComparePtrs(const void *a, const void *b);
+
+/* The entity's TF (TF_NONE for the null handle) and, for each non-null out, a new copy (free() it)
+ * of its entity name and description from the model's schema, or null when the schema has none.
+ * MDA_INVALID_PTR, MDA_MALLOC_ERR. */
+TESMAR_API mpm_Status mda_GetEntityInfo(uint32_t options, db_ptr ptr, uint32_t *tf, char **name,
+                                        char **description);
+
+/* ---- Per-type entity lists ---- */
+
+/* Makes the handle the newest entry of type form index tfi's list. A handle already listed (in any
+ * type's list) issues MDA_DUPLICATE_ENTLIST_ENTRY and is not added. MDA_NULL_MEMPTR,
+ * MDA_INVALID_ARG (tfi out of range), MDA_INVALID_PTR (a handle of another model, never issued). */
+TESMAR_API mpm_Status mda_AddToTypeList(mda_TypeLists *lists, int32_t tfi, db_ptr ptr);
+
+/* Unlinks the handle from the list (a cursor on it moves to the next newer entry). A handle that is
+ * not in this list leaves the list alone (status 0). */
+TESMAR_API mpm_Status mda_RemoveFromTypeList(mda_TypeLists *lists, int32_t tfi, db_ptr ptr);
+
+/* The cursor's entity in *ptr; the cursor moves to the next newer one. An empty cursor gives the
+ * quiet MDA_END_OF_LIST and the null handle. */
+TESMAR_API mpm_Status mda_NextOfType(mda_TypeLists *lists, int32_t tfi, db_ptr *ptr);
+
+/* ---- Memory blocks ----
+ * `owner` is the data address of an entity's first block (its memory), or null for an independent
+ * block; `slot` is the address of the pointer variable or field that receives the new data address
+ * (it should lie in a block of the owner's chain, so that the chain can be relocated). */
+
+/* A zero-filled plain block of `size` bytes inserted after the owner's first block; without owner
+ * an independent block. MDA_MALLOC_ERR (also when the size overflows), MDA_NULL_MEMPTR (no slot),
+ * MDA_BAD_MBLOCK (the owner is not a block). */
+TESMAR_API mpm_Status mda_Malloc(uint32_t options, void *owner, uint32_t size, void *slot);
+
+/* An array of `ndims` dimensions (int arguments) of `element_size` bytes: one dimension is a plain
+ * block of element_size * d0 bytes, more are mda_AllocateArray. */
+TESMAR_API mpm_Status mda_MallocArray(uint32_t options, void *owner, uint32_t element_size,
+                                      void *slot, int32_t ndims, ...);
+
+/* An array block of 2 to 5 dimensions (int arguments, outermost first), elements zero-filled; the
+ * slot receives the address of the first row-pointer table. A first dimension of 0, or a single
+ * dimension, issues MDA_ZERO_DIM; a negative dimension or ndims outside 1..5 MDA_INVALID_ARG; sizes
+ * beyond 32 bits MDA_MALLOC_ERR. */
+TESMAR_API mpm_Status mda_AllocateArray(uint32_t options, void *owner, uint32_t element_size,
+                                        void *slot, int32_t ndims, ...);
+
+/* Moves a plain block's data to a new block of `size` bytes (the smaller of the two sizes copied),
+ * keeping its place in the owner's chain; references into the old block move with the data, and
+ * blocks whose slots lay beyond the new size are freed. The slot receives the new address (and so
+ * does the slot that chains the block). MDA_BAD_MBLOCK (not a plain block of the owner's chain),
+ * MDA_MALLOC_ERR. */
+TESMAR_API mpm_Status mda_Realloc(uint32_t options, void *owner, void *data, uint32_t size,
+                                  void *slot);
+
+/* Gives an array new dimensions. MDA_REALLOC_FRESH: the old array is dropped and a fresh one made;
+ * otherwise every element whose index lies within both the old and the new dimensions is copied,
+ * and references into copied elements move with them (blocks whose slots lay in dropped elements
+ * are freed). A null array allocates. Dimensions as for mda_MallocArray. */
+TESMAR_API mpm_Status mda_ReallocArray(uint32_t options, void *owner, void *array,
+                                       uint32_t element_size, void *slot, int32_t ndims, ...);
+
+/* Attaches an independent block (MDA_ADD_ARRAY: an array block) to the owner's chain, after its
+ * first block; the slot receives the data address. MDA_BAD_MBLOCK (no block there),
+ * MDA_NOT_IND_MBLOCK (the block is already in a chain, or has a chain of its own). */
+TESMAR_API mpm_Status mda_AddMemory(uint32_t options, void *owner, void *data, void *slot);
+
+/* With an owner: unlinks the block from the owner's chain and, unless MDA_FREE_UNLINK, frees it
+ * together with every block whose slot lies in it; a block not in the chain is left alone. Without
+ * owner: frees an independent block (not with MDA_FREE_UNLINK). MDA_FREE_ARRAY: the address is an
+ * array's. MDA_NULL_MEMPTR, MDA_BAD_MBLOCK (no block there). */
+TESMAR_API mpm_Status mda_Free(uint32_t options, void *owner, void *data);
+
+/* Frees every block after the owner's first and clears the first block's links. */
+TESMAR_API mpm_Status mda_FreeAttached(uint32_t options, void *owner);
+
+/* Frees a whole chain. MDA_NULL_MEMPTR, MDA_BAD_MBLOCK. */
+TESMAR_API mpm_Status mda_FreeEntityMemory(uint32_t options, void *memory);
+
+/* Copies a chain: new blocks in the same order, references and slots pointing to the copies, array
+ * row pointers moved; an entity header (first block of 24 bytes or more) gets the handle
+ * (model, 0) and keeps its orig_ptr. *copy is null after a failure. MDA_BAD_MBLOCK (a reference
+ * that lies in no block of the chain), MDA_MALLOC_ERR, MDA_NULL_MEMPTR. */
+TESMAR_API mpm_Status mda_DuplicateMemory(uint32_t options, int32_t model, void *memory,
+                                          void **copy);
+
+/* Usable bytes of a block: MDA_SIZE_PLAIN a plain block's data, otherwise an array block's element
+ * area. A null address gives 0. MDA_BAD_MBLOCK when no such block is there. */
+TESMAR_API mpm_Status mda_GetMemorySize(uint32_t options, const void *data, uint32_t *size);
+
+/* The dimensions of an array field (an fstring's length not counted) evaluated over ddf_registers;
+ * for an UNSIZED field the first dimension comes from the size of the block at `array` (0 without
+ * one; the kind of block is read from the block). A zero divisor gives 0. MDA_NULL_MEMPTR,
+ * MDA_BAD_MBLOCK. */
+TESMAR_API mpm_Status mda_GetArrayDims(const ddf_FieldDesc *desc, const void *array,
+                                       int32_t dims[MDA_MAX_DIMS], int32_t *count);
+
+/* ---- Entity-keyed tables ---- */
+
+/* A table of `record_size`-byte records (zero until set) keyed by the entity numbers of `model`,
+ * registered so that deleting an entity clears its records. MDA_INVALID_MODEL, MDA_INVALID_ARG
+ * (record size 0 or above 2^20), MDA_MALLOC_ERR. */
+TESMAR_API mpm_Status mda_CreatePtrTable(uint32_t flags, uint32_t record_size, int32_t model,
+                                         mda_PtrTable **table);
+
+/* Copies the handle's record out (zeros when never set). MDA_NULL_MEMPTR, MDA_INVALID_PTR (another
+ * model, a model not in use, a number never issued). */
+TESMAR_API mpm_Status mda_GetPtrTableEntry(mda_PtrTable *table, db_ptr ptr, void *record);
+
+/* Copies the record in; the null handle is ignored. Statuses as above, MDA_MALLOC_ERR,
+ * MDA_REALLOC_ERR, MDA_NO_MORE_PTR. */
+TESMAR_API mpm_Status mda_SetPtrTableEntry(mda_PtrTable *table, db_ptr ptr, const void *record);
+
+/* Frees a table and takes it out of the registry. MDA_NULL_MEMPTR. */
+TESMAR_API mpm_Status mda_FreePtrTable(mda_PtrTable *table);
+
+/* ---- Pointer fields and back pointers ---- */
+
+/* Stores `child` in *slot (when slot is given) and, when the child's model keeps back pointers and
+ * neither handle is null, adds `parent` to the child's parents (creating the model's back-pointer
+ * table when it has none). MDA_INVALID_PTR (the child's number was never issued or its model is not
+ * in use; nothing is stored), MDA_PAR_LIST_ERR, MDA_MALLOC_ERR. */
+TESMAR_API mpm_Status mda_AddPtr(db_ptr parent, db_ptr child, db_ptr *slot);
+
+/* Removes one occurrence of `parent` from the child's parents. Nothing to do for a null handle or
+ * a model without back pointers. MDA_NO_BACKPTRS, MDA_PAR_NOT_FOUND, MDA_PAR_LIST_ERR,
+ * MDA_INVALID_PTR. The caller clears the slot itself. */
+TESMAR_API mpm_Status mda_DeletePtr(db_ptr parent, db_ptr child);
+
+/* Re-points a pointer field: mda_DeletePtr(parent, *slot), then mda_AddPtr(parent, child, slot). */
+TESMAR_API mpm_Status mda_ModifyPtr(db_ptr parent, db_ptr child, db_ptr *slot);
+
+/* Frees every parent list of the model, then its back-pointer table (the model's back-pointer flag
+ * stays). MDA_INVALID_MODEL. */
+TESMAR_API mpm_Status mda_FreeBackPtrs(uint32_t options, int32_t model);
+
+/* ---- Parents ---- */
+
+/* The number of parents of an entity (0 without back pointers). MDA_INVALID_PTR,
+ * MDA_NULL_MEMPTR. */
+TESMAR_API mpm_Status mda_GetNumParents(uint32_t options, db_ptr ptr, int32_t *count);
+
+/* A new array (free() it) of the entity's parents in the order they were added, one per pointer;
+ * none gives 0 and null. */
+TESMAR_API mpm_Status mda_GetParents(uint32_t options, db_ptr ptr, int32_t *count,
+                                     db_ptr **parents);
+
+/* The parents whose entity has type form `tf`, in the same order; `parents` may be null to count
+ * only. */
+TESMAR_API mpm_Status mda_GetParentsOfType(uint32_t options, db_ptr ptr, uint32_t tf,
+                                           int32_t *count, db_ptr **parents);
+
+/* The first parent with type form `tf`, or 0 (also after a failure, which is issued). */
+TESMAR_API db_ptr mda_GetParentOfType(uint32_t tf, db_ptr ptr);
+
+/* The parents `level` levels up, climbing through the first parent of each level: level 1 is the
+ * entity's parents. A level without parents, or the null handle, gives 0 and null.
+ * MDA_INVALID_ARG for a level below 1. */
+TESMAR_API mpm_Status mda_GetNthlevelParents(uint32_t options, db_ptr ptr, int32_t level,
+                                             int32_t *count, db_ptr **parents);
+
+/* Depth-first over parents (each entity visited once): at each entity the first parent with type
+ * form `tf`, else the search goes on through its parents in order. 0 when none. */
+TESMAR_API mpm_Status mda_FindAncestorOfType(uint32_t options, db_ptr ptr, uint32_t tf,
+                                             db_ptr *ancestor);
+
+/* The nearest ancestors of type form `tf`: an entity's parents of that type form, or when it has
+ * none, those found the same way through each of its parents. Each entity is visited once and each
+ * ancestor listed once. A new array (free() it); none gives 0 and null. */
+TESMAR_API mpm_Status mda_FindAncestorsOfType(uint32_t options, db_ptr ptr, uint32_t tf,
+                                              int32_t *count, db_ptr **ancestors);
+
+/* ---- Containers and entity memory ---- */
+
+/* Copies a list's (tree's) records, in order, into one new plain block of count * record size bytes
+ * in the owner's chain (independent without owner); *count receives their number. An empty
+ * container gives 0 and a null slot. Option 2 (back pointers for the owner) needs the entity walk
+ * and is refused with MDA_INVALID_OPTIONS. */
+TESMAR_API mpm_Status mda_ListToArray(uint32_t options, void *owner, olm_List *list,
+                                      int32_t *count, void *slot);
+TESMAR_API mpm_Status mda_TreeToArray(uint32_t options, void *owner, otm_Tree *tree,
+                                      int32_t *count, void *slot);
+
+/* Appends `count` records of the container's record size to the end of a list, or inserts them into
+ * a tree. The container's status is returned on failure. */
+TESMAR_API mpm_Status mda_ArrayToList(uint32_t options, olm_List *list, int32_t count,
+                                      const void *array);
+TESMAR_API mpm_Status mda_ArrayToTree(uint32_t options, otm_Tree *tree, int32_t count,
+                                      const void *array);
+
+TESMAR_EXTERN_C_END
+
+#endif

@@ -1,0 +1,81 @@
+// Between containers (lists, trees) and arrays held in entity memory.
+#include "mda/mda_internal.h"
+
+using namespace tesmar::mda;
+
+namespace {
+
+// Copies `count` records of `size` bytes from `array` into a new block in the owner's chain.
+mpm_Status to_block(void *owner, const void *array, int32_t count, int32_t size, void *slot) {
+  void *data = nullptr;
+  mpm_Status status =
+      malloc_block(owner, static_cast<uint64_t>(count) * static_cast<uint64_t>(size), slot, &data);
+  if (status == 0) std::memcpy(data, array, static_cast<std::size_t>(count) * size);
+  return status;
+}
+
+mpm_Status check(uint32_t options, const void *container, int32_t *count, void *slot) {
+  if (container == nullptr || count == nullptr || slot == nullptr) return MDA_NULL_MEMPTR;
+  if ((options & 2u) != 0) return MDA_INVALID_OPTIONS;  // back pointers need the entity walk
+  return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+mpm_Status mda_ListToArray(uint32_t options, void *owner, olm_List *list, int32_t *count,
+                           void *slot) {
+  mpm_Status status = check(options, list, count, slot);
+  if (status != 0) return report(status);
+  *count = 0;
+  if (list->count == 0) {
+    store_address(slot, nullptr);
+    return 0;
+  }
+  int32_t n = 0;
+  void *array = olm_GetArray(0, list, &n);
+  if (array == nullptr) return mpm_last_status;
+  status = to_block(owner, array, n, list->data_size, slot);
+  std::free(array);
+  if (status == 0) *count = n;
+  return report(status);
+}
+
+mpm_Status mda_TreeToArray(uint32_t options, void *owner, otm_Tree *tree, int32_t *count,
+                           void *slot) {
+  mpm_Status status = check(options, tree, count, slot);
+  if (status != 0) return report(status);
+  *count = 0;
+  if (tree->count == 0) {
+    store_address(slot, nullptr);
+    return 0;
+  }
+  int32_t n = 0;
+  void *array = otm_GetArray(0, tree, &n);
+  if (array == nullptr) return mpm_last_status;
+  status = to_block(owner, array, n, tree->data_size, slot);
+  std::free(array);
+  if (status == 0) *count = n;
+  return report(status);
+}
+
+mpm_Status mda_ArrayToList(uint32_t, olm_List *list, int32_t count, const void *array) {
+  if (list == nullptr || (count > 0 && array == nullptr)) return report(MDA_NULL_MEMPTR);
+  if (count < 0) return report(MDA_INVALID_ARG);
+  const char *p = static_cast<const char *>(array);
+  for (int32_t i = 0; i < count; ++i, p += list->data_size)
+    if (olm_AddObject(0, list, OLM_TAIL, p) == nullptr) return mpm_last_status;
+  return 0;
+}
+
+mpm_Status mda_ArrayToTree(uint32_t, otm_Tree *tree, int32_t count, const void *array) {
+  if (tree == nullptr || (count > 0 && array == nullptr)) return report(MDA_NULL_MEMPTR);
+  if (count < 0) return report(MDA_INVALID_ARG);
+  const char *p = static_cast<const char *>(array);
+  for (int32_t i = 0; i < count; ++i, p += tree->data_size)
+    if (otm_AddObject(0, tree, p) == nullptr) return mpm_last_status;
+  return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,243 @@
+// Private declarations of the entity database, and the seams its later parts (entity life cycle,
+// cache, traversal, save and restore) build on.
+//
+// Error paths. A client handler called while a message is issued may leave the operation by
+// longjmp, so no frame that issues a message may hold an object with a destructor or memory that
+// only it would free. Inner functions therefore issue nothing of MDA's own: they return an MDA code
+// still to be issued (with its arguments left in `g_issue`), or the code of another module that
+// has already issued its message, or a quiet code. Exported functions call report(), which issues
+// MDA codes and passes the others through, once the inner frame is gone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "tesmar/mda.h"
+#include "tesmar/mpm.h"
+
+namespace tesmar::mda {
+
+const mpm_ModuleDesc &module_desc();
+
+// ---- Failures ----
+
+// Arguments of the MDA message an inner function returns (only those whose texts take any).
+struct IssueArgs {
+  const void *address = nullptr;  // BAD_MBLOCK
+  uint64_t handle = 0;            // DUPLICATE_ENTLIST_ENTRY, PTR_ALREADY_CREATED
+  const char *text = nullptr;     // INTERNAL_ERR, OPEN_ERR
+  int32_t number = 0;             // MODEL_NOT_EMPTY
+};
+extern IssueArgs g_issue;
+
+// Returns `code` after noting the address BAD_MBLOCK will print.
+mpm_Status bad_block(const void *header);
+
+// Issues `code` at MPM_ERROR when it is an MDA message not yet issued (the module's own codes
+// below the quiet range), with the arguments its text takes; returns it either way.
+mpm_Status report(mpm_Status code);
+
+// True for MDA's quiet codes (never issued).
+inline bool is_quiet(mpm_Status code) { return (code >> 16) == 9 && (code & 0xFFFFu) >= 0xFFF0u; }
+
+// ---- Handles ----
+
+inline constexpr uint64_t kNumberMask = 0xFFFFFFFFFFFFull;
+inline int32_t model_of(db_ptr p) { return static_cast<int32_t>(p >> 48); }
+inline uint64_t number_of(db_ptr p) { return p & kNumberMask; }
+inline db_ptr make_ptr(int32_t model, uint64_t number) {
+  return (static_cast<uint64_t>(static_cast<uint16_t>(model)) << 48) | (number & kNumberMask);
+}
+
+// ---- Model table ----
+
+inline constexpr int32_t kMaxModel = MDA_MAX_MODEL;
+inline constexpr int32_t kCacheSize = 32;
+inline constexpr uint64_t kInitialPageCapacity = 1024;
+inline constexpr uint64_t kMaxPageCapacity = uint64_t{1} << 37;  // entity numbers below 2^48
+inline constexpr double kDefaultParam = 2.220446049250313e-16;
+
+// The model table: slot 0 is never used.
+extern mda_ModelRec g_models[kMaxModel + 1];
+
+// The record of a model in use, or null (model numbers outside 1..65535 included).
+mda_ModelRec *model_in_use(int32_t model);
+inline int32_t number_of(const mda_ModelRec *rec) { return static_cast<int32_t>(rec - g_models); }
+inline bool memory_only(const mda_ModelRec *rec) { return (rec->options & MDA_MEMORY_ONLY) != 0; }
+
+// ---- Entity table (entity_table.cpp) ----
+
+// The entry of an issued entity number: null when `number` is at or above the model's next number
+// (checked before the table is touched).
+mda_EntityEntry *entry_of(mda_ModelRec *rec, uint64_t number);
+// The model record and entry of a handle whose model is in use and whose number has been issued,
+// or null. Any status (reserved, deleted) is accepted.
+mda_EntityEntry *lookup(db_ptr ptr, mda_ModelRec **rec = nullptr);
+// The same for handles that pass mda_IsValidPtr (issued, neither deleted nor reserved).
+mda_EntityEntry *lookup_valid(db_ptr ptr, mda_ModelRec **rec = nullptr);
+
+// A new page array of kInitialPageCapacity pointers with its first page, or MALLOC_ERR.
+mpm_Status create_entity_table(mda_ModelRec *rec);
+// Frees every page and the page array; next number, free list and live count become 0.
+void free_entity_table(mda_ModelRec *rec);
+
+// Issues an entity number: the head of the free list, else the next number (allocating the page
+// that covers it first, so a failure leaves the model as it was). MALLOC_ERR, REALLOC_ERR,
+// NO_MORE_PTR. The entry's fields are the caller's to set.
+mpm_Status issue_number(mda_ModelRec *rec, uint64_t *number);
+// Issues a number and marks its entry reserved (mda_ReserveDbPtr without the in-use check; model
+// allocation reserves entity 0 through it).
+mpm_Status reserve_number(mda_ModelRec *rec, uint64_t *number);
+// Marks an issued number deleted and pushes it on the free list (its dloc links to the former
+// head; its memory pointer is cleared, the memory is the caller's to free).
+void release_number(mda_ModelRec *rec, uint64_t number);
+
+// Frees the memory of every entity not DELETED, and in a memory-only model every parked image.
+void free_all_entity_memory(mda_ModelRec *rec);
+
+// ---- Cache table (cache.cpp) ----
+
+// A cache table of `size` entries, empty and chained in index order (lru 0, mru size - 1), or null
+// when memory fails.
+mda_CacheEntry *create_cache(int32_t size);
+// Chains an existing table afresh: every entry empty, lru 0, mru size - 1.
+void reset_cache_table(mda_ModelRec *rec);
+// Unlinks entry i and puts it at the head (least recently used end) / tail of the list.
+void cache_move_to_head(mda_ModelRec *rec, uint16_t i);
+void cache_move_to_tail(mda_ModelRec *rec, uint16_t i);
+
+// ---- Memory blocks (blocks.cpp) ----
+
+inline constexpr uint32_t kHeader = MDA_MBLOCK_HEADER_SIZE;
+inline constexpr uint32_t kArrayHeader = MDA_ARRAY_HEADER_SIZE;
+
+inline MBlock *header_of(const void *data) {
+  return reinterpret_cast<MBlock *>(const_cast<char *>(static_cast<const char *>(data)) - kHeader);
+}
+inline char *data_of(MBlock *b) { return reinterpret_cast<char *>(b) + kHeader; }
+inline MBlock *next_of(const MBlock *b) { return reinterpret_cast<MBlock *>(b->next); }
+// The address a slot holds for a block: 40 bytes past its start, 88 for an array block.
+inline char *user_address(MBlock *b) {
+  return data_of(b) + (b->type == MDA_MBLOCK_ARRAY ? kArrayHeader : 0);
+}
+inline mda_ArrayHeader *array_header(MBlock *b) {
+  return reinterpret_cast<mda_ArrayHeader *>(data_of(b));
+}
+inline char *block_end(MBlock *b) { return reinterpret_cast<char *>(b) + b->size; }
+// True when the 8-byte slot at `slot` lies inside the data of block b.
+inline bool holds_slot(MBlock *b, uint64_t slot) {
+  uint64_t lo = reinterpret_cast<uint64_t>(data_of(b));
+  uint64_t hi = reinterpret_cast<uint64_t>(block_end(b));
+  return slot >= lo && slot <= hi - 8 && hi - lo >= 8;
+}
+inline void store_address(uint64_t slot, const void *value) {
+  std::memcpy(reinterpret_cast<void *>(slot), &value, sizeof value);
+}
+inline void store_address(void *slot, const void *value) {
+  std::memcpy(slot, &value, sizeof value);
+}
+
+// The header of the block whose caller address is `data`: a plain block when the marker and type
+// 40 bytes before say so, else an array block when they do 88 bytes before; null when neither.
+MBlock *find_block(const void *data);
+// The header at `data` - 40 (or - 88 when `array`) when it carries the marker and that type; else
+// null.
+MBlock *block_at(const void *data, bool array);
+
+// A new zero-filled block (not linked) of `data_size` bytes of data; null when the size overflows
+// 32 bits or memory fails.
+MBlock *new_block(uint64_t data_size, uint8_t type);
+// Inserts b after the chain's first block, its slot becoming the first block's reference.
+void insert_after_first(MBlock *first, MBlock *b, void *slot);
+// The block before b in the chain that starts at first (null when b is first or not in it).
+MBlock *predecessor(MBlock *first, MBlock *b);
+// Unlinks b (not the first block): its predecessor takes its next and reference fields.
+void unlink_block(MBlock *pred, MBlock *b);
+// Frees b, which is unlinked from the chain that starts at first, together with every block of
+// that chain whose slot lies in the byte range [lo, hi) (and, in turn, their dependants).
+void free_with_dependants(MBlock *first, MBlock *b);
+void free_dependants_in(MBlock *first, uint64_t lo, uint64_t hi);
+// Frees every block of a chain.
+void free_chain(MBlock *first);
+// Copies a chain (mda_DuplicateMemory without the report).
+mpm_Status duplicate_chain(int32_t model, void *memory, void **copy);
+// Plain block allocation for inner callers (mda_Malloc without the report).
+mpm_Status malloc_block(void *owner, uint64_t size, void *slot, void **data);
+
+// ---- Arrays (arrays.cpp) ----
+
+// An array of `ndims` dimensions (as mda_MallocArray: one dimension is a plain block) for inner
+// callers such as the entity walk, which has its dimensions in an array.
+mpm_Status allocate_array(void *owner, uint32_t element_size, void *slot, int32_t ndims,
+                          const int32_t *dims, bool plain_for_one);
+// mda_ReallocArray for inner callers, dimensions in an array.
+mpm_Status reallocate_array(uint32_t options, void *owner, void *array, uint32_t element_size,
+                            void *slot, int32_t ndims, const int32_t *dims);
+// The value of one dimension expression over a register set (null: every register reads 0). A zero
+// divisor gives 0.
+int32_t evaluate_dim(const ddf_DimExpr &expr, const int32_t *registers);
+
+// ---- Entity-keyed tables (ptr_table.cpp) ----
+
+// Creates a table without the in-use check (models being built); registers it.
+mpm_Status create_table(uint32_t flags, uint32_t record_size, int32_t model, mda_PtrTable **out);
+// Frees a table and takes it out of the registry.
+void free_table(mda_PtrTable *table);
+// The record of entity `number`, or null when its page was never written (it reads as zeros).
+void *table_record(mda_PtrTable *table, uint64_t number);
+// The record of entity `number`, allocating its page (and growing the page array) when needed.
+// MALLOC_ERR, REALLOC_ERR, NO_MORE_PTR.
+mpm_Status table_record_for_write(mda_PtrTable *table, uint64_t number, void **record);
+// Checks a handle against a table: same model, model in use, number issued. INVALID_PTR.
+mpm_Status check_table_handle(const mda_PtrTable *table, db_ptr ptr);
+// Clears entity `number`'s record in every registered table of `model` (entity deletion), except
+// `keep` (the back-pointer table when its records are to stay).
+void clear_records(int32_t model, uint64_t number, const mda_PtrTable *keep);
+// The registry of tables: created by mda_Initialize, dropped by mda_Terminate.
+bool create_registry();
+void drop_registry();
+
+// ---- Back pointers (back_ptrs.cpp) ----
+
+// The back-pointer record of an entity (zeros when it has none or the model no table).
+mda_BackPtrRec read_back_ptr(const mda_ModelRec *rec, uint64_t number);
+// Writes it, creating the model's table when it has none.
+mpm_Status write_back_ptr(mda_ModelRec *rec, uint64_t number, const mda_BackPtrRec &record);
+// Frees the parent list of a kind-2 record.
+void free_parent_list(const mda_BackPtrRec &record);
+// Frees every parent list and the model's back-pointer table.
+void release_back_ptr_table(mda_ModelRec *rec);
+// The inner forms of mda_AddPtr and mda_DeletePtr.
+mpm_Status add_ptr(db_ptr parent, db_ptr child, db_ptr *slot);
+mpm_Status delete_ptr(db_ptr parent, db_ptr child);
+// The parents of an entity: a new array (null when none) and its length.
+mpm_Status parents_of(db_ptr ptr, int32_t *count, db_ptr **parents);
+
+// ---- Per-type lists (type_lists.cpp) ----
+
+// New empty lists for `tf_count` type forms with a links table of model `model`; null when memory
+// fails.
+mpm_Status create_type_lists(int32_t model, int32_t tf_count, mda_TypeLists **out);
+void free_type_lists(mda_TypeLists *lists);
+mpm_Status add_to_type_list(mda_TypeLists *lists, int32_t tfi, db_ptr ptr);
+mpm_Status remove_from_type_list(mda_TypeLists *lists, int32_t tfi, db_ptr ptr);
+
+// ---- Models (model_table.cpp, current.cpp) ----
+
+// Makes the model current (mda_SetCurrentModel's work for a model in use).
+void make_current(int32_t model, uint64_t argument);
+// Compare function of the named-parameter trees.
+int compare_params(const void *a, const void *b);
+
+// ---- Paged file (paged_file.cpp) ----
+
+// Opens the temporary paged file of a disk-backed model (free list and temporary file, statistics
+// when the model asks for them, the model's buffer count and page size) into rec->file. Returns the
+// paged file's status (already issued).
+mpm_Status open_paged_file(mda_ModelRec *rec);
+// Closes (and so deletes) a model's paged file; null is ignored.
+mpm_Status close_paged_file(struct DofFile *file);
+
+}  // namespace tesmar::mda
