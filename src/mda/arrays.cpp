@@ -172,7 +172,7 @@ mpm_Status realloc_array(uint32_t options, void *owner, void *array, uint32_t el
   MBlock *first = nullptr;
   MBlock *pred = nullptr;
   if (owner != nullptr) {
-    first = block_at(owner, false);
+    first = owner_block(owner);
     if (first == nullptr) return bad_block(static_cast<char *>(owner) - kHeader);
     if (old == first) return MDA_INVALID_ARG;  // an entity's structure is not an array
     pred = predecessor(first, old);
@@ -223,7 +223,7 @@ mpm_Status allocate_array(void *owner, uint32_t element_size, void *slot, int32_
   if (ndims == 1 && !plain_for_one) return MDA_ZERO_DIM;  // no row pointers
   MBlock *first = nullptr;
   if (owner != nullptr) {
-    first = block_at(owner, false);
+    first = owner_block(owner);
     if (first == nullptr) return bad_block(static_cast<char *>(owner) - kHeader);
   }
   MBlock *b = nullptr;

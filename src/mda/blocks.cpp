@@ -44,6 +44,13 @@ MBlock *block_at(const void *data, bool array) {
   return reinterpret_cast<MBlock *>(const_cast<char *>(h));
 }
 
+MBlock *owner_block(const void *owner) {
+  // Only the first block of a chain carries the independent flag: inserting after any other block
+  // would break the chain.
+  MBlock *b = block_at(owner, false);
+  return b != nullptr && (b->flags & MDA_MBLOCK_INDEPENDENT) != 0 ? b : nullptr;
+}
+
 MBlock *find_block(const void *data) {
   // 40 bytes before an array's address lies its array header, whose bytes at the marker and type
   // positions are the row count and the low byte of the element offset, a multiple of 8: never
@@ -129,7 +136,7 @@ mpm_Status malloc_block(void *owner, uint64_t size, void *slot, void **data) {
   if (slot == nullptr) return MDA_NULL_MEMPTR;
   MBlock *first = nullptr;
   if (owner != nullptr) {
-    first = block_at(owner, false);
+    first = owner_block(owner);
     if (first == nullptr) return bad_block(static_cast<char *>(owner) - kHeader);
   }
   MBlock *b = new_block(size, MDA_MBLOCK_PLAIN);
@@ -154,7 +161,7 @@ mpm_Status realloc_block(void *owner, void *data, uint32_t size, void *slot) {
   }
   MBlock *first = nullptr;
   if (owner != nullptr) {
-    first = block_at(owner, false);
+    first = owner_block(owner);
     if (first == nullptr) return bad_block(static_cast<char *>(owner) - kHeader);
   } else if (old->next != 0) {
     first = old;  // the first block of a chain of its own
@@ -205,7 +212,7 @@ mpm_Status realloc_block(void *owner, void *data, uint32_t size, void *slot) {
 
 mpm_Status add_memory(uint32_t options, void *owner, void *data, void *slot) {
   if (owner == nullptr || data == nullptr || slot == nullptr) return MDA_NULL_MEMPTR;
-  MBlock *first = block_at(owner, false);
+  MBlock *first = owner_block(owner);
   if (first == nullptr) return bad_block(static_cast<char *>(owner) - kHeader);
   const bool array = (options & MDA_ADD_ARRAY) != 0;
   MBlock *b = block_at(data, array);
@@ -228,7 +235,7 @@ mpm_Status free_block(uint32_t options, void *owner, void *data) {
     if ((options & MDA_FREE_UNLINK) == 0 && (b->flags & MDA_MBLOCK_INDEPENDENT) != 0) free_chain(b);
     return 0;
   }
-  MBlock *first = block_at(owner, false);
+  MBlock *first = owner_block(owner);
   if (first == nullptr) return bad_block(static_cast<char *>(owner) - kHeader);
   if (b == first) return 0;
   MBlock *pred = predecessor(first, b);
@@ -282,7 +289,7 @@ mpm_Status mda_Free(uint32_t options, void *owner, void *data) {
 
 mpm_Status mda_FreeAttached(uint32_t, void *owner) {
   if (owner == nullptr) return report(MDA_NULL_MEMPTR);
-  MBlock *first = block_at(owner, false);
+  MBlock *first = owner_block(owner);
   if (first == nullptr) return report(bad_block(static_cast<char *>(owner) - kHeader));
   free_chain(next_of(first));
   first->next = 0;

@@ -147,12 +147,15 @@ void free_all_entity_memory(mda_ModelRec *rec) {
   for (uint64_t n = 0; n < rec->next_number; ++n) {
     mda_EntityEntry *e = entry_of(rec, n);
     if ((e->status & MDA_ENTRY_DELETED) != 0) continue;
+    // A parked image is a chain of its own (loading duplicates it); one that is the memory itself
+    // is freed once.
+    const bool same = e->dloc == reinterpret_cast<uint64_t>(e->mloc);
     if (e->mloc != nullptr) {
       MBlock *b = block_at(e->mloc, false);
       if (b != nullptr) free_chain(b);
       e->mloc = nullptr;
     }
-    if (parked && e->dloc != 0 && (e->status & MDA_ENTRY_RESERVED) == 0) {
+    if (parked && e->dloc != 0 && (e->status & MDA_ENTRY_RESERVED) == 0 && !same) {
       MBlock *b = block_at(reinterpret_cast<void *>(e->dloc), false);
       if (b != nullptr) free_chain(b);
       e->dloc = 0;

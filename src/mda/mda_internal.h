@@ -159,6 +159,9 @@ void unlink_block(MBlock *pred, MBlock *b);
 // that chain whose slot lies in the byte range [lo, hi) (and, in turn, their dependants).
 void free_with_dependants(MBlock *first, MBlock *b);
 void free_dependants_in(MBlock *first, uint64_t lo, uint64_t hi);
+// The first block of the chain whose owner address is `owner` (a plain, independent block), or
+// null.
+MBlock *owner_block(const void *owner);
 // Frees every block of a chain.
 void free_chain(MBlock *first);
 // Copies a chain (mda_DuplicateMemory without the report).
@@ -193,7 +196,8 @@ mpm_Status table_record_for_write(mda_PtrTable *table, uint64_t number, void **r
 // Checks a handle against a table: same model, model in use, number issued. INVALID_PTR.
 mpm_Status check_table_handle(const mda_PtrTable *table, db_ptr ptr);
 // Clears entity `number`'s record in every registered table of `model` (entity deletion), except
-// `keep` (the back-pointer table when its records are to stay).
+// `keep` (the back-pointer table when its records are to stay). A kind-2 back-pointer record's
+// parent list must be freed (free_parent_list) before its record is cleared.
 void clear_records(int32_t model, uint64_t number, const mda_PtrTable *keep);
 // The registry of tables: created by mda_Initialize, dropped by mda_Terminate.
 bool create_registry();

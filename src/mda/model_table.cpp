@@ -253,7 +253,8 @@ mpm_Status mda_GetModelInfo(int32_t model, mda_ModelDef *info) {
   copy_text(info->name, rec->name, sizeof info->name);
   info->schema = rec->schema;
   copy_text(info->db_name, rec->schema->db_name, sizeof info->db_name);
-  info->db_version = static_cast<uint32_t>(rec->schema->db_version * 100 + rec->schema->db_release);
+  info->db_version = static_cast<uint32_t>(int64_t{rec->schema->db_version} * 100 +
+                                           rec->schema->db_release);
   info->user_data = rec->user_data;
   info->entity_count = rec->live_count;
   info->type_lists = rec->type_lists;

@@ -81,7 +81,8 @@ TEST_F(DimsTest, DimensionsComeFromTheRegistersAndTheBlocks) {
   ddf_registers = nullptr;
   EXPECT_EQ(dims_of("grid", nullptr).dims, (std::vector<int32_t>{0, 0}));
   ddf_registers = saved;
-  for (void *p : {open, line, shorts, labels, segs}) mda_FreeEntityMemory(0, p);
+  EXPECT_EQ(mda_Free(MDA_FREE_ARRAY, nullptr, open), 0u);
+  for (void *p : {line, shorts, labels, segs}) EXPECT_EQ(mda_FreeEntityMemory(0, p), 0u);
 }
 
 TEST_F(DimsTest, DimensionExpressions) {
