@@ -282,8 +282,12 @@ mpm_Status array_dims(const ddf_FieldDesc *desc, const void *array, int32_t *dim
       uint64_t divisor = static_cast<uint64_t>(tesmar::ddf::element_size(*desc) > 0
                                                    ? tesmar::ddf::element_size(*desc)
                                                    : 0);
-      for (int32_t i = 1; i < n; ++i) divisor *= dims[i] > 0 ? static_cast<uint64_t>(dims[i]) : 0;
-      dims[0] = divisor != 0 ? static_cast<int32_t>(usable / divisor) : 0;
+      // A product beyond 64 bits is larger than any block: no whole element fits.
+      bool fits = true;
+      for (int32_t i = 1; i < n && fits; ++i)
+        fits = mul(divisor, dims[i] > 0 ? static_cast<uint64_t>(dims[i]) : 0, &divisor);
+      const uint64_t elements = fits && divisor != 0 ? usable / divisor : 0;
+      dims[0] = elements > INT32_MAX ? INT32_MAX : static_cast<int32_t>(elements);
     }
   }
   *count = n;

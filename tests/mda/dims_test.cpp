@@ -25,6 +25,7 @@ constexpr const char *kSchema = R"(
     double never[][z] variable;
     int halves[n/2];
     fstring(6) names[n];
+    double wide[][n][n][n][n] variable;
   }
 )";
 
@@ -77,6 +78,10 @@ TEST_F(DimsTest, DimensionsComeFromTheRegistersAndTheBlocks) {
   int32_t d[5], n = 0;
   EXPECT_EQ(mda_GetArrayDims(nullptr, open, d, &n), MDA_NULL_MEMPTR);
 
+  // Dimensions whose product leaves 64 bits leave no room for a first one.
+  registers[1] = INT32_MAX;
+  EXPECT_EQ(dims_of("wide", open).dims,
+            (std::vector<int32_t>{0, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX}));
   // Registers that are not there read as 0.
   ddf_registers = nullptr;
   EXPECT_EQ(dims_of("grid", nullptr).dims, (std::vector<int32_t>{0, 0}));
