@@ -643,8 +643,9 @@ TESMAR_API mpm_Status mda_FreePtrTable(mda_PtrTable *table);
 
 /* Stores `child` in *slot (when slot is given) and, when the child's model keeps back pointers and
  * neither handle is null, adds `parent` to the child's parents (creating the model's back-pointer
- * table when it has none). MDA_INVALID_PTR (the child's number was never issued or its model is not
- * in use; nothing is stored), MDA_PAR_LIST_ERR, MDA_MALLOC_ERR. */
+ * table when it has none). MDA_INVALID_PTR (the child's model is not in use, or it keeps back
+ * pointers and the child's number was never issued; nothing is stored), MDA_PAR_LIST_ERR,
+ * MDA_MALLOC_ERR. */
 TESMAR_API mpm_Status mda_AddPtr(db_ptr parent, db_ptr child, db_ptr *slot);
 
 /* Removes one occurrence of `parent` from the child's parents. Nothing to do for a null handle or

@@ -58,6 +58,8 @@ void release_back_ptr_table(mda_ModelRec *rec) {
 
 mpm_Status add_ptr(db_ptr parent, db_ptr child, db_ptr *slot) {
   mda_ModelRec *rec = number_of(child) != 0 ? model_in_use(model_of(child)) : nullptr;
+  // A handle into a model that is not in use names nothing: refused, as mda_DeletePtr refuses it.
+  if (number_of(child) != 0 && rec == nullptr) return MDA_INVALID_PTR;
   const bool keep = rec != nullptr && rec->back_ptrs != 0 && number_of(parent) != 0;
   if (keep && number_of(child) >= rec->next_number) return MDA_INVALID_PTR;
   if (slot != nullptr) *slot = child;

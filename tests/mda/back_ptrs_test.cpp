@@ -63,6 +63,8 @@ TEST_F(BackPtrTest, AssignmentKeepsBackPointers) {
   EXPECT_EQ(mda_DeletePtr(a, MDA_MAKE_PTR(m, 1u << 30)), MDA_INVALID_PTR);
   EXPECT_EQ(mda::model_in_use(m)->back_ptr_table->capacity, 1024u);
   EXPECT_EQ(mda_DeletePtr(a, MDA_MAKE_PTR(m + 1, 1)), MDA_INVALID_PTR);
+  EXPECT_EQ(mda_AddPtr(a, MDA_MAKE_PTR(m + 1, 1), &slot1), MDA_INVALID_PTR);  // no such model
+  EXPECT_EQ(slot1, 5u);
   EXPECT_EQ(mda_ModifyPtr(a, c, nullptr), MDA_NULL_MEMPTR);
 }
 
