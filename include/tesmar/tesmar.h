@@ -20,5 +20,6 @@
 #include "tesmar/unl.h"
 #include "tesmar/mda.h"
 #include "tesmar/dof.h"
+#include "tesmar/fmt.h"
 
 #endif

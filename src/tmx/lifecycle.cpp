@@ -11,6 +11,7 @@
 #include "tesmar/dst.h"
 #include "tesmar/eam.h"
 #include "tesmar/evm.h"
+#include "tesmar/fmt.h"
 #include "tesmar/hdb.h"
 #include "tesmar/mda.h"
 #include "tesmar/mpm.h"
@@ -33,7 +34,7 @@ using StartFn = mpm_Status (*)(uint32_t);
 constexpr StartFn kStartOrder[] = {
     hdb_Initialize, olm_Initialize, oqm_Initialize, osm_Initialize, otm_Initialize,
     dar_Initialize, dst_Initialize, ugn_Initialize, mpm_Initialize, ddf_Initialize,
-    mda_Initialize, evm_Initialize, eam_Initialize, mth_Initialize, dof_Initialize,
+    mda_Initialize, evm_Initialize, eam_Initialize, mth_Initialize, fmt_Initialize, dof_Initialize,
 };
 
 // Shut-down order of the modules that keep state.
