@@ -16,34 +16,6 @@
 namespace tesmar::test {
 namespace {
 
-std::string tool_path() {
-  char self[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "";
-  self[n] = '\0';
-  std::string dir(self);
-  dir.erase(dir.rfind('/'));
-  return dir + "/../tools/tesmar/tesmar";
-}
-
-std::string source_dir() {
-  const char *root = std::getenv("TESMAR_SOURCE_DIR");
-  return root != nullptr ? root : ".";
-}
-
-struct ToolRun {
-  int status;
-  std::string out, err;
-};
-
-ToolRun run_tool(const TempDir &dir, const std::string &arguments) {
-  std::string out = dir.file("stdout"), err = dir.file("stderr");
-  std::string command =
-      "'" + tool_path() + "' ddl " + arguments + " >'" + out + "' 2>'" + err + "'";
-  int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out), read_file(err)};
-}
-
 // The indented lines after "    $ COMMAND\n" in the docs, without their indent, up to the next
 // line that is neither indented nor empty, or the next command.
 std::string listing_after(const std::string &docs, const std::string &command) {
@@ -70,7 +42,7 @@ std::string without_addresses(const std::string &text) {
 class DdlToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ToolRun run = run_tool(dir_, "compile '" + source_dir() + "/samples/geometry.ddl' -o '" +
+    ToolRun run = run_tool(dir_, "ddl compile '" + source_dir() + "/samples/geometry.ddl' -o '" +
                                      ddf_ + "'");
     ASSERT_EQ(run.status, 0) << run.err;
   }
@@ -79,7 +51,7 @@ class DdlToolTest : public ::testing::Test {
 };
 
 TEST_F(DdlToolTest, ShowPrintsTheListingTheDocsShow) {
-  ToolRun run = run_tool(dir_, "show '" + ddf_ + "'");
+  ToolRun run = run_tool(dir_, "ddl show '" + ddf_ + "'");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
   std::string docs = read_file(source_dir() + "/docs/ddl.md");
@@ -87,7 +59,7 @@ TEST_F(DdlToolTest, ShowPrintsTheListingTheDocsShow) {
 }
 
 TEST_F(DdlToolTest, EntityPrintsEachDescriptorOfOneTypeInAnyCase) {
-  ToolRun run = run_tool(dir_, "show '" + ddf_ + "' --entity LINE");
+  ToolRun run = run_tool(dir_, "ddl show '" + ddf_ + "' --entity LINE");
   ASSERT_EQ(run.status, 0) << run.err;
   const char *expected =
       "ptr start (\"Start point\")\n"
@@ -134,7 +106,7 @@ TEST_F(DdlToolTest, EntityPrintsEachDescriptorOfOneTypeInAnyCase) {
   }
   EXPECT_NE(without_addresses(run.out).find(block), std::string::npos) << block;
   // Descriptors in a struct keep their flags and dimensions.
-  run = run_tool(dir_, "show '" + ddf_ + "' --entity polyline");
+  run = run_tool(dir_, "ddl show '" + ddf_ + "' --entity polyline");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("double points (\"Vertex coordinates\")\n"), std::string::npos);
   EXPECT_NE(run.out.find("   Flags:  ARRAY  PTRFIXED\n   Field #: 1  NDims: 2"), std::string::npos)
@@ -146,13 +118,13 @@ TEST_F(DdlToolTest, EntityPrintsEachDescriptorOfOneTypeInAnyCase) {
 }
 
 TEST_F(DdlToolTest, UnknownEntitiesAndBadFilesExitWithStatusOne) {
-  ToolRun run = run_tool(dir_, "show '" + ddf_ + "' --entity circle");
+  ToolRun run = run_tool(dir_, "ddl show '" + ddf_ + "' --entity circle");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("has no entity type 'circle'"), std::string::npos) << run.err;
 
   std::string missing = dir_.file("missing.ddf");
-  run = run_tool(dir_, "show '" + missing + "'");
+  run = run_tool(dir_, "ddl show '" + missing + "'");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE((run.out + run.err).find("Error opening DDF file " + missing + "."), std::string::npos)
       << run.out << run.err;
@@ -161,19 +133,19 @@ TEST_F(DdlToolTest, UnknownEntitiesAndBadFilesExitWithStatusOne) {
   std::string bytes = read_file(ddf_);
   std::string cut = dir_.file("cut.ddf");
   write_file(cut, bytes.substr(0, 1000));
-  run = run_tool(dir_, "show '" + cut + "'");
+  run = run_tool(dir_, "ddl show '" + cut + "'");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE((run.out + run.err).find("Error reading DDF file " + cut + "."), std::string::npos)
       << run.out << run.err;
   std::string source = source_dir() + "/samples/geometry.ddl";
-  run = run_tool(dir_, "show '" + source + "' --entity line");
+  run = run_tool(dir_, "ddl show '" + source + "' --entity line");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE((run.out + run.err).find("File " + source + " is not a binary DDF."), std::string::npos)
       << run.out << run.err;
 
-  EXPECT_EQ(run_tool(dir_, "show").status, 2);
-  EXPECT_EQ(run_tool(dir_, "show a.ddf b.ddf").status, 2);
-  EXPECT_EQ(run_tool(dir_, "show '" + ddf_ + "' --bogus").status, 2);
+  EXPECT_EQ(run_tool(dir_, "ddl show").status, 2);
+  EXPECT_EQ(run_tool(dir_, "ddl show a.ddf b.ddf").status, 2);
+  EXPECT_EQ(run_tool(dir_, "ddl show '" + ddf_ + "' --bogus").status, 2);
 }
 
 }  // namespace

@@ -12,37 +12,18 @@
 namespace tesmar::test {
 namespace {
 
-std::string tool() {
-  char self[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "";
-  self[n] = '\0';
-  std::string dir(self);
-  dir.erase(dir.rfind('/'));
-  return dir + "/../tools/tesmar/tesmar";
-}
-
 std::string sample(const std::string &name) {
-  const char *root = std::getenv("TESMAR_SOURCE_DIR");
-  return std::string(root != nullptr ? root : ".") + "/samples/filetype/" + name;
+  return source_dir() + "/samples/filetype/" + name;
 }
-
-struct ToolResult {
-  int status;
-  std::string out;
-};
 
 // Runs `tesmar filetype ARGS` (ARGS quoted for the shell).
-ToolResult filetype(const TempDir &dir, const std::string &arguments) {
-  const std::string out = dir.file("out");
-  const std::string command = "'" + tool() + "' filetype " + arguments + " >'" + out + "' 2>/dev/null";
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out)};
+ToolRun filetype(const TempDir &dir, const std::string &arguments) {
+  return run_tool(dir, "filetype " + arguments);
 }
 
 TEST(FiletypeCommand, OneLinePerFileWithItsFacts) {
   TempDir dir;
-  const ToolResult run = filetype(dir, "'" + sample("iges_crlf.igs") + "' '" + sample("step_two_schemas.stp") +
+  const ToolRun run = filetype(dir, "'" + sample("iges_crlf.igs") + "' '" + sample("step_two_schemas.stp") +
                                     "' '" + sample("random.bin") + "'");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, sample("iges_crlf.igs") + ": IGES, line end CR LF, record length 82\n" +
@@ -53,7 +34,7 @@ TEST(FiletypeCommand, OneLinePerFileWithItsFacts) {
 
 TEST(FiletypeCommand, UnreadableFilesMakeTheExitStatusOne) {
   TempDir dir;
-  const ToolResult run = filetype(dir, "'" + dir.file("absent") + "' '" + dir.path() + "' '" + sample("model.txt") + "'");
+  const ToolRun run = filetype(dir, "'" + dir.file("absent") + "' '" + dir.path() + "' '" + sample("model.txt") + "'");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, dir.file("absent") + ": cannot be read: File '" + dir.file("absent") +
                          "' does not exist.\n" + dir.path() + ": cannot be read: Error opening the file '" +
@@ -68,7 +49,7 @@ TEST(FiletypeCommand, JsonReadsBackWithAwkwardNames) {
   // A name with a quote, a backslash, a tab and a byte that is not UTF-8.
   const std::string awkward = dir.file("a\"b\\c\td\xff.igs");
   write_file(awkward, std::string(72, 'x') + "S0000001\r\n");
-  const ToolResult run = filetype(dir, "--json '" + sample("iges_crlf.igs") + "' '" +
+  const ToolRun run = filetype(dir, "--json '" + sample("iges_crlf.igs") + "' '" +
                                            sample("step_one_schema.stp") + "' '" + sample("model.txt") +
                                            "' absent '" + awkward + "'");
   EXPECT_EQ(run.status, 1);  // "absent"

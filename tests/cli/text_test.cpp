@@ -37,28 +37,6 @@ const std::vector<Exception> kExceptions = {
     {"SHIFT_JIS", "\x7E", 0x007E, 0x203E},
 };
 
-std::string tool_path() {
-  char self[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "";
-  self[n] = '\0';
-  std::string dir(self);
-  dir.erase(dir.rfind('/'));
-  return dir + "/../tools/tesmar/tesmar";
-}
-
-struct ToolRun {
-  int status;
-  std::string out, err;
-};
-
-ToolRun run_tool(const TempDir &dir, const std::string &arguments) {
-  std::string out = dir.file("stdout"), err = dir.file("stderr");
-  std::string command = "'" + tool_path() + "' text " + arguments + " >'" + out + "' 2>'" + err + "'";
-  int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out), read_file(err)};
-}
-
 std::vector<uint32_t> code_points(const std::string &utf8) {
   IconvResult r = iconv_convert("UTF-8", "UTF-32LE", utf8);
   EXPECT_TRUE(r.ok);
@@ -124,7 +102,7 @@ class TextCommandTest : public LibraryTest {
     ASSERT_TRUE(encoded.ok) << "iconv cannot write the sample at " << encoded.error_at;
     std::string path = dir.file("sample");
     write_file(path, encoded.out);
-    ToolRun run = run_tool(dir, "'" + path + "' --from " + option);
+    ToolRun run = run_tool(dir, "text '" + path + "' --from " + option);
     ASSERT_EQ(run.status, 0) << run.err;
     IconvResult peer = iconv_convert(encoding, "UTF-8", encoded.out);
     ASSERT_TRUE(peer.ok);
@@ -150,7 +128,7 @@ class TextCommandTest : public LibraryTest {
       // The listed sequence alone gives the Consortium's character.
       std::string one = dir.file("one");
       write_file(one, kExceptions[k].bytes);
-      ToolRun single = run_tool(dir, "'" + one + "' --from " + option);
+      ToolRun single = run_tool(dir, "text '" + one + "' --from " + option);
       EXPECT_EQ(single.out, utf8_of({kExceptions[k].ours}));
     }
   }
@@ -170,17 +148,17 @@ TEST_F(TextCommandTest, Utf16AndUtf8) {
   std::string text = sample(true);
   std::string path = dir.file("utf8");
   write_file(path, text);
-  ToolRun run = run_tool(dir, "'" + path + "' --to utf-16le");
+  ToolRun run = run_tool(dir, "text '" + path + "' --to utf-16le");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, iconv_convert("UTF-8", "UTF-16LE", text).out);
   std::string utf16 = dir.file("utf16");
   write_file(utf16, run.out);
-  run = run_tool(dir, "'" + utf16 + "' --from utf-16le");
+  run = run_tool(dir, "text '" + utf16 + "' --from utf-16le");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, text);
   // Zero characters pass through.
   write_file(path, std::string("a\0b", 3));
-  run = run_tool(dir, "'" + path + "' --to utf-16le");
+  run = run_tool(dir, "text '" + path + "' --to utf-16le");
   EXPECT_EQ(run.out, std::string("a\0\0\0b\0", 6));
 }
 
@@ -202,15 +180,15 @@ TEST_F(TextCommandTest, ReportsTheOffsetOfTheFirstInvalidSequence) {
   for (const Case &c : cases) {
     std::string path = dir.file("bad");
     write_file(path, c.bytes);
-    ToolRun run = run_tool(dir, "'" + path + "' --from " + c.option);
+    ToolRun run = run_tool(dir, "text '" + path + "' --from " + c.option);
     EXPECT_EQ(run.status, 1) << c.option;
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("at byte offset " + std::to_string(c.offset) + "\n"), std::string::npos)
         << c.option << ": " << run.err;
   }
-  ToolRun run = run_tool(dir, "'" + dir.file("missing") + "'");
+  ToolRun run = run_tool(dir, "text '" + dir.file("missing") + "'");
   EXPECT_EQ(run.status, 1);
-  run = run_tool(dir, "--from latin1 x");
+  run = run_tool(dir, "text --from latin1 x");
   EXPECT_EQ(run.status, 2);
 }
 

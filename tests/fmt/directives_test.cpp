@@ -13,16 +13,6 @@ namespace {
 
 using DirectivesTest = LibraryTest;
 
-std::string format(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  char *text = mpm_FormatString(0, format, &args);
-  va_end(args);
-  std::string result = text != nullptr ? text : "<null>";
-  std::free(text);
-  return result;
-}
-
 template <typename... Args>
 std::string message(mpm_Status code, Args... args) {
   char *text = nullptr;
@@ -35,30 +25,30 @@ std::string message(mpm_Status code, Args... args) {
 uint64_t handle(uint64_t model, uint64_t entity) { return model << 48 | entity; }
 
 TEST_F(DirectivesTest, TypeForms) {
-  EXPECT_EQ(format("%<TF>", 0x007C0000u), "124:0");
-  EXPECT_EQ(format("%<TF>", 0x3E810000u), "*:0");
-  EXPECT_EQ(format("%<TF>", 0x0001FFFFu), "1:-1");
-  EXPECT_EQ(format("%<TF>", 0x3E813E81u), "*:*");
-  EXPECT_EQ(format("%<TF>", 0xFFFF8000u), "-1:-32768");
+  EXPECT_EQ(format_text("%<TF>", 0x007C0000u), "124:0");
+  EXPECT_EQ(format_text("%<TF>", 0x3E810000u), "*:0");
+  EXPECT_EQ(format_text("%<TF>", 0x0001FFFFu), "1:-1");
+  EXPECT_EQ(format_text("%<TF>", 0x3E813E81u), "*:*");
+  EXPECT_EQ(format_text("%<TF>", 0xFFFF8000u), "-1:-32768");
   // Width and flags before the name are read and ignored; the argument after is the next one.
-  EXPECT_EQ(format("[%-12<TF>] %d", 0x00640001u, 7), "[100:1] 7");
+  EXPECT_EQ(format_text("[%-12<TF>] %d", 0x00640001u, 7), "[100:1] 7");
   fmt_NamedTypeForm unnamed{nullptr, 0x00640001u, 0};
   fmt_NamedTypeForm named{"geometry", 0x3E810002u, 0};
-  EXPECT_EQ(format("%<DTF>", &unnamed), "NULL:100:1");
-  EXPECT_EQ(format("%<DTF> %<DTF>", &named, &unnamed), "geometry:*:2 NULL:100:1");
-  EXPECT_EQ(format("%<DTF>", static_cast<fmt_NamedTypeForm *>(nullptr)), "NULL:0:0");
+  EXPECT_EQ(format_text("%<DTF>", &unnamed), "NULL:100:1");
+  EXPECT_EQ(format_text("%<DTF> %<DTF>", &named, &unnamed), "geometry:*:2 NULL:100:1");
+  EXPECT_EQ(format_text("%<DTF>", static_cast<fmt_NamedTypeForm *>(nullptr)), "NULL:0:0");
 }
 
 TEST_F(DirectivesTest, HandlesAndWideIntegers) {
-  EXPECT_EQ(format("%<PTR>", handle(2, 5)), "#2:5");
-  EXPECT_EQ(format("%<PTR>", handle(65535, 0xFFFFFFFFFFFFull)), "#65535:281474976710655");
-  EXPECT_EQ(format("%<PTR>", uint64_t{0}), "#0:0");
-  EXPECT_EQ(format("%<PTR2>", uint64_t{255}), "0xff");
-  EXPECT_EQ(format("%<PTR2>", ~uint64_t{0}), "0xffffffffffffffff");
-  EXPECT_EQ(format("%<lld> %<llx>", INT64_MIN, uint64_t{0xABCDEF0123456789ull}),
+  EXPECT_EQ(format_text("%<PTR>", handle(2, 5)), "#2:5");
+  EXPECT_EQ(format_text("%<PTR>", handle(65535, 0xFFFFFFFFFFFFull)), "#65535:281474976710655");
+  EXPECT_EQ(format_text("%<PTR>", uint64_t{0}), "#0:0");
+  EXPECT_EQ(format_text("%<PTR2>", uint64_t{255}), "0xff");
+  EXPECT_EQ(format_text("%<PTR2>", ~uint64_t{0}), "0xffffffffffffffff");
+  EXPECT_EQ(format_text("%<lld> %<llx>", INT64_MIN, uint64_t{0xABCDEF0123456789ull}),
             "-9223372036854775808 abcdef0123456789");
   // Positional arguments: the directive takes the slot its number names.
-  EXPECT_EQ(format("%2$<PTR> %1$d", 3, handle(1, 9)), "#1:9 3");
+  EXPECT_EQ(format_text("%2$<PTR> %1$d", 3, handle(1, 9)), "#1:9 3");
 }
 
 TEST_F(DirectivesTest, FmtOwnTextsUseTheDirectives) {
@@ -72,7 +62,7 @@ TEST_F(DirectivesTest, FmtOwnTextsUseTheDirectives) {
 }
 
 TEST_F(DirectivesTest, DatesAndTimes) {
-  const std::string date = format("%<CurDate>");
+  const std::string date = format_text("%<CurDate>");
   EXPECT_TRUE(
       std::regex_match(date, std::regex("[A-Z][a-z]{2}, [A-Z][a-z]{2} [ 0-9][0-9], [0-9]{4}")))
       << date;
@@ -80,21 +70,21 @@ TEST_F(DirectivesTest, DatesAndTimes) {
   char text[32];
   ASSERT_NE(ctime_r(&now, text), nullptr);
   EXPECT_EQ(date.substr(date.size() - 4), std::string(text + 20, 4));
-  EXPECT_TRUE(std::regex_match(format("%<CurTime>"), std::regex("[0-9]{2}:[0-9]{2}:[0-9]{2}")));
+  EXPECT_TRUE(std::regex_match(format_text("%<CurTime>"), std::regex("[0-9]{2}:[0-9]{2}:[0-9]{2}")));
   EXPECT_TRUE(std::regex_match(
-      format("%<ElapsedCPU>|%<ElapsedClock>"),
+      format_text("%<ElapsedCPU>|%<ElapsedClock>"),
       std::regex("[0-9]{2,}:[0-5][0-9]:[0-5][0-9]\\|[0-9]{2,}:[0-5][0-9]:[0-5][0-9]")));
 }
 
 TEST_F(DirectivesTest, ErrorSummaryWithNothingIssued) {
-  EXPECT_EQ(format("%<ErrorSummary>"), "No errors.\n");
+  EXPECT_EQ(format_text("%<ErrorSummary>"), "No errors.\n");
 }
 
 TEST_F(DirectivesTest, ErrorSummaryListsEachCountedMessage) {
   for (int i = 0; i < 3; ++i) mpm_IssueMessage(0, OTM_SIZENOTEQ, MPM_ERROR, 1, 2);
   const char *counters =
       "Information: 0\nStatus:      0\nWarning:     0\nError:       3\nFatal:       0\n";
-  EXPECT_EQ(format("%<ErrorSummary>"),
+  EXPECT_EQ(format_text("%<ErrorSummary>"),
             std::string("The following message was issued 3 time(s)\n"
                         "Data size one (%d) does not equal data size two (%d)\n\n") +
                 counters);
@@ -110,7 +100,7 @@ TEST_F(DirectivesTest, ErrorSummaryNamesSuppressionInCodeOrder) {
   ASSERT_NE(record, nullptr);
   record->issued = 2;
   mpm_IssueMessage(0, OTM_NULLPOINTER, MPM_ERROR);
-  const std::string summary = format("%<ErrorSummary>");
+  const std::string summary = format_text("%<ErrorSummary>");
   const std::string null_part = "The following message was issued 1 time(s)\nNULL pointer\n\n";
   const std::string found_part =
       "The following message was issued 5 time(s) and suppressed after 2 time(s)\nObject not "
@@ -121,17 +111,17 @@ TEST_F(DirectivesTest, ErrorSummaryNamesSuppressionInCodeOrder) {
 }
 
 TEST_F(DirectivesTest, ModelListWithoutAModel) {
-  EXPECT_EQ(format("%<ModelList>"), "No model active.\n");
+  EXPECT_EQ(format_text("%<ModelList>"), "No model active.\n");
 }
 
 TEST_F(DirectivesTest, ReplacingAHandlerAndUnregisteredNames) {
   // The geometry module's text names a directive the library leaves to translators.
-  EXPECT_EQ(format("%<PTRPFID> %d", 4), "%<PTRPFID> 4");
+  EXPECT_EQ(format_text("%<PTRPFID> %d", 4), "%<PTRPFID> 4");
   // A second start-up replaces the handlers rather than adding duplicates.
   int32_t before = mpm_directive_table->count;
   fmt_Initialize(0);
   EXPECT_EQ(mpm_directive_table->count, before);
-  EXPECT_EQ(format("%<TF>", 0x00010002u), "1:2");
+  EXPECT_EQ(format_text("%<TF>", 0x00010002u), "1:2");
 }
 
 }  // namespace

@@ -17,16 +17,6 @@ namespace {
 
 using EngineTest = LibraryTest;
 
-std::string format(const char *fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  char *text = mpm_FormatString(0, fmt, &ap);
-  va_end(ap);
-  std::string s = text != nullptr ? text : "<null>";
-  std::free(text);
-  return s;
-}
-
 std::string expand(uint32_t flags, const char *marked, ...) {
   va_list ap;
   va_start(ap, marked);
@@ -64,57 +54,57 @@ void register_probe() {
 }
 
 TEST_F(EngineTest, PositionalArgumentsAreConsumedInNumberOrder) {
-  EXPECT_EQ(format("%2$s has %1$d parts", 3, "model"), "model has 3 parts");
-  EXPECT_EQ(format("%1$s and %1$s", "same"), "same and same");
-  EXPECT_EQ(format("%d %1$d", 4), "4 4");  // the sequential directive is number 1 too
-  EXPECT_EQ(format("%2d|%-3d|%03d", 5, 6, 7), " 5|6  |007");  // digits without '$' are a width
+  EXPECT_EQ(format_text("%2$s has %1$d parts", 3, "model"), "model has 3 parts");
+  EXPECT_EQ(format_text("%1$s and %1$s", "same"), "same and same");
+  EXPECT_EQ(format_text("%d %1$d", 4), "4 4");  // the sequential directive is number 1 too
+  EXPECT_EQ(format_text("%2d|%-3d|%03d", 5, 6, 7), " 5|6  |007");  // digits without '$' are a width
 }
 
 TEST_F(EngineTest, PrintfConversions) {
-  EXPECT_EQ(format("%c%s%d %u %x %X %o %i", 'A', "bc", -1, 7u, 255, 255, 8, 9), "Abc-1 7 ff FF 10 9");
-  EXPECT_EQ(format("%.3f %e %g %G %E", 1.5, 100.0, 0.5, 1e20, 2.0),
+  EXPECT_EQ(format_text("%c%s%d %u %x %X %o %i", 'A', "bc", -1, 7u, 255, 255, 8, 9), "Abc-1 7 ff FF 10 9");
+  EXPECT_EQ(format_text("%.3f %e %g %G %E", 1.5, 100.0, 0.5, 1e20, 2.0),
             "1.500 1.000000e+02 0.5 1E+20 2.000000E+00");
-  EXPECT_EQ(format("%ld %lx", 1L << 40, static_cast<long>(0xABCDEF012L)), "1099511627776 abcdef012");
-  EXPECT_EQ(format("%hd", 70000), "4464");
-  EXPECT_EQ(format("%*d|%-*d|%.*f", 4, 1, 3, 2, 2, 3.14159), "   1|2  |3.14");
-  EXPECT_EQ(format("%*d|", -4, 1), "1   |");
-  EXPECT_EQ(format("%*d|%*d|", INT_MAX, 1, INT_MIN, 2), "1|2|");  // widths too large are ignored
-  EXPECT_EQ(format("%5%|%%"), "%|%");
-  EXPECT_EQ(format("%s", static_cast<const char *>(nullptr)), "(null)");
+  EXPECT_EQ(format_text("%ld %lx", 1L << 40, static_cast<long>(0xABCDEF012L)), "1099511627776 abcdef012");
+  EXPECT_EQ(format_text("%hd", 70000), "4464");
+  EXPECT_EQ(format_text("%*d|%-*d|%.*f", 4, 1, 3, 2, 2, 3.14159), "   1|2  |3.14");
+  EXPECT_EQ(format_text("%*d|", -4, 1), "1   |");
+  EXPECT_EQ(format_text("%*d|%*d|", INT_MAX, 1, INT_MIN, 2), "1|2|");  // widths too large are ignored
+  EXPECT_EQ(format_text("%5%|%%"), "%|%");
+  EXPECT_EQ(format_text("%s", static_cast<const char *>(nullptr)), "(null)");
 }
 
 TEST_F(EngineTest, PointersPrintAsBareHexadecimal) {
   void *p = reinterpret_cast<void *>(0x1234abcdUL);
-  EXPECT_EQ(format("0x%p", p), "0x1234abcd");
+  EXPECT_EQ(format_text("0x%p", p), "0x1234abcd");
   EXPECT_EQ(expand(0, " at 0x%p.", p), "at 0x1234abcd.");
   EXPECT_EQ(expand(0, " %d%%, 0x%08p", 50, p), "50%, 0x1234abcd");
 }
 
 TEST_F(EngineTest, PercentNConsumesItsPointerAndWritesNothing) {
   int sentinel = 12345;
-  EXPECT_EQ(format("ab%ncd%d", &sentinel, 9), "abcd9");
+  EXPECT_EQ(format_text("ab%ncd%d", &sentinel, 9), "abcd9");
   EXPECT_EQ(sentinel, 12345);
 }
 
 TEST_F(EngineTest, WhatCannotBeFormattedStaysAsItsSourceText) {
-  EXPECT_EQ(format("%y %d", 7), "%y 7");
-  EXPECT_EQ(format("%<Nope> %d", 5), "%<Nope> 5");
-  EXPECT_EQ(format("%5.2<Nope>%d", 5), "%5.2<Nope>5");
-  EXPECT_EQ(format("%<unterminated %d", 6), "%<unterminated 6");
-  EXPECT_EQ(format("tail %"), "tail %");
-  EXPECT_EQ(format("%0$d %d", 8), "%0$d 8");
-  EXPECT_EQ(format("%99999999999d %d", 9), "%99999999999d 9");
-  EXPECT_EQ(format("%2000000d %d", 9), "%2000000d 9");
-  EXPECT_EQ(format("%.2000000f %d", 9), "%.2000000f 9");
-  EXPECT_EQ(format("%<%d", 1), "%<1");
+  EXPECT_EQ(format_text("%y %d", 7), "%y 7");
+  EXPECT_EQ(format_text("%<Nope> %d", 5), "%<Nope> 5");
+  EXPECT_EQ(format_text("%5.2<Nope>%d", 5), "%5.2<Nope>5");
+  EXPECT_EQ(format_text("%<unterminated %d", 6), "%<unterminated 6");
+  EXPECT_EQ(format_text("tail %"), "tail %");
+  EXPECT_EQ(format_text("%0$d %d", 8), "%0$d 8");
+  EXPECT_EQ(format_text("%99999999999d %d", 9), "%99999999999d 9");
+  EXPECT_EQ(format_text("%2000000d %d", 9), "%2000000d 9");
+  EXPECT_EQ(format_text("%.2000000f %d", 9), "%.2000000f 9");
+  EXPECT_EQ(format_text("%<%d", 1), "%<1");
 }
 
 TEST_F(EngineTest, LargeResultsAreMeasuredNotTruncated) {
-  std::string big = format("%100000d", 1);
+  std::string big = format_text("%100000d", 1);
   EXPECT_EQ(big.size(), 100000u);
   EXPECT_EQ(big.back(), '1');
   std::string text(20000, 'x');
-  EXPECT_EQ(format("<%s>", text.c_str()), "<" + text + ">");
+  EXPECT_EQ(format_text("<%s>", text.c_str()), "<" + text + ">");
   std::string plain = expand(0, " %s|%50000d", text.c_str(), 3);
   EXPECT_EQ(plain.size(), 20000u + 1 + 50000u);
   // A plain text whose width the C library refuses keeps its own text.
@@ -123,12 +113,12 @@ TEST_F(EngineTest, LargeResultsAreMeasuredNotTruncated) {
 
 TEST_F(EngineTest, DirectivesReceiveWidthPrecisionAndTheirArguments) {
   register_probe();
-  EXPECT_EQ(format("[%5.2<probe>] %d", 42, 7), "[42] 7");
+  EXPECT_EQ(format_text("[%5.2<probe>] %d", 42, 7), "[42] 7");
   EXPECT_EQ(g_seen.width, 5);
   EXPECT_EQ(g_seen.precision, 2);
   EXPECT_EQ(std::string(g_seen.conversion, static_cast<std::size_t>(g_seen.conversion_length)), "probe");
-  EXPECT_EQ(format("%2$<probe> %1$s", "s", 9), "9 s");
-  EXPECT_EQ(format("%*<probe>", 7, 8), "8");
+  EXPECT_EQ(format_text("%2$<probe> %1$s", "s", 9), "9 s");
+  EXPECT_EQ(format_text("%*<probe>", 7, 8), "8");
   EXPECT_EQ(g_seen.width, 7);
   // A plain text goes through the engine only when asked.
   EXPECT_EQ(expand(0, " %<probe>", 1), "%<probe>");
@@ -142,7 +132,7 @@ template <typename A, typename B, typename C>
 void compare(const std::string &fmt, A a, B b, C c) {
   char expected[4096];
   std::snprintf(expected, sizeof expected, fmt.c_str(), a, b, c);
-  EXPECT_EQ(format(fmt.c_str(), a, b, c), expected) << "format: " << fmt;
+  EXPECT_EQ(format_text(fmt.c_str(), a, b, c), expected) << "format: " << fmt;
 }
 
 TEST_F(EngineTest, AgreesWithTheCLibraryOnRandomFormats) {

@@ -1,5 +1,10 @@
 #include "support/library.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -65,7 +70,8 @@ mpm_CountRecord count_of(mpm_Status code) {
 
 TempDir::TempDir() {
   const char *base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") + "/tesmar-test.XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base ? base : "/tmp") + "/tesmar-test.XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
@@ -86,6 +92,38 @@ std::string read_file(const std::string &path) {
 void write_file(const std::string &path, const std::string &bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string format_text(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  char *text = mpm_FormatString(0, format, &args);
+  va_end(args);
+  std::string result = text != nullptr ? text : "<null>";
+  std::free(text);
+  return result;
+}
+
+std::string source_dir() {
+  const char *root = std::getenv("TESMAR_SOURCE_DIR");
+  return root != nullptr ? root : ".";
+}
+
+std::string tool_path() {
+  char self[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "";
+  self[n] = '\0';
+  std::string dir(self);
+  dir.erase(dir.rfind('/'));
+  return dir + "/../tools/tesmar/tesmar";
+}
+
+ToolRun run_tool(const TempDir &dir, const std::string &arguments) {
+  std::string out = dir.file("stdout"), err = dir.file("stderr");
+  std::string command = "'" + tool_path() + "' " + arguments + " >'" + out + "' 2>'" + err + "'";
+  int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out), read_file(err)};
 }
 
 }  // namespace tesmar::test

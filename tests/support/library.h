@@ -65,4 +65,18 @@ class TempDir {
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &bytes);
 
+// The formatting engine's output for a format and its arguments ("<null>" when it gives none).
+std::string format_text(const char *format, ...);
+
+// The project's root (TESMAR_SOURCE_DIR, else the current directory).
+std::string source_dir();
+// The `tesmar` tool built beside the running test binary.
+std::string tool_path();
+// Runs `tesmar ARGUMENTS` (quoted for the shell by the caller), its output kept in files of `dir`.
+struct ToolRun {
+  int status;  // exit status, -1 when the tool did not exit normally
+  std::string out, err;
+};
+ToolRun run_tool(const TempDir &dir, const std::string &arguments);
+
 }  // namespace tesmar::test
