@@ -714,6 +714,171 @@ TESMAR_API mpm_Status mda_ArrayToList(uint32_t options, olm_List *list, int32_t 
 TESMAR_API mpm_Status mda_ArrayToTree(uint32_t options, otm_Tree *tree, int32_t count,
                                       const void *array);
 
+/* ---- Entity life cycle ----
+ *
+ * An entity is created locked (mda_AllocateEntity without MDA_UNLOCKED, mda_CreateEntity with
+ * MDA_CREATE_LOCKED) or unlocked. Every access goes through mda_LockEntity, which returns the
+ * address of the entity's memory, valid until the matching final mda_UnlockEntity; an entity may be
+ * locked up to 255 times at once. At its final unlock an entity of a disk-backed model enters the
+ * model's cache of 32 unlocked entities; the cache's least recently unlocked entity then leaves
+ * memory, written to the model's paged file first when its image differs from the stored one
+ * (delayed write; MDA_NO_DELAYED_WRITE writes at every final unlock instead). Locking brings an
+ * entity back from the paged file, checking the stored record first. In a memory-only model
+ * entities stay in memory; mda_WriteEntity parks a copy of the image instead of writing it.
+ *
+ * Callbacks (mda_SetCallback) are called with the kind and the address of the handle: kind
+ * MDA_CALLBACK_CREATED when an entity is created (mda_AllocateEntity: at its first final unlock, or
+ * at once when it is created unlocked), MDA_CALLBACK_MODIFIED at a final unlock of an entity marked
+ * modified, MDA_CALLBACK_DELETED before an entity is deleted. A callback may lock, unlock or delete
+ * entities (the entity it is called for included); the operation that called it then stops where
+ * that left the entity. */
+
+/* mda_AllocateEntity, mda_MallocEntity. */
+#define MDA_UNLOCKED          0x1u /* return the new entity unlocked */
+#define MDA_SET_DEFAULTS      0x4u /* fill the fields with their schema defaults */
+/* mda_CreateEntity. */
+#define MDA_CREATE_LOCKED     0x1u /* the entity stays locked for the caller */
+#define MDA_ADD_BACKPTRS      0x2u /* record back pointers for its pointer fields */
+/* mda_UnlockEntity. */
+#define MDA_MODIFIED          0x1u  /* the entity was changed */
+#define MDA_INVALIDATE        0x2u  /* drop the memory image (models with MDA_NO_DELAYED_WRITE) */
+#define MDA_DELETE            0x4u  /* delete the entity after the final unlock */
+#define MDA_FULL_UNLOCK       0x8u  /* undo every lock at once */
+#define MDA_CHECK             0x10u /* check the entity's memory chain afterwards */
+/* mda_DeleteEntity (and MDA_USE_RESERVED). */
+#define MDA_KEEP_MEMORY       0x1u /* the caller keeps the memory */
+#define MDA_ALLOW_PARENTS     0x2u /* delete even when other entities point to it */
+#define MDA_KEEP_BACKPTRS     0x4u /* leave back pointers alone */
+#define MDA_KEEP_PARENT_RECORD 0x8u /* leave the entity's own parent record alone */
+/* mda_DeleteEntityTree. */
+#define MDA_DELETE_SHARED     0x2u  /* delete even when several entities point to it */
+#define MDA_DELETE_ALL        0x10u /* delete every entity it points to, whatever other parents */
+/* mda_SetOrigPtr, mda_SetOrigPtrOfEntity. */
+#define MDA_ORIG_ALWAYS       0x1u /* set the orig handle even when the entity was copied */
+/* mda_CopyEntity. */
+#define MDA_COPY_NESTED       0x1u /* a copy made while copying another (keeps the outer map) */
+#define MDA_COPY_CREATE       0x2u /* enter the copy in the target model, locked */
+/* mda_WriteEntity. */
+#define MDA_KEEP_IMAGE        0x1u /* the memory image stays after it is written */
+/* Callback kinds. */
+#define MDA_CALLBACK_MODIFIED 1
+#define MDA_CALLBACK_DELETED  2 /* the handle, followed by the new one when a handle is replaced */
+#define MDA_CALLBACK_CREATED  3
+
+/* Creates an entity of type form `tf` in `model`: zero-filled memory of the type's size with its
+ * header (tf, TFI, handle, orig handle = handle), entered in the type's list. The handle is stored
+ * in *ptr and the memory address in *memory (may be null with MDA_UNLOCKED).
+ *   options: MDA_UNLOCKED (created, then unlocked at once: the created callbacks run and the
+ *     entity enters the cache), MDA_SET_DEFAULTS, MDA_USE_RESERVED (*ptr names a number of `model`
+ *     reserved with mda_ReserveDbPtr; it must be exactly reserved).
+ * Without MDA_UNLOCKED the entity is locked once and new: its created callbacks run at its first
+ * final unlock. A type form the schema does not hold returns the quiet MDA_TF_NOT_IN_DDF and
+ * issues nothing. On any failure no number is used up and nothing is entered. MDA_INVALID_MODEL,
+ * MDA_NULL_MEMPTR, MDA_INVALID_PTR and MDA_PTR_ALREADY_CREATED (a reserved handle that is not
+ * one), MDA_MALLOC_ERR, MDA_NO_MORE_PTR. */
+TESMAR_API mpm_Status mda_AllocateEntity(uint32_t options, int32_t model, uint32_t tf,
+                                         void **memory, db_ptr *ptr);
+
+/* Memory for an entity of type form `tf` of `model` that is not entered in the model: header tf,
+ * TFI, handle and orig handle both (model, 0). MDA_SET_DEFAULTS fills the fields with their
+ * defaults. Enter it with mda_CreateEntity, or free it with mda_FreeEntityMemory.
+ * MDA_TF_NOT_IN_DDF (quiet), MDA_INVALID_MODEL, MDA_NULL_MEMPTR, MDA_MALLOC_ERR. */
+TESMAR_API mpm_Status mda_MallocEntity(uint32_t options, int32_t model, uint32_t tf,
+                                       void **memory);
+
+/* Enters prepared memory (from mda_MallocEntity, mda_CopyEntity or mda_DuplicateMemory) in the
+ * model its header's handle names, under a new handle stored in *ptr (MDA_USE_RESERVED: under the
+ * reserved handle *ptr). The TF is looked up in that model's schema, whose structure for it must
+ * have the size the memory was made for. The header's handle becomes the new one, and so does its
+ * orig handle when that has entity number 0. The created callbacks run at once.
+ *   options: MDA_CREATE_LOCKED (the entity stays locked once), MDA_ADD_BACKPTRS, MDA_USE_RESERVED.
+ * Unlocked, the entity enters the cache. MDA_NULL_MEMPTR, MDA_BAD_MBLOCK (not an entity's first
+ * block), MDA_INVALID_MODEL, MDA_TF_NOT_IN_DDF (quiet), MDA_INVALID_ARG (structure size differs),
+ * MDA_PTR_ALREADY_CREATED (the memory already belongs to an entity, or the reserved handle is not
+ * one), MDA_INVALID_PTR, MDA_MALLOC_ERR, MDA_NO_MORE_PTR. */
+TESMAR_API mpm_Status mda_CreateEntity(uint32_t options, void *memory, db_ptr *ptr);
+
+/* Locks an entity and stores its memory address in *memory (may be null): an entity in the cache
+ * leaves it, one on disk is loaded (mda_LoadEntity). MDA_INVALID_PTR (*memory null),
+ * MDA_TOO_MANY_LOCKS (already locked 255 times), and the load's statuses. */
+TESMAR_API mpm_Status mda_LockEntity(uint32_t options, db_ptr ptr, void **memory);
+
+/* Undoes one lock (MDA_FULL_UNLOCK: all of them).
+ *   MDA_MODIFIED marks the entity modified (also when it is not locked).
+ *   MDA_INVALIDATE (models with MDA_NO_DELAYED_WRITE only, else MDA_NOLONGER_SUPPORTED and
+ *     nothing more) drops the memory image at the final unlock; an entity that was never stored
+ *     keeps its image, the only copy.
+ *   MDA_DELETE deletes the entity at the final unlock (mda_DeleteEntity without options).
+ *   MDA_CHECK checks the memory chain afterwards (MDA_BAD_MBLOCK when it is broken).
+ * At the final unlock the created (first time) or modified callbacks run; then, in a disk-backed
+ * model, the entity enters the cache, whose least recently unlocked entity leaves memory, written
+ * first when its image differs from the stored one. If that write fails, the evicted entity stays
+ * in memory outside the cache with its changes and the write's status is returned; the unlock
+ * itself is done. An entity not locked only takes the MDA_MODIFIED mark. MDA_INVALID_PTR. */
+TESMAR_API mpm_Status mda_UnlockEntity(uint32_t options, db_ptr ptr);
+
+/* Marks a locked entity modified (its image must be written). MDA_NOT_RWLOCKED when it is not
+ * locked, MDA_INVALID_PTR. */
+TESMAR_API mpm_Status mda_MarkModified(uint32_t options, db_ptr ptr);
+
+/* Deletes an entity. The deleted callbacks run first. Its stored image and (unless MDA_KEEP_MEMORY)
+ * its memory are freed, it leaves the cache and its type's list, its records in the model's
+ * entity-keyed tables are cleared and its number goes on the free list (MDA_USE_RESERVED: the
+ * number stays reserved). A locked entity may be deleted: its locks end with it.
+ *   options: MDA_KEEP_MEMORY, MDA_ALLOW_PARENTS (without it an entity that others point to gives
+ *     MDA_HAS_PARENTS in a model that keeps back pointers), MDA_KEEP_BACKPTRS,
+ *     MDA_KEEP_PARENT_RECORD, MDA_USE_RESERVED.
+ * MDA_INVALID_PTR, MDA_HAS_PARENTS. When the paged file refuses to free the stored image, the
+ * entity is deleted all the same and the paged file's status is returned. */
+TESMAR_API mpm_Status mda_DeleteEntity(uint32_t options, db_ptr ptr);
+
+/* The orig handle of an entity (locks and unlocks it). MDA_INVALID_PTR, MDA_NULL_MEMPTR. */
+TESMAR_API mpm_Status mda_GetOrigPtr(uint32_t options, db_ptr ptr, db_ptr *orig);
+
+/* Sets the orig handle of entity memory to `orig` when it still equals the entity's handle (the
+ * entity was never copied or renumbered), or always with MDA_ORIG_ALWAYS. MDA_NULL_MEMPTR,
+ * MDA_BAD_MBLOCK. */
+TESMAR_API mpm_Status mda_SetOrigPtr(uint32_t options, void *memory, db_ptr orig);
+
+/* mda_SetOrigPtr on an entity: locks it, sets, unlocks it marked modified. */
+TESMAR_API mpm_Status mda_SetOrigPtrOfEntity(uint32_t options, db_ptr ptr, db_ptr orig);
+
+/* Changes the type form of entity memory (an entered entity must be locked): the header's TF and
+ * TFI, and for an entered entity its entry's TF and type list; it is marked modified. The new type
+ * form is checked first: one the model's schema does not hold returns the quiet
+ * MDA_TF_NOT_IN_DDF, one whose structure is larger than the memory's first block gives
+ * MDA_INVALID_ARG; either way nothing changes. MDA_NULL_MEMPTR, MDA_BAD_MBLOCK,
+ * MDA_INVALID_MODEL, MDA_NOT_RWLOCKED. */
+TESMAR_API mpm_Status mda_SetEntityTF(void *memory, uint32_t tf);
+
+/* Appends `function` to the model's callbacks of `kind` (0 to 3). MDA_INVALID_MODEL,
+ * MDA_INVALID_ARG (kind), MDA_NULL_MEMPTR (no function), MDA_MALLOC_ERR. */
+TESMAR_API mpm_Status mda_SetCallback(uint32_t options, int32_t model, int32_t kind,
+                                      mda_EntityCallback function);
+
+/* Removes the first callback of `kind` that is `function`. MDA_CALLBACK_NOT_FOUND when there is
+ * none; MDA_INVALID_MODEL, MDA_INVALID_ARG. */
+TESMAR_API mpm_Status mda_ClearCallback(uint32_t options, int32_t model, int32_t kind,
+                                        mda_EntityCallback function);
+
+/* Writes an entity's memory image to the model's paged file as one record (its blocks one after
+ * another, addresses between them turned into positions), reusing the space of its previous record
+ * when the new one is not larger. Without MDA_KEEP_IMAGE the memory is freed afterwards (a locked
+ * entity keeps it). In a memory-only model the image is parked instead (a copy with
+ * MDA_KEEP_IMAGE). An entity not in memory has nothing to write (0). A write that fails leaves the
+ * entity as it was: its memory, its marks and its previous record (or, when the previous record
+ * was being rewritten in place, no stored record); the paged file's status is returned.
+ * MDA_INVALID_PTR, MDA_BAD_MBLOCK (a broken chain), MDA_MALLOC_ERR. */
+TESMAR_API mpm_Status mda_WriteEntity(uint32_t options, db_ptr ptr);
+
+/* Brings an entity's image back into memory and returns its address (an entity in memory: its
+ * memory). The stored record is checked before it is used (markers, block types and sizes, every
+ * block inside the record, the positions of the addresses between blocks, array headers, the type
+ * form and handle in the entity header); a record that fails gives MDA_BAD_MBLOCK. An entity with
+ * no stored image gives MDA_NULL_MEMPTR. On failure null is returned after the message is issued
+ * and the entity is left as it was. */
+TESMAR_API void *mda_LoadEntity(uint32_t options, db_ptr ptr);
+
 TESMAR_EXTERN_C_END
 
 #endif

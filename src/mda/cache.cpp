@@ -5,6 +5,13 @@
 // (rec->mru, the tail); MDA_CACHE_NONE ends it both ways. An entry is empty (handle 0) or names an
 // unlocked entity whose memory stays in memory; empty entries are moved to the head so that they
 // are reused first. A memory-only model has no table and both ends are MDA_CACHE_NONE.
+//
+// Entities and the cache: an entity sits in the cache exactly when it is unlocked, in memory, and
+// the entry named by the low byte of its status holds its handle (the low byte alone may be stale,
+// so both are checked). A final unlock puts it in the head entry, whose occupant leaves memory
+// first (written when its image differs from the stored one), and moves that entry to the tail;
+// locking, deleting or writing it out takes it out again, its entry going to the head. Locked
+// entities are never in the cache, so nothing in the cache is in use.
 #include <cassert>
 
 #include "mda/mda_internal.h"
@@ -70,6 +77,43 @@ void cache_move_to_tail(mda_ModelRec *rec, uint16_t i) {
   if (rec->mru != MDA_CACHE_NONE) rec->cache[rec->mru].next = i;
   else rec->lru = i;
   rec->mru = i;
+}
+
+namespace {
+
+// Makes the occupant of a cache entry leave memory.
+mpm_Status evict(mda_ModelRec *rec, db_ptr victim) {
+  mda_EntityEntry *v = lookup_valid(victim);
+  if (v == nullptr || v->mloc == nullptr || lock_count(v->status) != 0) return 0;
+  if ((v->status & MDA_ENTRY_NEEDFLUSH) != 0 || !stored(rec, v))
+    return write_entity(rec, v, false);
+  if (MBlock *first = block_at(v->mloc, false)) free_chain(first);
+  v->mloc = nullptr;
+  return 0;
+}
+
+}  // namespace
+
+void cache_forget(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
+  if (rec->cache == nullptr) return;
+  const uint32_t i = e->status & MDA_ENTRY_CACHE_MASK;
+  if (i >= static_cast<uint32_t>(rec->cache_size) || rec->cache[i].ptr != ptr) return;
+  rec->cache[i].ptr = 0;
+  cache_move_to_head(rec, static_cast<uint16_t>(i));
+}
+
+mpm_Status cache_enter(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
+  if (rec->cache == nullptr || rec->lru == MDA_CACHE_NONE) return 0;
+  const uint16_t i = rec->lru;
+  const db_ptr victim = rec->cache[i].ptr;
+  mpm_Status status = 0;
+  if (victim != 0 && victim != ptr) status = evict(rec, victim);
+  // A victim that could not be written stays in memory, outside the cache: nothing is lost, and
+  // locking it again finds it there.
+  rec->cache[i].ptr = ptr;
+  cache_move_to_tail(rec, i);
+  e->status = (e->status & ~MDA_ENTRY_CACHE_MASK) | i;
+  return status;
 }
 
 }  // namespace tesmar::mda

@@ -244,4 +244,46 @@ mpm_Status open_paged_file(mda_ModelRec *rec);
 // Closes (and so deletes) a model's paged file; null is ignored.
 mpm_Status close_paged_file(struct DofFile *file);
 
+
+// ---- Entity life cycle (lifecycle.cpp, cache.cpp, entity_io.cpp) ----
+
+inline uint32_t lock_count(uint32_t status) {
+  return (status & MDA_ENTRY_LOCK_MASK) >> MDA_ENTRY_LOCK_SHIFT;
+}
+inline constexpr uint32_t kMaxLocks = MDA_ENTRY_LOCK_MASK >> MDA_ENTRY_LOCK_SHIFT;
+// Status bit of an entity whose deletion has begun (its deleted callbacks are running): deleting it
+// again from a callback does nothing, the deletion under way completes.
+inline constexpr uint32_t kDeleting = 0x01000000u;
+// True when the entity has an image besides its memory: a paged-file record, or a parked chain.
+inline bool stored(const mda_ModelRec *rec, const mda_EntityEntry *e) {
+  return memory_only(rec) ? e->dloc != 0 : e->dloc != MDA_NO_DLOC;
+}
+
+// Takes an unlocked entity out of the cache when it sits there (its entry goes to the head).
+void cache_forget(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr);
+// Puts an unlocked entity in memory into the cache's least recently used entry, which becomes the
+// most recently used; the entity that held it leaves memory (written first when it must be). A
+// failed write leaves that entity in memory outside the cache and returns the write's status.
+mpm_Status cache_enter(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr);
+
+// Writes (disk-backed) or parks (memory-only) the image of an entity in memory; `keep` leaves the
+// memory in place. Nothing to do when the entity is not in memory. On failure the entity is as it
+// was (see entity_io.cpp).
+mpm_Status write_entity(mda_ModelRec *rec, mda_EntityEntry *e, bool keep);
+// Brings an entity's image into memory (nothing to do when it is there). On failure the entry is
+// untouched: MDA_NULL_MEMPTR (no image), MDA_BAD_MBLOCK (a record that fails its checks),
+// MDA_MALLOC_ERR, or the paged file's issued status.
+mpm_Status load_entity(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr);
+// Checks the chain of entity memory (markers, types, sizes, array rows, every reference in a block
+// of the chain holding its successor). MDA_BAD_MBLOCK, MDA_MALLOC_ERR.
+mpm_Status check_chain(void *memory);
+
+// The inner forms of locking, unlocking and deleting, for operations built on them.
+mpm_Status lock_entity(db_ptr ptr, void **memory);
+mpm_Status unlock_entity(uint32_t options, db_ptr ptr);
+mpm_Status delete_entity(uint32_t options, db_ptr ptr);
+// Calls the model's callbacks of `kind` with `handle`. Callbacks may change anything: callers
+// look their entry up again afterwards.
+void call_callbacks(mda_ModelRec *rec, int32_t kind, db_ptr *handle);
+
 }  // namespace tesmar::mda

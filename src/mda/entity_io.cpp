@@ -1,0 +1,464 @@
+// Writing entities to the model's paged file and loading them back.
+//
+// Design. A disk-backed model keeps the image of an entity that left memory as one block of its
+// paged file (the entry's dloc is the block's address): the entity's memory blocks one after the
+// other, each a 40-byte header followed by its data, in chain order. On disk the addresses that
+// tie the chain together become positions:
+//   - next: the paged-file address of the following block, all ones after the last;
+//   - slot_block / reference: the index of the block that holds the slot of the successor (0 for
+//     the first) and the slot's offset from that block's start; all ones / 0 in the last block;
+//   - the slot itself: the ordinal of the block it names (1 for the second block, ...);
+//   - array blocks keep their row pointers and, in the array header's first word, the address the
+//     header had when they were written; loading moves the rows by the distance to the new one.
+// Writing reads the chain and never changes it: headers are staged in copies, slots are patched in
+// the record after the data. So a write that fails leaves the memory as it was, and the memory is
+// freed (without MDA_KEEP_IMAGE) only once the whole record is written. A record is rewritten in
+// place when the block's recorded size holds it; otherwise a new block is written and the old one
+// freed after it.
+//
+// Loading trusts nothing in the file: every header is checked (marker, type, size, inside the
+// record's block), the chain runs forward only (so it ends), every slot position lies inside its
+// block and, once stored, holds its successor, array headers agree with their block and rows, and
+// the entity header names the entry's type form and handle. A record that fails is dropped whole
+// (MDA_BAD_MBLOCK) and the entry is not touched.
+//
+// In a memory-only model the image is parked instead: dloc holds a chain of its own (0 when none),
+// which loading duplicates.
+#include "ddf/ddf_internal.h"
+#include "mda/mda_internal.h"
+#include "tesmar/dof.h"
+
+namespace tesmar::mda {
+
+namespace {
+
+constexpr std::size_t kFixed = 32;
+constexpr uint32_t kNoSlotBlock = 0xFFFFFFFFu;
+constexpr uint64_t kNoNext = UINT64_MAX;
+constexpr uint32_t kStage = 1024;  // records up to this size are written in one transfer
+
+// One block of a chain being written or loaded.
+struct Item {
+  MBlock *block;
+  uint64_t at;         // position in the record (written) / paged-file address (loaded)
+  uint64_t offset;     // offset of the successor's slot from the holder's start
+  uint32_t holder;     // index of the block that holds the successor's slot
+  uint32_t reserved;
+};
+
+// A growable table: 32 items in place, more on the heap. Plain data so that a frame holding it may
+// be left by a handler; release() frees what it allocated.
+struct Table {
+  Item fixed[kFixed];
+  Item *items;
+  std::size_t count;
+  std::size_t capacity;
+
+  void init() {
+    items = fixed;
+    count = 0;
+    capacity = kFixed;
+  }
+  bool push(const Item &item) {
+    if (count == capacity) {
+      const std::size_t grown = capacity * 2;
+      Item *more = static_cast<Item *>(std::malloc(grown * sizeof(Item)));
+      if (more == nullptr) return false;
+      std::memcpy(more, items, count * sizeof(Item));
+      if (items != fixed) std::free(items);
+      items = more;
+      capacity = grown;
+    }
+    items[count++] = item;
+    return true;
+  }
+  void release() {
+    if (items != fixed) std::free(items);
+    items = fixed;
+    count = 0;
+  }
+};
+
+uint64_t read_u64(const void *p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+uint64_t address_of(const void *p) { return reinterpret_cast<uint64_t>(p); }
+
+uint32_t minimum_size(uint8_t type) {
+  return type == MDA_MBLOCK_ARRAY ? kHeader + kArrayHeader : kHeader;
+}
+
+// Row pointers of an array block, level by level, as they are for a header at `base`. With
+// `rewrite` they are stored; otherwise they are compared with what is stored. False when the
+// header does not describe an array that fits its block, or a row differs.
+bool array_rows(MBlock *b, uint64_t base, bool rewrite) {
+  if (b->type != MDA_MBLOCK_ARRAY || b->size < kHeader + kArrayHeader) return false;
+  mda_ArrayHeader *ah = array_header(b);
+  const int k = ah->ndims;
+  if (k < 2 || k > MDA_MAX_DIMS || ah->dims[0] == 0) return false;
+  const uint64_t data = b->size - kHeader;
+  uint64_t level[MDA_MAX_DIMS] = {};
+  uint64_t rows = 0;
+  uint64_t count = 1;
+  for (int i = 0; i < k - 1; ++i) {
+    if (ah->dims[i] != 0 && count > data / ah->dims[i]) return false;
+    count *= ah->dims[i];
+    level[i] = count;
+    rows += count;
+    if (rows > data / 8) return false;
+  }
+  if (rows != ah->row_count || ah->element_offset != kArrayHeader + rows * 8) return false;
+  const uint64_t last = ah->dims[k - 1];
+  if (last != 0 && count > data / last) return false;
+  const uint64_t elements = count * last;
+  if (ah->element_size != 0 && elements > data / ah->element_size) return false;
+  if (elements * ah->element_size > data - ah->element_offset) return false;
+
+  char *table = reinterpret_cast<char *>(ah) + kArrayHeader;
+  uint64_t table_at = base + kArrayHeader;  // the level's table as seen from `base`
+  for (int i = 0; i < k - 1; ++i) {
+    const uint64_t next_at = table_at + level[i] * 8;
+    const bool at_last = i == k - 2;
+    const uint64_t step = at_last ? last * ah->element_size : 8 * uint64_t{ah->dims[i + 1]};
+    const uint64_t target = at_last ? base + ah->element_offset : next_at;
+    for (uint64_t j = 0; j < level[i]; ++j) {
+      const uint64_t want = target + j * step;
+      if (rewrite) std::memcpy(table + j * 8, &want, sizeof want);
+      else if (read_u64(table + j * 8) != want) return false;
+    }
+    table += level[i] * 8;
+    table_at = next_at;
+  }
+  return true;
+}
+
+// The index of the block whose data holds the 8-byte slot at `slot`: the first block first (where
+// most slots are), then from the last towards the first. -1 when none does.
+int64_t holder_of(const Table &t, uint64_t slot) {
+  if (holds_slot(t.items[0].block, slot)) return 0;
+  for (std::size_t i = t.count; i-- > 1;)
+    if (holds_slot(t.items[i].block, slot)) return static_cast<int64_t>(i);
+  return -1;
+}
+
+// Reads a chain into `t` and checks it: every block carries the marker, a type and a size its type
+// allows; array headers agree with their rows; every reference lies in a block of the chain and
+// its slot holds the successor. Notes each block's position in the record and its successor's
+// slot; *total receives the record's size. An MDA code (BAD_MBLOCK) or MALLOC_ERR.
+mpm_Status collect(MBlock *first, Table &t, uint64_t *total) {
+  uint64_t at = 0;
+  for (MBlock *b = first; b != nullptr; b = next_of(b)) {
+    if (b->marker != MDA_MBLOCK_MARKER ||
+        (b->type != MDA_MBLOCK_PLAIN && b->type != MDA_MBLOCK_ARRAY) ||
+        b->size < minimum_size(b->type) || b->size % 4 != 0)
+      return bad_block(b);
+    if (b->type == MDA_MBLOCK_ARRAY && !array_rows(b, address_of(array_header(b)), false))
+      return bad_block(b);
+    if (!t.push(Item{b, at, 0, 0, 0})) return MDA_MALLOC_ERR;
+    at += b->size;
+  }
+  if (t.count == 0 || t.items[0].block->type != MDA_MBLOCK_PLAIN) return bad_block(first);
+  for (std::size_t i = 0; i + 1 < t.count; ++i) {
+    MBlock *b = t.items[i].block;
+    const int64_t j = holder_of(t, b->reference);
+    if (j < 0 || read_u64(reinterpret_cast<void *>(b->reference)) !=
+                     address_of(user_address(t.items[i + 1].block)))
+      return bad_block(b);
+    t.items[i].holder = static_cast<uint32_t>(j);
+    t.items[i].offset = b->reference - address_of(t.items[j].block);
+  }
+  if (t.items[t.count - 1].block->reference != 0) return bad_block(t.items[t.count - 1].block);
+  *total = at;
+  return 0;
+}
+
+// The header block i carries on disk, the record starting at paged-file address `base`.
+MBlock disk_header(const Table &t, std::size_t i, int64_t base) {
+  MBlock h = *t.items[i].block;
+  const bool last = i + 1 == t.count;
+  h.next = last ? kNoNext : static_cast<uint64_t>(base) + t.items[i + 1].at;
+  h.reference = last ? 0 : t.items[i].offset;
+  h.slot_block = last ? kNoSlotBlock : t.items[i].holder;
+  return h;
+}
+
+// Writes the record of the chain in `t` at `base`.
+mpm_Status write_chain(DofFile *file, const Table &t, uint64_t total, int64_t base) {
+  if (total <= kStage) {
+    // Small records (nearly all) go in one transfer, staged with their slots patched.
+    alignas(8) char stage[kStage];
+    for (std::size_t i = 0; i < t.count; ++i) {
+      MBlock *b = t.items[i].block;
+      MBlock h = disk_header(t, i, base);
+      std::memcpy(stage + t.items[i].at, &h, kHeader);
+      std::memcpy(stage + t.items[i].at + kHeader, data_of(b), b->size - kHeader);
+    }
+    for (std::size_t i = 0; i + 1 < t.count; ++i) {
+      const uint64_t ordinal = i + 1;
+      std::memcpy(stage + t.items[t.items[i].holder].at + t.items[i].offset, &ordinal,
+                  sizeof ordinal);
+    }
+    return dof_ReadWrite(DOF_WRITE, file, static_cast<uint32_t>(total), base, stage);
+  }
+  for (std::size_t i = 0; i < t.count; ++i) {
+    MBlock *b = t.items[i].block;
+    MBlock h = disk_header(t, i, base);
+    const int64_t at = base + static_cast<int64_t>(t.items[i].at);
+    mpm_Status status = dof_ReadWrite(DOF_WRITE, file, kHeader, at, &h);
+    if (status == 0)
+      status = dof_ReadWrite(DOF_WRITE, file, b->size - kHeader, at + kHeader, data_of(b));
+    if (status != 0) return status;
+  }
+  for (std::size_t i = 0; i + 1 < t.count; ++i) {
+    uint64_t ordinal = i + 1;
+    const int64_t at = base + static_cast<int64_t>(t.items[t.items[i].holder].at +
+                                                   t.items[i].offset);
+    mpm_Status status = dof_ReadWrite(DOF_WRITE, file, sizeof ordinal, at, &ordinal);
+    if (status != 0) return status;
+  }
+  return 0;
+}
+
+mpm_Status write_disk(mda_ModelRec *rec, mda_EntityEntry *e, bool keep) {
+  MBlock *first = block_at(e->mloc, false);
+  if (first == nullptr) return bad_block(static_cast<char *>(e->mloc) - kHeader);
+  Table t;
+  t.init();
+  uint64_t total = 0;
+  mpm_Status status = collect(first, t, &total);
+  if (status == 0 && total > UINT32_MAX - 8) status = MDA_INVALID_ARG;
+  if (status != 0) {
+    t.release();
+    return status;
+  }
+  DofFile *file = rec->file;
+  const uint64_t old = e->dloc;
+  int64_t base = 0;
+  bool fresh = true;
+  if (old != MDA_NO_DLOC) {
+    uint32_t recorded = 0;
+    status = dof_GetBlockSize(file, static_cast<int64_t>(old), &recorded);
+    if (status == 0 && recorded >= total) {
+      base = static_cast<int64_t>(old);
+      fresh = false;
+    }
+  }
+  if (status == 0 && fresh) status = dof_AllocateBlock(file, static_cast<uint32_t>(total), &base);
+  if (status == 0) {
+    status = write_chain(file, t, total, base);
+    if (status != 0) {
+      // The new block goes back; a record rewritten in place is no longer whole, so the entity
+      // has none (its memory, still marked to be written, is the only copy).
+      dof_FreeBlock(file, base);
+      if (!fresh) e->dloc = MDA_NO_DLOC;
+    }
+  }
+  t.release();
+  if (status != 0) return status;
+  // The old record is given up once the new one is whole. A refusal to free it (issued) costs
+  // file space, not data.
+  if (fresh && old != MDA_NO_DLOC) dof_FreeBlock(file, static_cast<int64_t>(old));
+  e->dloc = static_cast<uint64_t>(base);
+  e->status &= ~(MDA_ENTRY_MODIFIED | MDA_ENTRY_NEEDFLUSH);
+  if (!keep) {
+    free_chain(first);
+    e->mloc = nullptr;
+  }
+  return 0;
+}
+
+mpm_Status park(mda_ModelRec *rec, mda_EntityEntry *e, bool keep) {
+  MBlock *parked = e->dloc != 0 ? block_at(reinterpret_cast<void *>(e->dloc), false) : nullptr;
+  const bool same = e->dloc == address_of(e->mloc);
+  if (keep) {
+    void *copy = nullptr;
+    mpm_Status status = duplicate_chain(number_of(rec), e->mloc, &copy);
+    if (status != 0) return status;
+    std::memcpy(copy, e->mloc, sizeof(mda_EntityHeader));
+    if (parked != nullptr && !same) free_chain(parked);
+    e->dloc = address_of(copy);
+  } else {
+    if (parked != nullptr && !same) free_chain(parked);
+    e->dloc = address_of(e->mloc);
+    e->mloc = nullptr;
+  }
+  e->status &= ~(MDA_ENTRY_MODIFIED | MDA_ENTRY_NEEDFLUSH);
+  return 0;
+}
+
+// Frees every block read so far.
+void drop(Table &t) {
+  for (std::size_t i = 0; i < t.count; ++i) std::free(t.items[i].block);
+  t.release();
+}
+
+mpm_Status bad_record(uint64_t at) { return bad_block(reinterpret_cast<const void *>(at)); }
+
+// Reads the blocks of the record at `dloc` into `t`, checking each header against the record's
+// block. An issued paged-file status, MDA_BAD_MBLOCK or MDA_MALLOC_ERR.
+mpm_Status read_chain(DofFile *file, uint64_t dloc, Table &t) {
+  const uint64_t end = static_cast<uint64_t>(file->end);
+  if (dloc < 8 || dloc >= end) return bad_record(dloc);
+  unsigned char size_header[8];
+  mpm_Status status = dof_ReadWrite(DOF_READ, file, 8, static_cast<int64_t>(dloc - 8), size_header);
+  if (status != 0) return status;
+  const uint64_t capacity = uint64_t{size_header[4]} | uint64_t{size_header[5]} << 8 |
+                            uint64_t{size_header[6]} << 16 | uint64_t{size_header[7]} << 24;
+  if (capacity > end - dloc) return bad_record(dloc);
+  const uint64_t limit = dloc + capacity;
+  uint64_t at = dloc;
+  for (;;) {
+    if (at > limit || limit - at < kHeader) return bad_record(at);
+    MBlock h;
+    status = dof_ReadWrite(DOF_READ, file, kHeader, static_cast<int64_t>(at), &h);
+    if (status != 0) return status;
+    if (h.marker != MDA_MBLOCK_MARKER ||
+        (h.type != MDA_MBLOCK_PLAIN && h.type != MDA_MBLOCK_ARRAY) ||
+        h.size < minimum_size(h.type) || h.size % 4 != 0 || h.size > limit - at ||
+        (t.count == 0 && h.type != MDA_MBLOCK_PLAIN))
+      return bad_record(at);
+    auto *b = static_cast<MBlock *>(std::malloc(h.size));
+    if (b == nullptr) return MDA_MALLOC_ERR;
+    if (!t.push(Item{b, at, h.reference, h.slot_block, 0})) {
+      std::free(b);
+      return MDA_MALLOC_ERR;
+    }
+    std::memcpy(b, &h, kHeader);
+    status = dof_ReadWrite(DOF_READ, file, h.size - kHeader, static_cast<int64_t>(at + kHeader),
+                           data_of(b));
+    if (status != 0) return status;
+    if (h.next == kNoNext) return 0;
+    // Forward only, and past this block: the chain cannot loop and ends inside the record.
+    if (h.next < at + h.size || h.next >= limit) return bad_record(at);
+    at = h.next;
+  }
+}
+
+// Ties the blocks read into `t` into a chain in memory and checks what the record claimed.
+mpm_Status relink(Table &t, db_ptr ptr, const mda_ModelRec *rec, const mda_EntityEntry *e) {
+  const std::size_t n = t.count;
+  for (std::size_t i = 0; i < n; ++i) {
+    MBlock *b = t.items[i].block;
+    const bool last = i + 1 == n;
+    if (last != (t.items[i].holder == kNoSlotBlock)) return bad_record(t.items[i].at);
+    b->next = last ? 0 : address_of(t.items[i + 1].block);
+    b->slot_block = 0;
+    b->flags = i == 0 ? MDA_MBLOCK_INDEPENDENT : 0;
+    b->reference = 0;
+    if (last) break;
+    const uint32_t j = t.items[i].holder;
+    if (j >= n) return bad_record(t.items[i].at);
+    MBlock *holder = t.items[j].block;
+    const uint64_t offset = t.items[i].offset;
+    if (offset < minimum_size(holder->type) || offset > holder->size - 8)
+      return bad_record(t.items[i].at);
+    b->reference = address_of(holder) + offset;
+    store_address(b->reference, user_address(t.items[i + 1].block));
+  }
+  // Rows move with their header; then every slot must still hold its successor (two slots in one
+  // place, or a slot among the rows, would not).
+  for (std::size_t i = 0; i < n; ++i) {
+    MBlock *b = t.items[i].block;
+    if (b->type != MDA_MBLOCK_ARRAY) continue;
+    mda_ArrayHeader *ah = array_header(b);
+    if (!array_rows(b, ah->self, false)) return bad_record(t.items[i].at);
+    ah->self = address_of(ah);
+    array_rows(b, ah->self, true);
+  }
+  for (std::size_t i = 0; i + 1 < n; ++i)
+    if (read_u64(reinterpret_cast<void *>(t.items[i].block->reference)) !=
+        address_of(user_address(t.items[i + 1].block)))
+      return bad_record(t.items[i].at);
+  MBlock *first = t.items[0].block;
+  if (first->size - kHeader < sizeof(mda_EntityHeader)) return bad_record(t.items[0].at);
+  mda_EntityHeader h;
+  std::memcpy(&h, data_of(first), sizeof h);
+  const ddf_Schema *schema = rec->schema;
+  if (h.tf != e->tf || h.ptr != ptr || h.tfi >= static_cast<uint32_t>(schema->tf_count) ||
+      schema->typeforms[h.tfi] != h.tf || first->size - kHeader < schema->ent_sizes[h.tfi])
+    return bad_record(t.items[0].at);
+  return 0;
+}
+
+mpm_Status load_disk(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
+  if (e->dloc == MDA_NO_DLOC || rec->file == nullptr) return MDA_NULL_MEMPTR;
+  Table t;
+  t.init();
+  mpm_Status status = read_chain(rec->file, e->dloc, t);
+  if (status == 0) status = relink(t, ptr, rec, e);
+  if (status != 0) {
+    drop(t);
+    return status;
+  }
+  e->mloc = data_of(t.items[0].block);
+  t.release();
+  return 0;
+}
+
+mpm_Status load_parked(mda_ModelRec *rec, mda_EntityEntry *e) {
+  if (e->dloc == 0) return MDA_NULL_MEMPTR;
+  void *parked = reinterpret_cast<void *>(e->dloc);
+  void *copy = nullptr;
+  mpm_Status status = duplicate_chain(number_of(rec), parked, &copy);
+  if (status != 0) return status;
+  std::memcpy(copy, parked, sizeof(mda_EntityHeader));
+  e->mloc = copy;
+  return 0;
+}
+
+}  // namespace
+
+mpm_Status write_entity(mda_ModelRec *rec, mda_EntityEntry *e, bool keep) {
+  if (e->mloc == nullptr) return 0;
+  return memory_only(rec) ? park(rec, e, keep) : write_disk(rec, e, keep);
+}
+
+mpm_Status load_entity(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
+  if (e->mloc != nullptr) return 0;
+  return memory_only(rec) ? load_parked(rec, e) : load_disk(rec, e, ptr);
+}
+
+mpm_Status check_chain(void *memory) {
+  MBlock *first = block_at(memory, false);
+  if (first == nullptr) return bad_block(static_cast<char *>(memory) - kHeader);
+  Table t;
+  t.init();
+  uint64_t total = 0;
+  mpm_Status status = collect(first, t, &total);
+  t.release();
+  return status;
+}
+
+}  // namespace tesmar::mda
+
+using namespace tesmar::mda;
+
+extern "C" {
+
+mpm_Status mda_WriteEntity(uint32_t options, db_ptr ptr) {
+  mda_ModelRec *rec = nullptr;
+  mda_EntityEntry *e = lookup_valid(ptr, &rec);
+  if (e == nullptr) return report(MDA_INVALID_PTR);
+  // A locked entity's memory is the caller's until the final unlock: it stays.
+  const bool locked = (e->status & MDA_ENTRY_LOCK_MASK) != 0;
+  const bool keep = (options & MDA_KEEP_IMAGE) != 0 || locked;
+  mpm_Status status = write_entity(rec, e, keep);
+  if (status == 0 && e->mloc == nullptr) cache_forget(rec, e, ptr);
+  return report(status);
+}
+
+void *mda_LoadEntity(uint32_t, db_ptr ptr) {
+  mda_ModelRec *rec = nullptr;
+  mda_EntityEntry *e = lookup_valid(ptr, &rec);
+  if (e == nullptr) {
+    report(MDA_INVALID_PTR);
+    return nullptr;
+  }
+  if (report(load_entity(rec, e, ptr)) != 0) return nullptr;
+  return e->mloc;
+}
+
+}  // extern "C"
