@@ -1,6 +1,7 @@
 /*
- * MDA: the entity database (module 9): models, entity handles, memory blocks, pointer fields and
- * back pointers.
+ * MDA: the entity database (module 9): models, entity handles, the entity life cycle (creation,
+ * locking, the entity cache, records in the paged file, deletion), memory blocks, pointer fields
+ * and back pointers.
  *
  * A model is one numbered slot (1 to 65535) of a process-wide model table, bound to one schema
  * (ddf.h). It owns an entity table that maps entity numbers to the entities' memory and disk
@@ -735,10 +736,12 @@ TESMAR_API mpm_Status mda_ArrayToTree(uint32_t options, otm_Tree *tree, int32_t 
 
 /* mda_AllocateEntity, mda_MallocEntity. */
 #define MDA_UNLOCKED          0x1u /* return the new entity unlocked */
-#define MDA_SET_DEFAULTS      0x4u /* fill the fields with their schema defaults */
+#define MDA_SET_DEFAULTS      0x4u /* fill the fields with their schema defaults (not yet: the field
+                                       walk is to come; refused with MDA_INVALID_OPTIONS) */
 /* mda_CreateEntity. */
 #define MDA_CREATE_LOCKED     0x1u /* the entity stays locked for the caller */
-#define MDA_ADD_BACKPTRS      0x2u /* record back pointers for its pointer fields */
+#define MDA_ADD_BACKPTRS      0x2u /* record back pointers for its pointer fields (not yet: refused
+                                       with MDA_INVALID_OPTIONS) */
 /* mda_UnlockEntity. */
 #define MDA_MODIFIED          0x1u  /* the entity was changed */
 #define MDA_INVALIDATE        0x2u  /* drop the memory image (models with MDA_NO_DELAYED_WRITE) */
@@ -769,7 +772,7 @@ TESMAR_API mpm_Status mda_ArrayToTree(uint32_t options, otm_Tree *tree, int32_t 
  * header (tf, TFI, handle, orig handle = handle), entered in the type's list. The handle is stored
  * in *ptr and the memory address in *memory (may be null with MDA_UNLOCKED).
  *   options: MDA_UNLOCKED (created, then unlocked at once: the created callbacks run and the
- *     entity enters the cache), MDA_SET_DEFAULTS, MDA_USE_RESERVED (*ptr names a number of `model`
+ *     entity enters the cache), MDA_USE_RESERVED (*ptr names a number of `model`
  *     reserved with mda_ReserveDbPtr; it must be exactly reserved).
  * Without MDA_UNLOCKED the entity is locked once and new: its created callbacks run at its first
  * final unlock. A type form the schema does not hold returns the quiet MDA_TF_NOT_IN_DDF and
@@ -780,8 +783,7 @@ TESMAR_API mpm_Status mda_AllocateEntity(uint32_t options, int32_t model, uint32
                                          void **memory, db_ptr *ptr);
 
 /* Memory for an entity of type form `tf` of `model` that is not entered in the model: header tf,
- * TFI, handle and orig handle both (model, 0). MDA_SET_DEFAULTS fills the fields with their
- * defaults. Enter it with mda_CreateEntity, or free it with mda_FreeEntityMemory.
+ * TFI, handle and orig handle both (model, 0). Enter it with mda_CreateEntity, or free it with mda_FreeEntityMemory.
  * MDA_TF_NOT_IN_DDF (quiet), MDA_INVALID_MODEL, MDA_NULL_MEMPTR, MDA_MALLOC_ERR. */
 TESMAR_API mpm_Status mda_MallocEntity(uint32_t options, int32_t model, uint32_t tf,
                                        void **memory);
@@ -791,11 +793,12 @@ TESMAR_API mpm_Status mda_MallocEntity(uint32_t options, int32_t model, uint32_t
  * reserved handle *ptr). The TF is looked up in that model's schema, whose structure for it must
  * have the size the memory was made for. The header's handle becomes the new one, and so does its
  * orig handle when that has entity number 0. The created callbacks run at once.
- *   options: MDA_CREATE_LOCKED (the entity stays locked once), MDA_ADD_BACKPTRS, MDA_USE_RESERVED.
+ *   options: MDA_CREATE_LOCKED (the entity stays locked once), MDA_USE_RESERVED.
  * Unlocked, the entity enters the cache. MDA_NULL_MEMPTR, MDA_BAD_MBLOCK (not an entity's first
- * block), MDA_INVALID_MODEL, MDA_TF_NOT_IN_DDF (quiet), MDA_INVALID_ARG (structure size differs),
- * MDA_PTR_ALREADY_CREATED (the memory already belongs to an entity, or the reserved handle is not
- * one), MDA_INVALID_PTR, MDA_MALLOC_ERR, MDA_NO_MORE_PTR. */
+ * block), MDA_NOT_IND_MBLOCK (a block of another chain), MDA_INVALID_MODEL, MDA_TF_NOT_IN_DDF
+ * (quiet), MDA_INVALID_ARG (structure size differs), MDA_PTR_ALREADY_CREATED (the memory already
+ * belongs to an entity, or the reserved handle is not one), MDA_INVALID_PTR, MDA_MALLOC_ERR,
+ * MDA_NO_MORE_PTR. */
 TESMAR_API mpm_Status mda_CreateEntity(uint32_t options, void *memory, db_ptr *ptr);
 
 /* Locks an entity and stores its memory address in *memory (may be null): an entity in the cache
@@ -829,7 +832,8 @@ TESMAR_API mpm_Status mda_MarkModified(uint32_t options, db_ptr ptr);
  *     MDA_HAS_PARENTS in a model that keeps back pointers), MDA_KEEP_BACKPTRS,
  *     MDA_KEEP_PARENT_RECORD, MDA_USE_RESERVED.
  * MDA_INVALID_PTR, MDA_HAS_PARENTS. When the paged file refuses to free the stored image, the
- * entity is deleted all the same and the paged file's status is returned. */
+ * entity is deleted all the same and the paged file's status is returned. (Not yet: removing the
+ * entity from the parent lists of the entities it points to, which needs the field walk.) */
 TESMAR_API mpm_Status mda_DeleteEntity(uint32_t options, db_ptr ptr);
 
 /* The orig handle of an entity (locks and unlocks it). MDA_INVALID_PTR, MDA_NULL_MEMPTR. */

@@ -159,6 +159,7 @@ mpm_Status allocate_entity(uint32_t options, int32_t model, uint32_t tf, void **
   if (memory != nullptr) *memory = nullptr;
   if (ptr == nullptr || (memory == nullptr && (options & MDA_UNLOCKED) == 0))
     return MDA_NULL_MEMPTR;
+  if ((options & MDA_SET_DEFAULTS) != 0) return MDA_INVALID_OPTIONS;  // needs the field walk
   mda_ModelRec *rec = model_in_use(model);
   if (rec == nullptr) return MDA_INVALID_MODEL;
   int32_t tfi = -1;
@@ -187,9 +188,10 @@ mpm_Status allocate_entity(uint32_t options, int32_t model, uint32_t tf, void **
   return finish_unlock(rec, e, *ptr, 0);
 }
 
-mpm_Status malloc_entity(int32_t model, uint32_t tf, void **memory) {
+mpm_Status malloc_entity(uint32_t options, int32_t model, uint32_t tf, void **memory) {
   if (memory == nullptr) return MDA_NULL_MEMPTR;
   *memory = nullptr;
+  if ((options & MDA_SET_DEFAULTS) != 0) return MDA_INVALID_OPTIONS;  // needs the field walk
   mda_ModelRec *rec = model_in_use(model);
   if (rec == nullptr) return MDA_INVALID_MODEL;
   int32_t tfi = -1;
@@ -216,6 +218,7 @@ mpm_Status entity_block(void *memory, MBlock **first) {
 
 mpm_Status create_entity(uint32_t options, void *memory, db_ptr *ptr) {
   if (ptr == nullptr) return MDA_NULL_MEMPTR;
+  if ((options & MDA_ADD_BACKPTRS) != 0) return MDA_INVALID_OPTIONS;  // needs the field walk
   MBlock *first = nullptr;
   mpm_Status status = entity_block(memory, &first);
   if (status != 0) return status;
@@ -380,12 +383,13 @@ mpm_Status delete_entity(uint32_t options, db_ptr ptr) {
   if (rec->back_ptrs != 0 && (options & MDA_ALLOW_PARENTS) == 0 &&
       read_back_ptr(rec, n).kind != MDA_PARENTS_NONE)
     return MDA_HAS_PARENTS;
-  void *memory = e->mloc;
   e->status |= kDeleting;
   db_ptr handle = ptr;
   call_callbacks(rec, MDA_CALLBACK_DELETED, &handle);
-  e = still(ptr, memory, &rec);
-  if (e == nullptr) return 0;  // a callback deleted or replaced it
+  // A callback may have locked it (even loaded it): it is deleted all the same. Only a model freed
+  // or a handle replaced meanwhile ends the deletion here.
+  e = lookup_valid(ptr, &rec);
+  if (e == nullptr) return 0;
 
   const bool keep_record = (options & (MDA_KEEP_BACKPTRS | MDA_KEEP_PARENT_RECORD)) != 0;
   if (!keep_record) free_parent_list(read_back_ptr(rec, n));  // the record is cleared below
@@ -426,8 +430,8 @@ mpm_Status mda_AllocateEntity(uint32_t options, int32_t model, uint32_t tf, void
   return report(allocate_entity(options, model, tf, memory, ptr));
 }
 
-mpm_Status mda_MallocEntity(uint32_t, int32_t model, uint32_t tf, void **memory) {
-  return report(malloc_entity(model, tf, memory));
+mpm_Status mda_MallocEntity(uint32_t options, int32_t model, uint32_t tf, void **memory) {
+  return report(malloc_entity(options, model, tf, memory));
 }
 
 mpm_Status mda_CreateEntity(uint32_t options, void *memory, db_ptr *ptr) {

@@ -51,6 +51,11 @@ TEST_F(Lifecycle, ABadTypeFormUsesNoNumberAndIssuesNothing) {
   EXPECT_EQ(create(m, "point"), MDA_MAKE_PTR(m, 1));
   EXPECT_EQ(mda_MallocEntity(0, m, kUnknownTF, &memory), MDA_TF_NOT_IN_DDF);
   EXPECT_EQ(mda_AllocateEntity(0, 99, tf("point"), &memory, &p), MDA_INVALID_MODEL);
+  // Options that need the field walk are refused, not ignored.
+  EXPECT_EQ(mda_AllocateEntity(MDA_SET_DEFAULTS, m, tf("point"), &memory, &p),
+            MDA_INVALID_OPTIONS);
+  EXPECT_EQ(mda_MallocEntity(MDA_SET_DEFAULTS, m, tf("point"), &memory), MDA_INVALID_OPTIONS);
+  EXPECT_EQ(rec->next_number, 2u);
 }
 
 TEST_F(Lifecycle, ReservedHandlesMustBeExactlyReserved) {
