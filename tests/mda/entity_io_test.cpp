@@ -403,7 +403,7 @@ TEST_F(EntityIo, ACorruptedRecordIsRefusedAndTheEntryKept) {
       {"entity handle", data(0, 8), u64(MDA_MAKE_PTR(model, 99))},
       {"record size", static_cast<int64_t>(before.dloc) - 4, u32(0x7FFFFFFFu)},
   };
-  std::vector<unsigned char> saved(8);
+  std::vector<unsigned char> saved(16);
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     const auto n = static_cast<uint32_t>(c.bytes.size());
