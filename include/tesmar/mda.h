@@ -697,6 +697,117 @@ TESMAR_API mpm_Status mda_FindAncestorOfType(uint32_t options, db_ptr ptr, uint3
 TESMAR_API mpm_Status mda_FindAncestorsOfType(uint32_t options, db_ptr ptr, uint32_t tf,
                                               int32_t *count, db_ptr **ancestors);
 
+/* ---- Traversal ----
+ * A walk visits an entity's fields in the order of its type form's descriptors, over the field area
+ * that follows the 24-byte header, and calls a callback per field with its element count, its kind
+ * (DDF_SHORT ... DDF_ENDENT; a union is reported as DDF_UNIONKIND, its end as DDF_ENDUNION), the
+ * address of its first element and its descriptor. Counts come from count fields walked earlier
+ * (each count is stored in its register), let fields are computed and stored without a callback,
+ * fields held in memory blocks are followed into their blocks, structures are bracketed per element
+ * (DDF_STRUCT with count 1 and the element, the members, DDF_ENDSTRUCT with count 0), a union walks
+ * the member its 16-bit selector names, and a subentity is walked with its own type form after its
+ * DDF_SUBENT call. The walk ends with a DDF_ENDENT call (count 0, no address or descriptor).
+ * For the walk, the schema of the entity's model is ddf_current (TF lookup cache reset) and
+ * ddf_registers points at the walk's own 64 registers; both, and mda_TraverseFieldAddress, are
+ * restored afterwards, so a callback may walk another entity. The walk allocates nothing itself.
+ * Statuses of both engines: MDA_NULL_MEMPTR (no entity or callback), MDA_INVALID_MODEL (the
+ * entity's handle names no model in use), MDA_BAD_MBLOCK (the entity or a field's block is not a
+ * memory block), MDA_INVALID_ARG (a type form the schema does not hold, an entity block smaller than
+ * its type, a descriptor outside the schema's, a union selector that names no member, structures
+ * or subentities nested more than 64 deep), MDA_ARRAY_MISMATCH (a block whose kind, dimensions or
+ * element size differ from the field's, or whose elements are fewer than the counts call for), and
+ * the statuses of the memory-block operations in allocating mode. A field whose block pointer is
+ * null has 0 elements, whatever its dimensions say. */
+
+/* First engine's callback: entity memory, element count, kind, first element (null for bracketing
+ * calls and empty arrays), descriptor (null for the closing calls of structure elements and of the
+ * type form). MDA_TRAVERSE_STOP ends the walk; MDA_TRAVERSE_SKIP answered to a DDF_SUBENT call
+ * skips the subentity; any other answer lets the walk go on. */
+typedef mpm_Status (*mda_TraverseCallback)(void *entity, int32_t count, int32_t type,
+                                           void *address, const ddf_FieldDesc *desc);
+/* Second engine's callback: the same, plus the operation's status variable (0 at the start), the
+ * registers of the walk the field belongs to, and the caller's data. Any nonzero answer ends the
+ * walk. */
+typedef mpm_Status (*mda_TraverseCallback2)(void *entity, int32_t count, int32_t type,
+                                            void *address, const ddf_FieldDesc *desc,
+                                            mpm_Status *status, int32_t *registers, void *user);
+/* Visitor of mda_TraverseModel: nonzero ends the visit. */
+typedef int32_t (*mda_ModelVisitor)(db_ptr ptr);
+
+/* Options of the first engine; any of them makes the walk allocating: a field held in a memory
+ * block gets a block of the size its counts call for before its callback. */
+#define MDA_TRAVERSE_ALLOCATE 0x1u /* give block fields their blocks (an old block is freed) */
+#define MDA_TRAVERSE_FREE     0x2u /* also free the block of a field whose count is 0 */
+#define MDA_TRAVERSE_RESIZE   0x4u /* resize an existing block, keeping its contents */
+/* mda_TraverseModel: visit from the highest entity number down. */
+#define MDA_TRAVERSE_DESCENDING 0x1u
+
+/* During a walk of the first engine: the address of the field being visited when it is held in a
+ * memory block, or of the structure being walked, so that a callback can give that field its block
+ * itself (mda_Malloc with this as the slot). Restored when the walk returns. */
+TESMAR_API extern void *mda_TraverseFieldAddress;
+
+/* Walks an entity (its memory, header first) with the first engine. In allocating mode (options
+ * above) block fields that are not UNSIZED get blocks for their counts: a count below 1 keeps the
+ * field as it is, or with MDA_TRAVERSE_FREE frees its block and nulls the pointer; otherwise
+ * MDA_TRAVERSE_RESIZE resizes an existing block and every other case frees the old block and gives
+ * a new zero-filled one. Returns 0, MDA_TRAVERSE_STOP when the callback stopped the walk, or a
+ * failure (above), which ends the walk where it happened. */
+TESMAR_API mpm_Status mda_TraverseEntity(uint32_t options, void *entity,
+                                         mda_TraverseCallback callback);
+
+/* The first engine from descriptor `first` (a descriptor of the schema of the entity's model) over
+ * the fields at `field`, with fresh registers, up to the end of first's type form. */
+TESMAR_API mpm_Status mda__TraverseEntity(uint32_t options, void *entity, void *field,
+                                          const ddf_FieldDesc *first,
+                                          mda_TraverseCallback callback);
+
+/* Walks an entity with the second engine: read-only, the same calls as the first engine's walk
+ * without options, and the extra callback arguments. Returns the status variable when the walk
+ * ends normally or the callback answered MDA_TRAVERSE_STOP; any other nonzero answer, and any
+ * failure, is returned as it is. */
+TESMAR_API mpm_Status mda_TraverseEntity2(uint32_t options, void *entity,
+                                          mda_TraverseCallback2 callback, void *user);
+
+/* The second engine from *cursor (a descriptor of the schema of the entity's model) over the fields
+ * at `field`, with fresh registers, until the first descriptor of kind `end_code` (DDF_ENDSTRUCT
+ * or DDF_ENDENT) at the cursor's level; a DDF_ENDENT end is reported to the callback. *cursor is
+ * left on the end descriptor. `status` (may be null) is handed to the callback. Returns 0, the
+ * callback's nonzero answer, or a failure. */
+TESMAR_API mpm_Status mda__TraverseEntity2(uint32_t options, void *entity, void *field,
+                                           const ddf_FieldDesc **cursor,
+                                           mda_TraverseCallback2 callback, mpm_Status *status,
+                                           int32_t end_code, void *user);
+
+/* Calls the visitor with the handle of every entity of the model that is neither deleted nor
+ * reserved, in increasing entity number (MDA_TRAVERSE_DESCENDING: decreasing). Reads the entity
+ * table only: nothing is locked or loaded. Entities the visitor creates are visited when their
+ * numbers are still ahead. Returns 0, MDA_TRAVERSE_STOP after a nonzero answer, MDA_INVALID_MODEL,
+ * MDA_NULL_MEMPTR. */
+TESMAR_API mpm_Status mda_TraverseModel(uint32_t options, int32_t model, mda_ModelVisitor visitor);
+
+/* First-engine callback that prints every element of a value field on mda_DbgStream, one line
+ * each: "NAME[i][j] = VALUE" (short, int, count and char in decimal, long likewise, float with 6
+ * and double with 15 significant digits, strings as text or "<NULL>", handles as
+ * "#model:entity (0xhex)" or "NULL"). Other calls are ignored. Returns 0. */
+TESMAR_API mpm_Status mda_DumpFieldCallback(void *entity, int32_t count, int32_t type,
+                                            void *address, const ddf_FieldDesc *desc);
+
+/* First-engine callback that stores every element's schema default (ddf_GetFieldDefault) and sets
+ * a union's selector to 0 (its first member). Other calls are ignored. Returns 0. */
+TESMAR_API mpm_Status mda_DefaultFieldCallback(void *entity, int32_t count, int32_t type,
+                                               void *address, const ddf_FieldDesc *desc);
+
+/* Fills an entity's fields with their defaults: mda_TraverseEntity with MDA_TRAVERSE_ALLOCATE and
+ * mda_DefaultFieldCallback (block fields with literal dimensions get their blocks). */
+TESMAR_API mpm_Status mda_SetFieldDefaults(uint32_t options, void *memory);
+
+/* Gives `text` its own plain block in the entity's chain (length + 1 bytes), copies it with its
+ * terminator and stores the block's address in `slot` (a field of the entity). A block of the
+ * entity's chain that the slot held before is freed afterwards (the text may lie in it).
+ * MDA_NULL_MEMPTR, MDA_BAD_MBLOCK (memory is no entity), MDA_MALLOC_ERR. */
+TESMAR_API mpm_Status mda_SetString(uint32_t options, void *memory, const char *text, void *slot);
+
 /* ---- Containers and entity memory ---- */
 
 /* Copies a list's (tree's) records, in order, into one new plain block of count * record size bytes

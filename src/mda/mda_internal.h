@@ -285,5 +285,50 @@ mpm_Status delete_entity(uint32_t options, db_ptr ptr);
 // Calls the model's callbacks of `kind` with `handle`. Callbacks may change anything: callers
 // look their entry up again afterwards.
 void call_callbacks(mda_ModelRec *rec, int32_t kind, db_ptr *handle);
+// ---- Traversal (traverse*.cpp) ----
+
+// Subentities nested in one walk, and structures nested in one type form, at most this deep (the
+// schema reader refuses subentities nested deeper than 64; a walk keeps a frame per open structure).
+inline constexpr int32_t kMaxSubentityDepth = 64;
+inline constexpr int32_t kMaxStructNesting = 32;
+
+// What a walk over one entity needs: the entity, its schema and its type form's descriptors.
+struct WalkTarget {
+  char *entity = nullptr;
+  const ddf_Schema *schema = nullptr;
+  const ddf_FieldDesc *first = nullptr;  // descriptors [first, end) of one type form
+  const ddf_FieldDesc *end = nullptr;
+};
+// Checks an entity for a walk: a memory block whose header names a model in use and a type form of
+// its schema, at least as large as the type form's entity size. With `from` (a descriptor of that
+// schema) the descriptors run from it to the end of its type form, else over the whole type form.
+// NULL_MEMPTR, INVALID_MODEL, BAD_MBLOCK, INVALID_ARG.
+mpm_Status walk_target(void *entity, const ddf_FieldDesc *from, WalkTarget *target);
+// The descriptors of subentity number `number` of `schema`; false when the number is out of range.
+bool subentity_fields(const ddf_Schema *schema, int32_t number, const ddf_FieldDesc **first,
+                      const ddf_FieldDesc **end);
+
+// The elements of a field held in a memory block, for the current walk's registers: `slot` holds
+// the block's address. A null block has 0 elements and no address. ARRAY_MISMATCH when the block is
+// of another kind than the field's, its dimensions or element size differ, or it holds fewer
+// elements than the registers call for; BAD_MBLOCK (address noted) when there is no block.
+mpm_Status block_elements(const ddf_FieldDesc &desc, const void *slot, const int32_t *registers,
+                          int32_t *count, char **first);
+// Elements of an embedded (FIXED) array, as the layout sizes it.
+int32_t embedded_count(const ddf_FieldDesc &desc);
+// The descriptor index, relative to the union at fields[0] (which ends at fields[end]), of the
+// member that `selector` names; -1 when it names none.
+int32_t union_member(const ddf_FieldDesc *fields, int32_t end, int32_t selector);
+// Stores a count's value in its register, and runs a let's program storing its result in the field
+// (a division by zero gives 0; a program with an unknown opcode stores nothing).
+void store_count(const ddf_FieldDesc &desc, const void *address, int32_t *registers);
+void compute_let(const ddf_FieldDesc &desc, void *address, int32_t *registers);
+
+// Element labels of the field dump and editor: the field's name and an index suffix ("[1][2]")
+// that advances like an odometer, the last dimension fastest. `array` is the field's block for an
+// UNSIZED field. The state is module-wide and restarts with every field.
+void start_label(const ddf_FieldDesc *desc, const void *array);
+const char *label_suffix();
+void next_label();
 
 }  // namespace tesmar::mda
