@@ -712,9 +712,9 @@ TESMAR_API mpm_Status mda_FindAncestorsOfType(uint32_t options, db_ptr ptr, uint
  * restored afterwards, so a callback may walk another entity. The walk allocates nothing itself.
  * Statuses of both engines: MDA_NULL_MEMPTR (no entity or callback), MDA_INVALID_MODEL (the
  * entity's handle names no model in use), MDA_BAD_MBLOCK (the entity or a field's block is not a
- * memory block), MDA_INVALID_ARG (a type form the schema does not hold, an entity block smaller than
- * its type, a descriptor outside the schema's, a union selector that names no member, structures
- * or subentities nested more than 64 deep), MDA_ARRAY_MISMATCH (a block whose kind, dimensions or
+ * memory block), MDA_INVALID_ARG (a type form the schema does not hold, an entity block smaller
+ * than its type, a descriptor outside the schema's, a union selector that names no member,
+ * structures nested more than 32 deep or subentities more than 64), MDA_ARRAY_MISMATCH (a block whose kind, dimensions or
  * element size differ from the field's, or whose elements are fewer than the counts call for), and
  * the statuses of the memory-block operations in allocating mode. A field whose block pointer is
  * null has 0 elements, whatever its dimensions say. */

@@ -3,8 +3,9 @@
 //
 // Design. One walk covers the descriptors of one type form, [first, end), in a single loop over
 // the descriptor index and the field address; it keeps everything in its own frame: 64 count
-// registers and a stack of structure frames (kMaxStructNesting deep; deeper nesting is refused). A structure frame holds the structure's descriptor and endstruct index, its
-// elements' base address, size and count, the element being walked, the address after the whole
+// registers and a stack of structure frames (kMaxStructNesting deep; deeper nesting is refused).
+// A structure frame holds the structure's descriptor and endstruct index, its elements' base
+// address, size and count, the element being walked, the address after the whole
 // field, and the mda_TraverseFieldAddress to restore when the structure ends. For a union the frame
 // also holds the index just past the member being walked: reaching it jumps to the union's
 // endstruct, so the other members are never visited. A subentity is a walk of its own (fresh
@@ -80,7 +81,11 @@ mpm_Status allocate_field(Walk &w, const ddf_FieldDesc &d, char *slot, const int
     total = 0;
   }
   const bool rows = (d.flags & DDF_VARIABLE) != 0 && n >= 2;
-  const uint32_t free_options = rows ? MDA_FREE_ARRAY : 0;
+  // Freed as the kind of block it is (reading an array header before a plain block would read
+  // outside it).
+  const MBlock *held = data != nullptr ? find_block(data) : nullptr;
+  const uint32_t free_options =
+      held != nullptr && held->type == MDA_MBLOCK_ARRAY ? MDA_FREE_ARRAY : 0;
   if (total == 0) {
     if ((w.options & MDA_TRAVERSE_FREE) == 0 || data == nullptr) return 0;
     const mpm_Status s = mda_Free(free_options, w.entity, data);
@@ -92,7 +97,8 @@ mpm_Status allocate_field(Walk &w, const ddf_FieldDesc &d, char *slot, const int
   if (__builtin_mul_overflow(total, static_cast<uint64_t>(element), &bytes) || bytes > UINT32_MAX)
     return MDA_MALLOC_ERR;
   if (data != nullptr && (w.options & MDA_TRAVERSE_RESIZE) != 0) {
-    if (rows) return reallocate_array(0, w.entity, data, static_cast<uint32_t>(element), slot, n, dims);
+    if (rows)
+      return reallocate_array(0, w.entity, data, static_cast<uint32_t>(element), slot, n, dims);
     const mpm_Status s = mda_Realloc(0, w.entity, data, static_cast<uint32_t>(bytes), slot);
     w.issued = s != 0;
     return s;

@@ -245,7 +245,8 @@ extern "C" {
 mpm_Status mda_TraverseEntity2(uint32_t, void *entity, mda_TraverseCallback2 callback,
                                void *user) {
   mpm_Status status = 0;
-  const mpm_Status result = traverse2(entity, nullptr, nullptr, callback, &status, DDF_ENDENT, user);
+  const mpm_Status result =
+      traverse2(entity, nullptr, nullptr, callback, &status, DDF_ENDENT, user);
   return result == 0 || result == MDA_TRAVERSE_STOP ? status : result;
 }
 

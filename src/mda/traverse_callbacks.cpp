@@ -76,7 +76,8 @@ void print_element(const char *name, int32_t type, const ddf_FieldDesc *desc, co
       // The characters in the field, which need not end with a NUL.
       const int32_t length = ddf::element_size(*desc);
       const void *nul = std::memchr(at, 0, static_cast<size_t>(length));
-      const int shown = static_cast<int>(nul != nullptr ? static_cast<const char *>(nul) - at : length);
+      const int shown =
+          static_cast<int>(nul != nullptr ? static_cast<const char *>(nul) - at : length);
       mpm_Fprintf(out, "%s%s = %.*s\n", name, suffix, shown, at);
       break;
     }

@@ -84,11 +84,11 @@ mpm_Status block_elements(const ddf_FieldDesc &desc, const void *slot, const int
   const uint64_t element = static_cast<uint64_t>(ddf::element_size(desc));
   if (n == 0 || element == 0) return MDA_INVALID_ARG;
   const bool rows = (desc.flags & DDF_VARIABLE) != 0 && n >= 2;
-  MBlock *b = block_at(data, rows);
-  if (b == nullptr) {
-    if (block_at(data, !rows) != nullptr) return MDA_ARRAY_MISMATCH;
-    return bad_block(data - kHeader - (rows ? kArrayHeader : 0));
-  }
+  // The plain header is looked at first: reading 88 bytes before a plain block's data would read
+  // outside it.
+  MBlock *b = find_block(data);
+  if (b == nullptr) return bad_block(data - kHeader - (rows ? kArrayHeader : 0));
+  if (b->type != (rows ? MDA_MBLOCK_ARRAY : MDA_MBLOCK_PLAIN)) return MDA_ARRAY_MISMATCH;
   const mda_ArrayHeader *ah = rows ? array_header(b) : nullptr;
   char *const end = block_end(b);
   char *elements = data;
@@ -121,12 +121,13 @@ mpm_Status block_elements(const ddf_FieldDesc &desc, const void *slot, const int
   if (ah != nullptr) {
     // Inner dimensions must be the block's: the elements are handed over as one run.
     for (int32_t i = 1; i < n; ++i)
-      if (static_cast<uint32_t>(dims[i] > 0 ? dims[i] : 0) != ah->dims[i]) return MDA_ARRAY_MISMATCH;
+      if (static_cast<uint32_t>(dims[i] > 0 ? dims[i] : 0) != ah->dims[i])
+        return MDA_ARRAY_MISMATCH;
     if (dims[0] > 0 && static_cast<uint32_t>(dims[0]) > ah->dims[0]) return MDA_ARRAY_MISMATCH;
     char *const tables = reinterpret_cast<char *>(const_cast<mda_ArrayHeader *>(ah)) + kArrayHeader;
     for (int32_t level = 0; level < n - 1; ++level) {
       if (at < tables || at + 8 > elements) return MDA_ARRAY_MISMATCH;
-      std::memcpy(&at, at, sizeof at);
+      std::memcpy(&at, at, sizeof(char *));
     }
     if (at < elements) return MDA_ARRAY_MISMATCH;
   }

@@ -1,5 +1,5 @@
-// The ready-made walk callbacks: the field dump's exact text, schema defaults, and texts given their
-// own blocks.
+// The ready-made walk callbacks: the field dump's exact text, schema defaults, and texts given
+// their own blocks.
 #include <cmath>
 #include <cstdio>
 

@@ -153,6 +153,14 @@ TEST_F(TraverseTest, AllocatingModes) {
   EXPECT_EQ(chain_of(e).size(), 4u);
   EXPECT_EQ(chain_fault(e), "");
 
+  // A block of the wrong kind is replaced by one of the right kind.
+  ASSERT_EQ(mda_Free(MDA_FREE_ARRAY, e, get<void *>(e, 40)), 0u);
+  ASSERT_EQ(mda_Malloc(0, e, 8, e + 40), 0u);
+  walk(e, MDA_TRAVERSE_ALLOCATE);
+  EXPECT_EQ(walk(e)[2], "5 4 v blk");
+  EXPECT_EQ(chain_of(e).size(), 4u);
+  EXPECT_EQ(chain_fault(e), "");
+
   // A count of 0 keeps the blocks, unless FREE says otherwise.
   put<int32_t>(e, 24, 0);
   EXPECT_EQ(walk(e, MDA_TRAVERSE_ALLOCATE)[1], "2 0 a blk");
@@ -186,8 +194,8 @@ TEST_F(TraverseTest, UnsizedFieldsAreSizedByTheirBlock) {
   EXPECT_EQ(mda_TraverseEntity(0, d, give_block), 0u);
   EXPECT_EQ(Recorder::calls,
             (Calls{"2 0 w -", "4 1 f @32", "1 1 s @36", "14 1 sel @40", "2 1 sel.a @44", "15 0 - -",
-                   "11 0 items -", "2 1 items.v blk", "12 0 - -", "11 1 items blk", "2 1 items.v blk",
-                   "12 0 - -",
+                   "11 0 items -", "2 1 items.v blk", "12 0 - -", "11 1 items blk",
+                   "2 1 items.v blk", "12 0 - -",
                    "19 0 - -"}));
   EXPECT_EQ(mda_TraverseFieldAddress, nullptr);
 }
@@ -215,9 +223,9 @@ TEST_F(TraverseTest, StructuresStructureArraysAndUnions) {
                           const ddf_FieldDesc *) -> mpm_Status {
     // Inside segs, the field being walked is segs' own slot.
     if (type == DDF_INT && describe(entity, 1, type, address, nullptr) == "2 1 - blk")
-      Recorder::calls.push_back(
-          std::to_string(static_cast<char *>(mda_TraverseFieldAddress) - static_cast<char *>(entity)) +
-          ":" + std::to_string(*static_cast<int32_t *>(address)));
+      Recorder::calls.push_back(std::to_string(static_cast<char *>(mda_TraverseFieldAddress) -
+                                               static_cast<char *>(entity)) +
+                                ":" + std::to_string(*static_cast<int32_t *>(address)));
     return 0;
   };
   EXPECT_EQ(mda_TraverseEntity(0, e, field_address), 0u);
