@@ -24,6 +24,8 @@
 //
 // In a memory-only model the image is parked instead: dloc holds a chain of its own (0 when none),
 // which loading duplicates.
+#include <algorithm>
+
 #include "ddf/ddf_internal.h"
 #include "mda/mda_internal.h"
 #include "tesmar/dof.h"
@@ -297,23 +299,42 @@ void drop(Table &t) {
 
 mpm_Status bad_record(uint64_t at) { return bad_block(reinterpret_cast<const void *>(at)); }
 
+// Where a record is read from: the paged file, or a copy of a small record read in one transfer.
+struct Source {
+  DofFile *file;
+  const unsigned char *bytes;  // the copy, or null
+  uint64_t base;               // file address of bytes[0]
+  uint64_t length;
+
+  mpm_Status read(uint64_t at, uint32_t n, void *to) const {
+    if (bytes != nullptr && at >= base && at - base <= length && n <= length - (at - base)) {
+      std::memcpy(to, bytes + (at - base), n);
+      return 0;
+    }
+    return dof_ReadWrite(DOF_READ, file, n, static_cast<int64_t>(at), to);
+  }
+};
+
 // Reads the blocks of the record at `dloc` into `t`, checking each header against the record's
 // block. An issued paged-file status, MDA_BAD_MBLOCK or MDA_MALLOC_ERR.
 mpm_Status read_chain(DofFile *file, uint64_t dloc, Table &t) {
   const uint64_t end = static_cast<uint64_t>(file->end);
   if (dloc < 8 || dloc >= end) return bad_record(dloc);
-  unsigned char size_header[8];
-  mpm_Status status = dof_ReadWrite(DOF_READ, file, 8, static_cast<int64_t>(dloc - 8), size_header);
+  // The paged file's block header and, for a record that fits, the whole record in one transfer.
+  alignas(8) unsigned char stage[8 + kStage];
+  const uint32_t first = static_cast<uint32_t>(std::min<uint64_t>(8 + kStage, end - (dloc - 8)));
+  mpm_Status status = dof_ReadWrite(DOF_READ, file, first, static_cast<int64_t>(dloc - 8), stage);
   if (status != 0) return status;
-  const uint64_t capacity = uint64_t{size_header[4]} | uint64_t{size_header[5]} << 8 |
-                            uint64_t{size_header[6]} << 16 | uint64_t{size_header[7]} << 24;
+  const uint64_t capacity = uint64_t{stage[4]} | uint64_t{stage[5]} << 8 |
+                            uint64_t{stage[6]} << 16 | uint64_t{stage[7]} << 24;
   if (capacity > end - dloc) return bad_record(dloc);
   const uint64_t limit = dloc + capacity;
+  const Source source{file, stage + 8, dloc, first - 8u};
   uint64_t at = dloc;
   for (;;) {
     if (at > limit || limit - at < kHeader) return bad_record(at);
     MBlock h;
-    status = dof_ReadWrite(DOF_READ, file, kHeader, static_cast<int64_t>(at), &h);
+    status = source.read(at, kHeader, &h);
     if (status != 0) return status;
     if (h.marker != MDA_MBLOCK_MARKER ||
         (h.type != MDA_MBLOCK_PLAIN && h.type != MDA_MBLOCK_ARRAY) ||
@@ -327,8 +348,7 @@ mpm_Status read_chain(DofFile *file, uint64_t dloc, Table &t) {
       return MDA_MALLOC_ERR;
     }
     std::memcpy(b, &h, kHeader);
-    status = dof_ReadWrite(DOF_READ, file, h.size - kHeader, static_cast<int64_t>(at + kHeader),
-                           data_of(b));
+    status = source.read(at + kHeader, h.size - kHeader, data_of(b));
     if (status != 0) return status;
     if (h.next == kNoNext) return 0;
     // Forward only, and past this block: the chain cannot loop and ends inside the record.
