@@ -847,8 +847,7 @@ TESMAR_API mpm_Status mda_ArrayToTree(uint32_t options, otm_Tree *tree, int32_t 
 
 /* mda_AllocateEntity, mda_MallocEntity. */
 #define MDA_UNLOCKED          0x1u /* return the new entity unlocked */
-#define MDA_SET_DEFAULTS      0x4u /* fill the fields with their schema defaults (not yet: the field
-                                       walk is to come; refused with MDA_INVALID_OPTIONS) */
+#define MDA_SET_DEFAULTS      0x4u /* fill the fields with their schema defaults */
 /* mda_CreateEntity. */
 #define MDA_CREATE_LOCKED     0x1u /* the entity stays locked for the caller */
 #define MDA_ADD_BACKPTRS      0x2u /* record back pointers for its pointer fields (not yet: refused
@@ -883,7 +882,8 @@ TESMAR_API mpm_Status mda_ArrayToTree(uint32_t options, otm_Tree *tree, int32_t 
  * header (tf, TFI, handle, orig handle = handle), entered in the type's list. The handle is stored
  * in *ptr and the memory address in *memory (may be null with MDA_UNLOCKED).
  *   options: MDA_UNLOCKED (created, then unlocked at once: the created callbacks run and the
- *     entity enters the cache), MDA_USE_RESERVED (*ptr names a number of `model`
+ *     entity enters the cache), MDA_SET_DEFAULTS (mda_SetFieldDefaults before it is entered),
+ *     MDA_USE_RESERVED (*ptr names a number of `model`
  *     reserved with mda_ReserveDbPtr; it must be exactly reserved).
  * Without MDA_UNLOCKED the entity is locked once and new: its created callbacks run at its first
  * final unlock. A type form the schema does not hold returns the quiet MDA_TF_NOT_IN_DDF and
@@ -894,7 +894,9 @@ TESMAR_API mpm_Status mda_AllocateEntity(uint32_t options, int32_t model, uint32
                                          void **memory, db_ptr *ptr);
 
 /* Memory for an entity of type form `tf` of `model` that is not entered in the model: header tf,
- * TFI, handle and orig handle both (model, 0). Enter it with mda_CreateEntity, or free it with mda_FreeEntityMemory.
+ * TFI, handle and orig handle both (model, 0). MDA_SET_DEFAULTS fills the fields with their
+ * defaults (mda_SetFieldDefaults). Enter it with mda_CreateEntity, or free it with
+ * mda_FreeEntityMemory.
  * MDA_TF_NOT_IN_DDF (quiet), MDA_INVALID_MODEL, MDA_NULL_MEMPTR, MDA_MALLOC_ERR. */
 TESMAR_API mpm_Status mda_MallocEntity(uint32_t options, int32_t model, uint32_t tf,
                                        void **memory);
@@ -965,6 +967,30 @@ TESMAR_API mpm_Status mda_SetOrigPtrOfEntity(uint32_t options, db_ptr ptr, db_pt
  * MDA_INVALID_ARG; either way nothing changes. MDA_NULL_MEMPTR, MDA_BAD_MBLOCK,
  * MDA_INVALID_MODEL, MDA_NOT_RWLOCKED. */
 TESMAR_API mpm_Status mda_SetEntityTF(void *memory, uint32_t tf);
+
+/* Filter of mda_CopyEntity: non-zero to copy `child`, 0 to leave the copy's pointer null. `scratch`
+ * addresses a word of the copy operation, 0 at its start, which the filter may use. */
+typedef int32_t (*mda_CopyFilter)(db_ptr child, uint64_t *scratch);
+
+/* Copies entity memory `source` (of any model) into `model`, with the entities it points to. The
+ * copy is the source's chain duplicated (its orig handle kept); its type form must be in the
+ * model's schema with a structure of the same size. Each pointer of the copy becomes null when it
+ * is null or the filter (may be null: copy all) refuses the child; else the child's copy: one made
+ * earlier in this operation, or the copy mda_copy_table (when set: 8-byte records keyed by the
+ * child's handle) records, or a new copy of the child, entered in the model, recorded in
+ * mda_copy_table and copied on the same way. Each entity is copied once per operation, cycles
+ * included. Pointers of entered copies are set with mda_AddPtr (back pointers kept).
+ *   options: MDA_COPY_CREATE (enter the copy, which is returned locked once), MDA_COPY_NESTED (a
+ *     copy made from a filter during another copy, joining it: entered and locked).
+ * Without MDA_COPY_CREATE the copy is memory not entered in the model (enter it with
+ * mda_CreateEntity or free it with mda_FreeEntityMemory); its pointers still name copies entered
+ * in the model. *copy receives the copy's memory (null when nothing was copied). On failure the
+ * entities entered so far stay. MDA_NULL_MEMPTR, MDA_INVALID_MODEL, MDA_INVALID_OPTIONS
+ * (MDA_COPY_NESTED outside a copy), MDA_BAD_MBLOCK, MDA_TF_NOT_IN_DDF (quiet), MDA_INVALID_ARG
+ * (structure sizes differ), MDA_MALLOC_ERR, the statuses of locking, the walk and the tree
+ * module. */
+TESMAR_API mpm_Status mda_CopyEntity(uint32_t options, int32_t model, mda_CopyFilter filter,
+                                     void *source, void **copy);
 
 /* Appends `function` to the model's callbacks of `kind` (0 to 3). MDA_INVALID_MODEL,
  * MDA_INVALID_ARG (kind), MDA_NULL_MEMPTR (no function), MDA_MALLOC_ERR. */

@@ -18,8 +18,8 @@
 // others, or change the callback lists (call_callbacks reads no node a callback may have freed and
 // calls no callback after its removal). After them the caller looks its entity up again and stops
 // when it was deleted, replaced or locked meanwhile; an entity whose deletion has begun cannot be
-// deleted again from its own deleted callbacks. Frames that call callbacks or issue messages hold no
-// objects with destructors.
+// deleted again from its own deleted callbacks. Frames that call callbacks or issue messages hold
+// no objects with destructors.
 #include "ddf/ddf_internal.h"
 #include "mda/mda_internal.h"
 #include "tesmar/dof.h"
@@ -154,29 +154,52 @@ mpm_Status finish_unlock(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr, uint
   return settle(rec, e, ptr);
 }
 
+// New memory for an entity of type form `tf` of a model: the header with the handle (model, 0),
+// and with MDA_SET_DEFAULTS the fields' defaults (the walk issues its own failures: *issued).
+mpm_Status new_entity_memory(uint32_t options, mda_ModelRec *rec, uint32_t tf, int32_t *tfi,
+                             MBlock **out, bool *issued) {
+  *out = nullptr;
+  mpm_Status status = tfi_for(rec->schema, tf, tfi);
+  if (status != 0) return status;
+  MBlock *b = new_block(rec->schema->ent_sizes[*tfi], MDA_MBLOCK_PLAIN);
+  if (b == nullptr) return MDA_MALLOC_ERR;
+  b->flags = MDA_MBLOCK_INDEPENDENT;
+  const db_ptr unentered = make_ptr(number_of(rec), 0);
+  *reinterpret_cast<mda_EntityHeader *>(data_of(b)) =
+      mda_EntityHeader{tf, static_cast<uint32_t>(*tfi), unentered, unentered};
+  if ((options & MDA_SET_DEFAULTS) != 0) {
+    status = mda_SetFieldDefaults(0, data_of(b));
+    if (status != 0) {
+      *issued = true;
+      free_chain(b);
+      return status;
+    }
+  }
+  *out = b;
+  return 0;
+}
+
 mpm_Status allocate_entity(uint32_t options, int32_t model, uint32_t tf, void **memory,
-                           db_ptr *ptr) {
+                           db_ptr *ptr, bool *issued) {
   if (memory != nullptr) *memory = nullptr;
   if (ptr == nullptr || (memory == nullptr && (options & MDA_UNLOCKED) == 0))
     return MDA_NULL_MEMPTR;
-  if ((options & MDA_SET_DEFAULTS) != 0) return MDA_INVALID_OPTIONS;  // needs the field walk
   mda_ModelRec *rec = model_in_use(model);
   if (rec == nullptr) return MDA_INVALID_MODEL;
   int32_t tfi = -1;
-  mpm_Status status = tfi_for(rec->schema, tf, &tfi);
+  MBlock *b = nullptr;
+  mpm_Status status = new_entity_memory(options, rec, tf, &tfi, &b, issued);
   if (status != 0) return status;
-  MBlock *b = new_block(rec->schema->ent_sizes[tfi], MDA_MBLOCK_PLAIN);
-  if (b == nullptr) return MDA_MALLOC_ERR;
-  b->flags = MDA_MBLOCK_INDEPENDENT;
   Taken taken;
   status = take_number(rec, options, *ptr, &taken);
   if (status == 0) status = enter(rec, taken, tfi, tf, data_of(b), MDA_ENTRY_NEW, ptr);
   if (status != 0) {
-    std::free(b);
+    free_chain(b);
     return status;
   }
   auto *h = reinterpret_cast<mda_EntityHeader *>(data_of(b));
-  *h = mda_EntityHeader{tf, static_cast<uint32_t>(tfi), *ptr, *ptr};
+  h->ptr = *ptr;
+  h->orig_ptr = *ptr;
   mda_EntityEntry *e = entry_of(rec, taken.number);
   if ((options & MDA_UNLOCKED) == 0) {
     e->status |= MDA_ENTRY_RWLOCK | MDA_ENTRY_MODIFIED | MDA_ENTRY_NEEDFLUSH | kFirstLock;
@@ -188,71 +211,18 @@ mpm_Status allocate_entity(uint32_t options, int32_t model, uint32_t tf, void **
   return finish_unlock(rec, e, *ptr, 0);
 }
 
-mpm_Status malloc_entity(uint32_t options, int32_t model, uint32_t tf, void **memory) {
+mpm_Status malloc_entity(uint32_t options, int32_t model, uint32_t tf, void **memory,
+                         bool *issued) {
   if (memory == nullptr) return MDA_NULL_MEMPTR;
   *memory = nullptr;
-  if ((options & MDA_SET_DEFAULTS) != 0) return MDA_INVALID_OPTIONS;  // needs the field walk
   mda_ModelRec *rec = model_in_use(model);
   if (rec == nullptr) return MDA_INVALID_MODEL;
   int32_t tfi = -1;
-  mpm_Status status = tfi_for(rec->schema, tf, &tfi);
+  MBlock *b = nullptr;
+  mpm_Status status = new_entity_memory(options, rec, tf, &tfi, &b, issued);
   if (status != 0) return status;
-  MBlock *b = new_block(rec->schema->ent_sizes[tfi], MDA_MBLOCK_PLAIN);
-  if (b == nullptr) return MDA_MALLOC_ERR;
-  b->flags = MDA_MBLOCK_INDEPENDENT;
-  const db_ptr unentered = make_ptr(model, 0);
-  *reinterpret_cast<mda_EntityHeader *>(data_of(b)) =
-      mda_EntityHeader{tf, static_cast<uint32_t>(tfi), unentered, unentered};
   *memory = data_of(b);
   return 0;
-}
-
-// The first block of entity memory, which must hold an entity header.
-mpm_Status entity_block(void *memory, MBlock **first) {
-  if (memory == nullptr) return MDA_NULL_MEMPTR;
-  *first = block_at(memory, false);
-  if (*first == nullptr || (*first)->size - kHeader < sizeof(mda_EntityHeader))
-    return bad_block(static_cast<char *>(memory) - kHeader);
-  return 0;
-}
-
-mpm_Status create_entity(uint32_t options, void *memory, db_ptr *ptr) {
-  if (ptr == nullptr) return MDA_NULL_MEMPTR;
-  if ((options & MDA_ADD_BACKPTRS) != 0) return MDA_INVALID_OPTIONS;  // needs the field walk
-  MBlock *first = nullptr;
-  mpm_Status status = entity_block(memory, &first);
-  if (status != 0) return status;
-  if ((first->flags & MDA_MBLOCK_INDEPENDENT) == 0) return MDA_NOT_IND_MBLOCK;
-  auto *h = static_cast<mda_EntityHeader *>(memory);
-  mda_ModelRec *rec = model_in_use(model_of(h->ptr));
-  if (rec == nullptr) return MDA_INVALID_MODEL;
-  if (number_of(h->ptr) != 0) {  // the memory of an entity already entered
-    g_issue.handle = h->ptr;
-    return MDA_PTR_ALREADY_CREATED;
-  }
-  // The memory may come from a model of another schema: the type form must be in this one, with a
-  // structure of the size the memory was made for.
-  int32_t tfi = -1;
-  status = tfi_for(rec->schema, h->tf, &tfi);
-  if (status != 0) return status;
-  if (rounded(rec->schema->ent_sizes[tfi]) != first->size - kHeader) return MDA_INVALID_ARG;
-  Taken taken;
-  status = take_number(rec, options, *ptr, &taken);
-  const bool locked = (options & MDA_CREATE_LOCKED) != 0;
-  const uint32_t bits = locked ? MDA_ENTRY_RWLOCK | MDA_ENTRY_MODIFIED | MDA_ENTRY_NEEDFLUSH |
-                                     kFirstLock
-                               : MDA_ENTRY_NEEDFLUSH;
-  if (status == 0) status = enter(rec, taken, tfi, h->tf, memory, bits, ptr);
-  if (status != 0) return status;
-  const db_ptr p = *ptr;
-  h->tfi = static_cast<uint32_t>(tfi);
-  if (number_of(h->orig_ptr) == 0) h->orig_ptr = p;
-  h->ptr = p;
-  db_ptr handle = p;
-  call_callbacks(rec, MDA_CALLBACK_CREATED, &handle);
-  mda_EntityEntry *e = still(p, memory, &rec);
-  if (e == nullptr || locked || lock_count(e->status) != 0) return 0;
-  return settle(rec, e, p);
 }
 
 mpm_Status set_entity_tf(void *memory, uint32_t tf) {
@@ -315,6 +285,54 @@ mpm_Status clear_callback(int32_t model, int32_t kind, mda_EntityCallback functi
 }
 
 }  // namespace
+
+// The first block of entity memory, which must hold an entity header.
+mpm_Status entity_block(void *memory, MBlock **first) {
+  if (memory == nullptr) return MDA_NULL_MEMPTR;
+  *first = block_at(memory, false);
+  if (*first == nullptr || (*first)->size - kHeader < sizeof(mda_EntityHeader))
+    return bad_block(static_cast<char *>(memory) - kHeader);
+  return 0;
+}
+
+mpm_Status create_entity(uint32_t options, void *memory, db_ptr *ptr) {
+  if (ptr == nullptr) return MDA_NULL_MEMPTR;
+  if ((options & MDA_ADD_BACKPTRS) != 0) return MDA_INVALID_OPTIONS;  // needs the field walk
+  MBlock *first = nullptr;
+  mpm_Status status = entity_block(memory, &first);
+  if (status != 0) return status;
+  if ((first->flags & MDA_MBLOCK_INDEPENDENT) == 0) return MDA_NOT_IND_MBLOCK;
+  auto *h = static_cast<mda_EntityHeader *>(memory);
+  mda_ModelRec *rec = model_in_use(model_of(h->ptr));
+  if (rec == nullptr) return MDA_INVALID_MODEL;
+  if (number_of(h->ptr) != 0) {  // the memory of an entity already entered
+    g_issue.handle = h->ptr;
+    return MDA_PTR_ALREADY_CREATED;
+  }
+  // The memory may come from a model of another schema: the type form must be in this one, with a
+  // structure of the size the memory was made for.
+  int32_t tfi = -1;
+  status = tfi_for(rec->schema, h->tf, &tfi);
+  if (status != 0) return status;
+  if (rounded(rec->schema->ent_sizes[tfi]) != first->size - kHeader) return MDA_INVALID_ARG;
+  Taken taken;
+  status = take_number(rec, options, *ptr, &taken);
+  const bool locked = (options & MDA_CREATE_LOCKED) != 0;
+  const uint32_t bits = locked ? MDA_ENTRY_RWLOCK | MDA_ENTRY_MODIFIED | MDA_ENTRY_NEEDFLUSH |
+                                     kFirstLock
+                               : MDA_ENTRY_NEEDFLUSH;
+  if (status == 0) status = enter(rec, taken, tfi, h->tf, memory, bits, ptr);
+  if (status != 0) return status;
+  const db_ptr p = *ptr;
+  h->tfi = static_cast<uint32_t>(tfi);
+  if (number_of(h->orig_ptr) == 0) h->orig_ptr = p;
+  h->ptr = p;
+  db_ptr handle = p;
+  call_callbacks(rec, MDA_CALLBACK_CREATED, &handle);
+  mda_EntityEntry *e = still(p, memory, &rec);
+  if (e == nullptr || locked || lock_count(e->status) != 0) return 0;
+  return settle(rec, e, p);
+}
 
 void call_callbacks(mda_ModelRec *rec, int32_t kind, db_ptr *handle) {
   // The functions are taken 32 at a time from the list as it stands; each is called only if it is
@@ -427,11 +445,15 @@ extern "C" {
 
 mpm_Status mda_AllocateEntity(uint32_t options, int32_t model, uint32_t tf, void **memory,
                               db_ptr *ptr) {
-  return report(allocate_entity(options, model, tf, memory, ptr));
+  bool issued = false;
+  const mpm_Status status = allocate_entity(options, model, tf, memory, ptr, &issued);
+  return issued ? status : report(status);
 }
 
 mpm_Status mda_MallocEntity(uint32_t options, int32_t model, uint32_t tf, void **memory) {
-  return report(malloc_entity(options, model, tf, memory));
+  bool issued = false;
+  const mpm_Status status = malloc_entity(options, model, tf, memory, &issued);
+  return issued ? status : report(status);
 }
 
 mpm_Status mda_CreateEntity(uint32_t options, void *memory, db_ptr *ptr) {

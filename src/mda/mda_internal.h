@@ -282,6 +282,9 @@ mpm_Status check_chain(void *memory);
 mpm_Status lock_entity(db_ptr ptr, void **memory);
 mpm_Status unlock_entity(uint32_t options, db_ptr ptr);
 mpm_Status delete_entity(uint32_t options, db_ptr ptr);
+mpm_Status create_entity(uint32_t options, void *memory, db_ptr *ptr);
+// The first block of entity memory, which must hold an entity header. NULL_MEMPTR, BAD_MBLOCK.
+mpm_Status entity_block(void *memory, MBlock **first);
 // Calls the model's callbacks of `kind` with `handle`. Callbacks may change anything: callers
 // look their entry up again afterwards.
 void call_callbacks(mda_ModelRec *rec, int32_t kind, db_ptr *handle);

@@ -408,8 +408,8 @@ TEST_F(EntityIo, ACorruptedRecordIsRefusedAndTheEntryKept) {
     SCOPED_TRACE(c.what);
     const auto n = static_cast<uint32_t>(c.bytes.size());
     ASSERT_EQ(dof_ReadWrite(DOF_READ, file, n, c.offset, saved.data()), 0u);
-    ASSERT_EQ(dof_ReadWrite(DOF_WRITE, file, n, c.offset, const_cast<unsigned char *>(c.bytes.data())),
-              0u);
+    std::vector<unsigned char> bytes = c.bytes;
+    ASSERT_EQ(dof_ReadWrite(DOF_WRITE, file, n, c.offset, bytes.data()), 0u);
     mpm_DiscardPending(0);
     void *got = reinterpret_cast<void *>(1);
     EXPECT_EQ(mda_LockEntity(0, p, &got), MDA_BAD_MBLOCK);

@@ -114,7 +114,8 @@ inline std::vector<std::string> image(void *memory) {
   for (std::size_t i = 0; i + 1 < blocks.size(); ++i) {
     for (std::size_t j = 0; j < blocks.size(); ++j) {
       if (!mda::holds_slot(blocks[j], blocks[i]->reference)) continue;
-      const uint64_t at = blocks[i]->reference - reinterpret_cast<uint64_t>(mda::data_of(blocks[j]));
+      const uint64_t at =
+          blocks[i]->reference - reinterpret_cast<uint64_t>(mda::data_of(blocks[j]));
       const uint64_t ordinal = 1000 + i + 1;
       std::memcpy(out[j].data() + out[j].find(':', out[j].find(':') + 1) + 1 + at, &ordinal, 8);
     }

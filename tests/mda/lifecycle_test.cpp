@@ -51,11 +51,15 @@ TEST_F(Lifecycle, ABadTypeFormUsesNoNumberAndIssuesNothing) {
   EXPECT_EQ(create(m, "point"), MDA_MAKE_PTR(m, 1));
   EXPECT_EQ(mda_MallocEntity(0, m, kUnknownTF, &memory), MDA_TF_NOT_IN_DDF);
   EXPECT_EQ(mda_AllocateEntity(0, 99, tf("point"), &memory, &p), MDA_INVALID_MODEL);
-  // Options that need the field walk are refused, not ignored.
-  EXPECT_EQ(mda_AllocateEntity(MDA_SET_DEFAULTS, m, tf("point"), &memory, &p),
-            MDA_INVALID_OPTIONS);
-  EXPECT_EQ(mda_MallocEntity(MDA_SET_DEFAULTS, m, tf("point"), &memory), MDA_INVALID_OPTIONS);
-  EXPECT_EQ(rec->next_number, 2u);
+  // Defaults: arc radius 1, end angle pi/2; layer number 1.
+  ASSERT_EQ(mda_AllocateEntity(MDA_SET_DEFAULTS, m, tf("arc"), &memory, &p), 0u);
+  EXPECT_EQ(static_cast<double *>(memory)[6], 1.0);
+  EXPECT_DOUBLE_EQ(static_cast<double *>(memory)[8], 1.5707963267948966);
+  EXPECT_EQ(static_cast<mda_EntityHeader *>(memory)->ptr, p);
+  ASSERT_EQ(mda_MallocEntity(MDA_SET_DEFAULTS, m, tf("layer"), &memory), 0u);
+  EXPECT_EQ(static_cast<int32_t *>(memory)[8], 1);
+  EXPECT_EQ(mda_FreeEntityMemory(0, memory), 0u);
+  EXPECT_EQ(rec->next_number, 3u);
 }
 
 TEST_F(Lifecycle, ReservedHandlesMustBeExactlyReserved) {
