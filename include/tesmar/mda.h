@@ -808,12 +808,57 @@ TESMAR_API mpm_Status mda_SetFieldDefaults(uint32_t options, void *memory);
  * MDA_NULL_MEMPTR, MDA_BAD_MBLOCK (memory is no entity), MDA_MALLOC_ERR. */
 TESMAR_API mpm_Status mda_SetString(uint32_t options, void *memory, const char *text, void *slot);
 
+/* ---- Walks over pointer fields ----
+ * These lock the entities they walk (loading them when needed) and visit every non-null handle in
+ * a ptr field, in structures, the selected union members and subentities too. A handle whose number
+ * is deleted, never issued or in a model not in use names no entity: it gets no back pointer and
+ * none is removed for it. */
+
+/* Records the entity as a parent of each entity its pointer fields hold (mda_AddPtr without slot),
+ * when its type form holds pointers (ent_info). Stops at the first failure. MDA_INVALID_PTR, the
+ * statuses of mda_AddPtr and of locking. */
+TESMAR_API mpm_Status mda_AddChildBackPtrs(uint32_t options, db_ptr ptr);
+
+/* Removes the entity from the parents of each entity its pointer fields hold (mda_DeletePtr), when
+ * its model has a back-pointer table and its type form holds pointers. Stops at the first failure
+ * (MDA_PAR_NOT_FOUND for a child that does not list it). MDA_INVALID_PTR. */
+TESMAR_API mpm_Status mda_DeleteChildBackPtrs(uint32_t options, db_ptr ptr);
+
+/* Rebuilds back pointers from the pointer fields: for the model (MDA_ALL_MODELS: every model in
+ * use) the back-pointer table is released, made anew and the model keeps back pointers from now on;
+ * then every live entity whose type form holds pointers gets mda_AddChildBackPtrs. Parents are
+ * listed once per pointer, as mda_AddPtr lists them. MDA_INVALID_MODEL, MDA_MALLOC_ERR. */
+TESMAR_API mpm_Status mda_SetBackPtrs(uint32_t options, int32_t model);
+
+/* For each of `count` parents: locks it, re-points the first pointer (in walk order) that holds
+ * `old_child` to `new_child` with mda_ModifyPtr and unlocks it, marked modified when it changed. A
+ * parent that cannot be locked is skipped (its failure issued); when no failure occurred but some
+ * parent held no such pointer, MDA_CHILD_NOT_FOUND is issued after all parents are done. Returns
+ * the first failure, MDA_CHILD_NOT_FOUND or 0. MDA_INVALID_ARG (count below 0), MDA_NULL_MEMPTR. */
+TESMAR_API mpm_Status mda_ModifyChildPtrs(uint32_t options, int32_t count, const db_ptr *parents,
+                                          db_ptr old_child, db_ptr new_child);
+
+/* Moves the entity of `old_ptr` to the number of `new_ptr`, a number of the same model reserved
+ * with mda_ReserveDbPtr (not 0). In a model with back pointers its children list the new handle
+ * instead of the old one (a pointer to itself follows it); its header takes the new handle (and
+ * the new orig handle when the orig was the old one); it is unlocked marked modified, moves to the
+ * new handle in its type's list, the MDA_CALLBACK_DELETED callbacks get the pair {old, new}, the
+ * new entry takes the old one's contents (the cache follows) and the old number is freed as after
+ * a deletion (its records in the model's tables cleared). Entities that point to the old handle are
+ * not changed. MDA_MODELS_DIFFER, MDA_ENTITY_NOT_DELETED (the new number is live or deleted),
+ * MDA_INVALID_PTR (old not live or locked, new never issued or 0). `argument` is not used. */
+TESMAR_API mpm_Status mda_ReplaceDbPtr(uint32_t options, db_ptr old_ptr, db_ptr new_ptr,
+                                       uint64_t argument);
+
 /* ---- Containers and entity memory ---- */
 
 /* Copies a list's (tree's) records, in order, into one new plain block of count * record size bytes
  * in the owner's chain (independent without owner); *count receives their number. An empty
- * container gives 0 and a null slot. Option 2 (back pointers for the owner) needs the entity walk
- * and is refused with MDA_INVALID_OPTIONS. */
+ * container gives 0 and a null slot. MDA_ARRAY_BACKPTRS: the records are handles, and the owner
+ * entity (the handle in its header) is recorded as a parent of each that names a live or reserved
+ * entity (the owner's other pointer fields are left alone, so nothing is recorded twice); it needs
+ * an owner (MDA_NULL_MEMPTR) and 8-byte records (MDA_INVALID_ARG). */
+#define MDA_ARRAY_BACKPTRS 0x2u
 TESMAR_API mpm_Status mda_ListToArray(uint32_t options, void *owner, olm_List *list,
                                       int32_t *count, void *slot);
 TESMAR_API mpm_Status mda_TreeToArray(uint32_t options, void *owner, otm_Tree *tree,
@@ -850,8 +895,8 @@ TESMAR_API mpm_Status mda_ArrayToTree(uint32_t options, otm_Tree *tree, int32_t 
 #define MDA_SET_DEFAULTS      0x4u /* fill the fields with their schema defaults */
 /* mda_CreateEntity. */
 #define MDA_CREATE_LOCKED     0x1u /* the entity stays locked for the caller */
-#define MDA_ADD_BACKPTRS      0x2u /* record back pointers for its pointer fields (not yet: refused
-                                       with MDA_INVALID_OPTIONS) */
+#define MDA_ADD_BACKPTRS      0x2u /* record back pointers for its pointer fields, as
+                                       mda_AddChildBackPtrs does */
 /* mda_UnlockEntity. */
 #define MDA_MODIFIED          0x1u  /* the entity was changed */
 #define MDA_INVALIDATE        0x2u  /* drop the memory image (models with MDA_NO_DELAYED_WRITE) */
@@ -906,7 +951,9 @@ TESMAR_API mpm_Status mda_MallocEntity(uint32_t options, int32_t model, uint32_t
  * reserved handle *ptr). The TF is looked up in that model's schema, whose structure for it must
  * have the size the memory was made for. The header's handle becomes the new one, and so does its
  * orig handle when that has entity number 0. The created callbacks run at once.
- *   options: MDA_CREATE_LOCKED (the entity stays locked once), MDA_USE_RESERVED.
+ *   options: MDA_CREATE_LOCKED (the entity stays locked once), MDA_USE_RESERVED, MDA_ADD_BACKPTRS
+ *     (after the callbacks, the entity becomes a parent of each entity its pointer fields hold;
+ *     a failure there is returned, the entity being created all the same).
  * Unlocked, the entity enters the cache. MDA_NULL_MEMPTR, MDA_BAD_MBLOCK (not an entity's first
  * block), MDA_NOT_IND_MBLOCK (a block of another chain), MDA_INVALID_MODEL, MDA_TF_NOT_IN_DDF
  * (quiet), MDA_INVALID_ARG (structure size differs), MDA_PTR_ALREADY_CREATED (the memory already
@@ -945,8 +992,9 @@ TESMAR_API mpm_Status mda_MarkModified(uint32_t options, db_ptr ptr);
  *     MDA_HAS_PARENTS in a model that keeps back pointers), MDA_KEEP_BACKPTRS,
  *     MDA_KEEP_PARENT_RECORD, MDA_USE_RESERVED.
  * MDA_INVALID_PTR, MDA_HAS_PARENTS. When the paged file refuses to free the stored image, the
- * entity is deleted all the same and the paged file's status is returned. (Not yet: removing the
- * entity from the parent lists of the entities it points to, which needs the field walk.) */
+ * entity is deleted all the same and the paged file's status is returned. In a model that keeps
+ * back pointers the entity first leaves the parent lists of the entities it points to
+ * (mda_DeleteChildBackPtrs; not with MDA_KEEP_BACKPTRS), and a failure there stops the deletion. */
 TESMAR_API mpm_Status mda_DeleteEntity(uint32_t options, db_ptr ptr);
 
 /* The orig handle of an entity (locks and unlocks it). MDA_INVALID_PTR, MDA_NULL_MEMPTR. */

@@ -148,8 +148,6 @@ mpm_Status malloc_block(void *owner, uint64_t size, void *slot, void **data) {
   return 0;
 }
 
-namespace {
-
 // Moves the plain block `data` into a new block of `size` bytes (see mda_Realloc).
 mpm_Status realloc_block(void *owner, void *data, uint32_t size, void *slot) {
   if (data == nullptr) return MDA_NULL_MEMPTR;
@@ -210,6 +208,8 @@ mpm_Status realloc_block(void *owner, void *data, uint32_t size, void *slot) {
   return 0;
 }
 
+namespace {
+
 mpm_Status add_memory(uint32_t options, void *owner, void *data, void *slot) {
   if (owner == nullptr || data == nullptr || slot == nullptr) return MDA_NULL_MEMPTR;
   MBlock *first = owner_block(owner);
@@ -224,6 +224,8 @@ mpm_Status add_memory(uint32_t options, void *owner, void *data, void *slot) {
   store_address(slot, user_address(b));
   return 0;
 }
+
+}  // namespace
 
 mpm_Status free_block(uint32_t options, void *owner, void *data) {
   if (data == nullptr) return MDA_NULL_MEMPTR;
@@ -244,6 +246,8 @@ mpm_Status free_block(uint32_t options, void *owner, void *data) {
   if ((options & MDA_FREE_UNLINK) == 0) free_with_dependants(first, b);
   return 0;
 }
+
+namespace {
 
 mpm_Status memory_size(uint32_t options, const void *data, uint32_t *size) {
   if (size == nullptr) return MDA_NULL_MEMPTR;

@@ -297,7 +297,6 @@ mpm_Status entity_block(void *memory, MBlock **first) {
 
 mpm_Status create_entity(uint32_t options, void *memory, db_ptr *ptr) {
   if (ptr == nullptr) return MDA_NULL_MEMPTR;
-  if ((options & MDA_ADD_BACKPTRS) != 0) return MDA_INVALID_OPTIONS;  // needs the field walk
   MBlock *first = nullptr;
   mpm_Status status = entity_block(memory, &first);
   if (status != 0) return status;
@@ -330,8 +329,15 @@ mpm_Status create_entity(uint32_t options, void *memory, db_ptr *ptr) {
   db_ptr handle = p;
   call_callbacks(rec, MDA_CALLBACK_CREATED, &handle);
   mda_EntityEntry *e = still(p, memory, &rec);
-  if (e == nullptr || locked || lock_count(e->status) != 0) return 0;
-  return settle(rec, e, p);
+  if (e == nullptr) return 0;
+  if ((options & MDA_ADD_BACKPTRS) != 0 && holds_pointers(rec, h->tf)) {
+    // Its memory is at hand and it is not in the cache yet: walked without a lock. A failure is
+    // returned once the entity is settled all the same.
+    status = add_memory_back_ptrs(memory, p);
+  }
+  if (locked || lock_count(e->status) != 0) return status;
+  const mpm_Status settled = settle(rec, e, p);
+  return status != 0 ? status : settled;
 }
 
 void call_callbacks(mda_ModelRec *rec, int32_t kind, db_ptr *handle) {
@@ -401,6 +407,12 @@ mpm_Status delete_entity(uint32_t options, db_ptr ptr) {
   if (rec->back_ptrs != 0 && (options & MDA_ALLOW_PARENTS) == 0 &&
       read_back_ptr(rec, n).kind != MDA_PARENTS_NONE)
     return MDA_HAS_PARENTS;
+  if (rec->back_ptrs != 0 && (options & MDA_KEEP_BACKPTRS) == 0) {
+    // It leaves the parent lists of the entities it points to (locking it may run callbacks).
+    if (mpm_Status s = delete_child_back_ptrs(ptr); s != 0) return s;
+    e = lookup_valid(ptr, &rec);
+    if (e == nullptr || (e->status & kDeleting) != 0) return 0;
+  }
   e->status |= kDeleting;
   db_ptr handle = ptr;
   call_callbacks(rec, MDA_CALLBACK_DELETED, &handle);

@@ -168,6 +168,9 @@ void free_chain(MBlock *first);
 mpm_Status duplicate_chain(int32_t model, void *memory, void **copy);
 // Plain block allocation for inner callers (mda_Malloc without the report).
 mpm_Status malloc_block(void *owner, uint64_t size, void *slot, void **data);
+// mda_Realloc and mda_Free without the report.
+mpm_Status realloc_block(void *owner, void *data, uint32_t size, void *slot);
+mpm_Status free_block(uint32_t options, void *owner, void *data);
 
 // ---- Arrays (arrays.cpp) ----
 
@@ -333,5 +336,23 @@ void compute_let(const ddf_FieldDesc &desc, void *address, int32_t *registers);
 void start_label(const ddf_FieldDesc *desc, const void *array);
 const char *label_suffix();
 void next_label();
+// mda_TraverseEntity without the report: failures are returned unissued.
+mpm_Status walk_entity(uint32_t options, void *entity, mda_TraverseCallback callback);
+// mda_TraverseEntity2 without the report: the walk's own failures are returned unissued with `own`
+// set; a callback's nonzero answer is returned as it is.
+mpm_Status walk_entity2(void *entity, mda_TraverseCallback2 callback, void *user, bool *own);
+
+// ---- Pointer-field walks (walk_ptrs.cpp) ----
+
+// Back pointers from the entity (the handle in the owner's header) to each live or reserved handle
+// of an array of `count` handles (mda_ListToArray option 2).
+mpm_Status add_owner_back_ptrs(void *owner, const db_ptr *handles, int32_t count);
+// True when entities of the type form hold pointer fields (ent_info of the model's schema).
+bool holds_pointers(const mda_ModelRec *rec, uint32_t tf);
+// Back pointers from `self` for every pointer field of its memory, which the caller holds (entity
+// creation). Failures are returned unissued.
+mpm_Status add_memory_back_ptrs(void *memory, db_ptr self);
+// mda_DeleteChildBackPtrs without the report (entity deletion).
+mpm_Status delete_child_back_ptrs(db_ptr ptr);
 
 }  // namespace tesmar::mda

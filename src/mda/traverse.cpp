@@ -14,8 +14,8 @@
 //
 // The globals a walk changes (ddf_current and its TF cache, ddf_registers,
 // mda_TraverseFieldAddress) are saved by the entry points and restored on every way out. Failures
-// found by the walk are returned unissued and issued by the entry point once the globals are back;
-// a failed block operation that issued its own message is marked so it is not issued twice.
+// found by the walk, and those of the block operations it calls, are returned unissued and issued by
+// the entry point once the globals are back.
 #include "ddf/ddf_internal.h"
 #include "mda/mda_internal.h"
 
@@ -30,7 +30,6 @@ struct Walk {
   char *entity;
   const ddf_Schema *schema;
   mda_TraverseCallback callback;
-  bool issued;  // the failure being returned has been issued already
 };
 
 struct Frame {
@@ -88,8 +87,7 @@ mpm_Status allocate_field(Walk &w, const ddf_FieldDesc &d, char *slot, const int
       held != nullptr && held->type == MDA_MBLOCK_ARRAY ? MDA_FREE_ARRAY : 0;
   if (total == 0) {
     if ((w.options & MDA_TRAVERSE_FREE) == 0 || data == nullptr) return 0;
-    const mpm_Status s = mda_Free(free_options, w.entity, data);
-    w.issued = s != 0;
+    const mpm_Status s = free_block(free_options, w.entity, data);
     if (s == 0) std::memset(slot, 0, sizeof(void *));
     return s;
   }
@@ -99,18 +97,12 @@ mpm_Status allocate_field(Walk &w, const ddf_FieldDesc &d, char *slot, const int
   if (data != nullptr && (w.options & MDA_TRAVERSE_RESIZE) != 0) {
     if (rows)
       return reallocate_array(0, w.entity, data, static_cast<uint32_t>(element), slot, n, dims);
-    const mpm_Status s = mda_Realloc(0, w.entity, data, static_cast<uint32_t>(bytes), slot);
-    w.issued = s != 0;
-    return s;
+    return realloc_block(w.entity, data, static_cast<uint32_t>(bytes), slot);
   }
   // A new block never leaves the old one behind: two blocks chained through one slot would break
   // the entity's chain.
   if (data != nullptr) {
-    const mpm_Status s = mda_Free(free_options, w.entity, data);
-    if (s != 0) {
-      w.issued = true;
-      return s;
-    }
+    if (mpm_Status s = free_block(free_options, w.entity, data); s != 0) return s;
     std::memset(slot, 0, sizeof(void *));
   }
   if (rows) return allocate_array(w.entity, static_cast<uint32_t>(element), slot, n, dims, true);
@@ -311,33 +303,38 @@ mpm_Status walk(Walk &w, const ddf_FieldDesc *fields, int32_t size, char *addres
   return status;
 }
 
-// Everything an entry point of the first engine does around the walk.
+// Everything an entry point of the first engine does around the walk; failures are returned
+// unissued.
 mpm_Status traverse(uint32_t options, void *entity, void *field, const ddf_FieldDesc *from,
                     mda_TraverseCallback callback) {
-  if (callback == nullptr) return report(MDA_NULL_MEMPTR);
+  if (callback == nullptr) return MDA_NULL_MEMPTR;
   WalkTarget target;
-  if (mpm_Status s = walk_target(entity, from, &target); s != 0) return report(s);
+  if (mpm_Status s = walk_target(entity, from, &target); s != 0) return s;
   char *address = target.entity + sizeof(mda_EntityHeader);
   if (field != nullptr) {
     const MBlock *b = block_at(entity, false);
     address = static_cast<char *>(field);
     if (address < target.entity || address > block_end(const_cast<MBlock *>(b)))
-      return report(MDA_INVALID_ARG);
+      return MDA_INVALID_ARG;
   }
   ddf_Schema *const saved_schema = ddf_current;
   void *const saved_field = mda_TraverseFieldAddress;
   ddf_current = const_cast<ddf_Schema *>(target.schema);
   ddf::reset_cache();
-  Walk w{options, target.entity, target.schema, callback, false};
+  Walk w{options, target.entity, target.schema, callback};
   const mpm_Status status =
       walk(w, target.first, static_cast<int32_t>(target.end - target.first), address, 0);
   mda_TraverseFieldAddress = saved_field;
   ddf_current = saved_schema;
   ddf::reset_cache();
-  return w.issued ? status : report(status);
+  return status;
 }
 
 }  // namespace
+
+mpm_Status walk_entity(uint32_t options, void *entity, mda_TraverseCallback callback) {
+  return traverse(options, entity, nullptr, nullptr, callback);
+}
 
 }  // namespace tesmar::mda
 
@@ -346,13 +343,13 @@ using namespace tesmar::mda;
 extern "C" {
 
 mpm_Status mda_TraverseEntity(uint32_t options, void *entity, mda_TraverseCallback callback) {
-  return traverse(options, entity, nullptr, nullptr, callback);
+  return report(traverse(options, entity, nullptr, nullptr, callback));
 }
 
 mpm_Status mda__TraverseEntity(uint32_t options, void *entity, void *field,
                                const ddf_FieldDesc *first, mda_TraverseCallback callback) {
   if (field == nullptr || first == nullptr) return report(MDA_NULL_MEMPTR);
-  return traverse(options, entity, field, first, callback);
+  return report(traverse(options, entity, field, first, callback));
 }
 
 mpm_Status mda_TraverseModel(uint32_t options, int32_t model, mda_ModelVisitor visitor) {

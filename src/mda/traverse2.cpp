@@ -201,20 +201,22 @@ mpm_Status run(Walk2 &w, const Level &l, int32_t *index, char **address, int32_t
   }
 }
 
-// Everything an entry point of the second engine does around the walk.
+// Everything an entry point of the second engine does around the walk. The walk's own failures
+// are returned unissued with `own` set; a callback's answer is returned as it is.
 mpm_Status traverse2(void *entity, void *field, const ddf_FieldDesc **cursor,
                      mda_TraverseCallback2 callback, mpm_Status *status, int32_t end_code,
-                     void *user) {
-  if (callback == nullptr) return report(MDA_NULL_MEMPTR);
-  if (end_code != DDF_ENDENT && end_code != DDF_ENDSTRUCT) return report(MDA_INVALID_ARG);
+                     void *user, bool *own) {
+  *own = true;
+  if (callback == nullptr) return MDA_NULL_MEMPTR;
+  if (end_code != DDF_ENDENT && end_code != DDF_ENDSTRUCT) return MDA_INVALID_ARG;
   WalkTarget target;
   if (mpm_Status s = walk_target(entity, cursor != nullptr ? *cursor : nullptr, &target); s != 0)
-    return report(s);
+    return s;
   char *address = target.entity + sizeof(mda_EntityHeader);
   if (field != nullptr) {
     address = static_cast<char *>(field);
     if (address < target.entity || address > block_end(block_at(entity, false)))
-      return report(MDA_INVALID_ARG);
+      return MDA_INVALID_ARG;
   }
   mpm_Status local = 0;
   ddf_Schema *const saved_schema = ddf_current;
@@ -231,10 +233,15 @@ mpm_Status traverse2(void *entity, void *field, const ddf_FieldDesc **cursor,
   ddf_current = saved_schema;
   ddf::reset_cache();
   if (cursor != nullptr && index >= 0 && index < level.size) *cursor = target.first + index;
-  return w.own ? report(result) : result;
+  *own = w.own;
+  return result;
 }
 
 }  // namespace
+
+mpm_Status walk_entity2(void *entity, mda_TraverseCallback2 callback, void *user, bool *own) {
+  return traverse2(entity, nullptr, nullptr, callback, nullptr, DDF_ENDENT, user, own);
+}
 
 }  // namespace tesmar::mda
 
@@ -245,8 +252,10 @@ extern "C" {
 mpm_Status mda_TraverseEntity2(uint32_t, void *entity, mda_TraverseCallback2 callback,
                                void *user) {
   mpm_Status status = 0;
+  bool own = false;
   const mpm_Status result =
-      traverse2(entity, nullptr, nullptr, callback, &status, DDF_ENDENT, user);
+      traverse2(entity, nullptr, nullptr, callback, &status, DDF_ENDENT, user, &own);
+  if (own) return report(result);
   return result == 0 || result == MDA_TRAVERSE_STOP ? status : result;
 }
 
@@ -254,7 +263,9 @@ mpm_Status mda__TraverseEntity2(uint32_t, void *entity, void *field, const ddf_F
                                 mda_TraverseCallback2 callback, mpm_Status *status,
                                 int32_t end_code, void *user) {
   if (field == nullptr || cursor == nullptr || *cursor == nullptr) return report(MDA_NULL_MEMPTR);
-  return traverse2(entity, field, cursor, callback, status, end_code, user);
+  bool own = false;
+  const mpm_Status result = traverse2(entity, field, cursor, callback, status, end_code, user, &own);
+  return own ? report(result) : result;
 }
 
 }  // extern "C"

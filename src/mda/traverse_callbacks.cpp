@@ -153,7 +153,7 @@ mpm_Status mda_DefaultFieldCallback(void *, int32_t count, int32_t type, void *a
 }
 
 mpm_Status mda_SetFieldDefaults(uint32_t, void *memory) {
-  return mda_TraverseEntity(MDA_TRAVERSE_ALLOCATE, memory, mda_DefaultFieldCallback);
+  return report(walk_entity(MDA_TRAVERSE_ALLOCATE, memory, mda_DefaultFieldCallback));
 }
 
 mpm_Status mda_SetString(uint32_t, void *memory, const char *text, void *slot) {
@@ -171,7 +171,7 @@ mpm_Status mda_SetString(uint32_t, void *memory, const char *text, void *slot) {
   // block of this entity's own chain.
   if (MBlock *b = old != nullptr ? block_at(old, false) : nullptr;
       b != nullptr && b != first && predecessor(first, b) != nullptr)
-    return mda_Free(0, memory, old);
+    return report(free_block(0, memory, old));
   return 0;
 }
 

@@ -134,7 +134,7 @@ TEST_F(DimsTest, ListsAndTreesBecomeBlocksAndBack) {
   ASSERT_EQ(mda_ListToArray(0, entity, empty, &count, slot), 0u);
   EXPECT_EQ(count, 0);
   EXPECT_EQ(read_word(reinterpret_cast<uint64_t>(slot)), 0u);
-  EXPECT_EQ(mda_ListToArray(2, entity, list, &count, slot), MDA_INVALID_OPTIONS);
+  EXPECT_EQ(mda_ListToArray(MDA_ARRAY_BACKPTRS, entity, list, &count, slot), MDA_INVALID_ARG);
   EXPECT_EQ(mda_ListToArray(0, entity, nullptr, &count, slot), MDA_NULL_MEMPTR);
   EXPECT_EQ(mda_ArrayToList(0, list, -1, values), MDA_INVALID_ARG);
   EXPECT_EQ(mda_ArrayToTree(0, tree, 2, nullptr), MDA_NULL_MEMPTR);
