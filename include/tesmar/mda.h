@@ -997,6 +997,19 @@ TESMAR_API mpm_Status mda_MarkModified(uint32_t options, db_ptr ptr);
  * (mda_DeleteChildBackPtrs; not with MDA_KEEP_BACKPTRS), and a failure there stops the deletion. */
 TESMAR_API mpm_Status mda_DeleteEntity(uint32_t options, db_ptr ptr);
 
+/* Deletes an entity with the entities that only it points to. Needs back pointers for the parent
+ * counts: a model without them gives MDA_NO_BACKPTRS and nothing is deleted. An entity with two
+ * parents or more is left alone (status 0) unless MDA_DELETE_SHARED or MDA_DELETE_ALL is given.
+ * Otherwise the entity is cut from its parents (each parent's first pointer to it becomes null),
+ * and of the entities it points to, one with other parents is cut from it (the pointer becomes
+ * null), unless MDA_DELETE_ALL, and every other one is deleted the same way, down the pointers;
+ * then the entity is deleted (mda_DeleteEntity with the caller's options under MDA_DELETE_ALL,
+ * else none). Each entity is deleted once, cycles included, and long chains need no deep
+ * recursion. A failure stops the deletion where it happened (entities deleted so far stay
+ * deleted). MDA_INVALID_PTR, MDA_NO_BACKPTRS, MDA_MALLOC_ERR, and the statuses of the walk,
+ * mda_ModifyChildPtrs, mda_ModifyPtr and mda_DeleteEntity. */
+TESMAR_API mpm_Status mda_DeleteEntityTree(uint32_t options, db_ptr ptr);
+
 /* The orig handle of an entity (locks and unlocks it). MDA_INVALID_PTR, MDA_NULL_MEMPTR. */
 TESMAR_API mpm_Status mda_GetOrigPtr(uint32_t options, db_ptr ptr, db_ptr *orig);
 

@@ -1,0 +1,145 @@
+// Deleting entities with their dependants: shared children stay, cycles and long chains end, and a
+// model without back pointers is refused.
+#include "life_support.h"
+
+namespace tesmar::test {
+namespace {
+
+using DeleteTree = LifeTest;
+
+// Sets the pointer field at `offset` of `parent` to `child` (back pointers kept).
+void link(db_ptr parent, uint32_t offset, db_ptr child) {
+  void *memory = nullptr;
+  ASSERT_EQ(mda_LockEntity(0, parent, &memory), 0u);
+  ASSERT_EQ(mda_AddPtr(parent, child,
+                       reinterpret_cast<db_ptr *>(static_cast<char *>(memory) + offset)),
+            0u);
+  ASSERT_EQ(mda_UnlockEntity(MDA_MODIFIED, parent), 0u);
+}
+
+db_ptr field(db_ptr entity, uint32_t offset) {
+  void *memory = nullptr;
+  EXPECT_EQ(mda_LockEntity(0, entity, &memory), 0u);
+  db_ptr value = 0;
+  if (memory != nullptr) std::memcpy(&value, static_cast<char *>(memory) + offset, sizeof value);
+  EXPECT_EQ(mda_UnlockEntity(0, entity), 0u);
+  return value;
+}
+
+std::vector<db_ptr> parents(db_ptr p) {
+  int32_t n = 0;
+  db_ptr *array = nullptr;
+  EXPECT_EQ(mda_GetParents(0, p, &n, &array), 0u);
+  std::vector<db_ptr> out(array, array + n);
+  std::free(array);
+  return out;
+}
+
+// Offsets in the sample schema: line start 24, end 32, layer 40; group member count 56, block 64.
+constexpr uint32_t kStart = 24, kEnd = 32, kLayer = 40;
+
+class DeleteTreeTest : public DeleteTree {
+ protected:
+  db_ptr make(int32_t m, const char *name) {
+    const db_ptr p = create(m, name);
+    EXPECT_EQ(mda_UnlockEntity(0, p), 0u);
+    return p;
+  }
+  // A group with one member slot, pointing to `member` (0: none).
+  db_ptr group(int32_t m, db_ptr member) {
+    void *memory = nullptr;
+    const db_ptr g = create(m, "group", &memory);
+    int32_t one = 1;
+    std::memcpy(static_cast<char *>(memory) + 56, &one, sizeof one);
+    EXPECT_EQ(mda_Malloc(0, memory, 8, static_cast<char *>(memory) + 64), 0u);
+    db_ptr *slot = nullptr;
+    std::memcpy(&slot, static_cast<char *>(memory) + 64, sizeof slot);
+    if (member != 0) EXPECT_EQ(mda_AddPtr(g, member, slot), 0u);
+    EXPECT_EQ(mda_UnlockEntity(0, g), 0u);
+    return g;
+  }
+  void point_group(db_ptr g, db_ptr member) {
+    void *memory = nullptr;
+    ASSERT_EQ(mda_LockEntity(0, g, &memory), 0u);
+    db_ptr *slot = nullptr;
+    std::memcpy(&slot, static_cast<char *>(memory) + 64, sizeof slot);
+    ASSERT_EQ(mda_ModifyPtr(g, member, slot), 0u);
+    ASSERT_EQ(mda_UnlockEntity(MDA_MODIFIED, g), 0u);
+  }
+};
+
+TEST_F(DeleteTreeTest, AModelWithoutBackPointersIsRefused) {
+  const int32_t m = disk();
+  const db_ptr p = make(m, "point");
+  const db_ptr l = make(m, "line");
+  link(l, kStart, p);
+  EXPECT_EQ(mda_DeleteEntityTree(0, l), MDA_NO_BACKPTRS);
+  EXPECT_TRUE(mda_IsValidPtr(l));
+  EXPECT_TRUE(mda_IsValidPtr(p));
+}
+
+TEST_F(DeleteTreeTest, SharedChildrenStayAndLoseOnlyTheDeletedParent) {
+  const int32_t m = disk(0, true);
+  const db_ptr p1 = make(m, "point"), p2 = make(m, "point"), layer = make(m, "layer");
+  const db_ptr l1 = make(m, "line"), l2 = make(m, "line"), l3 = make(m, "line");
+  link(l1, kStart, p1);
+  link(l1, kEnd, p2);
+  link(l1, kLayer, layer);
+  link(l2, kStart, p2);
+  link(l2, kLayer, layer);
+  link(l3, kLayer, layer);
+
+  ASSERT_EQ(mda_DeleteEntityTree(0, l1), 0u);
+  EXPECT_FALSE(mda_IsValidPtr(l1));
+  EXPECT_FALSE(mda_IsValidPtr(p1));  // only l1 pointed to it
+  EXPECT_TRUE(mda_IsValidPtr(p2));
+  EXPECT_EQ(parents(p2), std::vector<db_ptr>{l2});
+  EXPECT_EQ(parents(layer), (std::vector<db_ptr>{l2, l3}));
+
+  // Everything l2 points to goes with MDA_DELETE_ALL; l3 keeps a null pointer.
+  ASSERT_EQ(mda_DeleteEntityTree(MDA_DELETE_ALL, l2), 0u);
+  EXPECT_FALSE(mda_IsValidPtr(l2));
+  EXPECT_FALSE(mda_IsValidPtr(p2));
+  EXPECT_FALSE(mda_IsValidPtr(layer));
+  EXPECT_EQ(field(l3, kLayer), 0u);
+  EXPECT_EQ(mda::model_in_use(m)->live_count, 1u);
+  EXPECT_EQ(cache_fault(m), "");
+}
+
+TEST_F(DeleteTreeTest, AnEntityWithSeveralParentsNeedsAnOption) {
+  const int32_t m = disk(MDA_MEMORY_ONLY, true);
+  const db_ptr p = make(m, "point");
+  const db_ptr a = make(m, "line"), b = make(m, "line");
+  link(a, kStart, p);
+  link(b, kEnd, p);
+  ASSERT_EQ(mda_DeleteEntityTree(0, p), 0u);
+  EXPECT_TRUE(mda_IsValidPtr(p));
+  ASSERT_EQ(mda_DeleteEntityTree(MDA_DELETE_SHARED, p), 0u);
+  EXPECT_FALSE(mda_IsValidPtr(p));
+  EXPECT_EQ(field(a, kStart), 0u);
+  EXPECT_EQ(field(b, kEnd), 0u);
+  EXPECT_EQ(mda_DeleteEntityTree(0, p), MDA_INVALID_PTR);
+}
+
+TEST_F(DeleteTreeTest, CyclesAndLongChainsEnd) {
+  const int32_t m = disk(0, true);
+  const db_ptr g1 = group(m, 0);
+  const db_ptr g2 = group(m, g1);
+  point_group(g1, g2);
+  ASSERT_EQ(mda_DeleteEntityTree(0, g1), 0u);
+  EXPECT_FALSE(mda_IsValidPtr(g1));
+  EXPECT_FALSE(mda_IsValidPtr(g2));
+  EXPECT_EQ(mda::model_in_use(m)->live_count, 0u);
+
+  const int kLength = 20000;
+  db_ptr head = 0;
+  for (int i = 0; i < kLength; ++i) head = group(m, head);
+  const db_ptr outside = make(m, "point");
+  ASSERT_EQ(mda_DeleteEntityTree(0, head), 0u);
+  EXPECT_EQ(mda::model_in_use(m)->live_count, 1u);
+  EXPECT_TRUE(mda_IsValidPtr(outside));
+  EXPECT_EQ(cache_fault(m), "");
+}
+
+}  // namespace
+}  // namespace tesmar::test
