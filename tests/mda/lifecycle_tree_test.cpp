@@ -54,7 +54,9 @@ class DeleteTreeTest : public DeleteTree {
     EXPECT_EQ(mda_Malloc(0, memory, 8, static_cast<char *>(memory) + 64), 0u);
     db_ptr *slot = nullptr;
     std::memcpy(&slot, static_cast<char *>(memory) + 64, sizeof slot);
-    if (member != 0) EXPECT_EQ(mda_AddPtr(g, member, slot), 0u);
+    if (member != 0) {
+      EXPECT_EQ(mda_AddPtr(g, member, slot), 0u);
+    }
     EXPECT_EQ(mda_UnlockEntity(0, g), 0u);
     return g;
   }
