@@ -23,6 +23,10 @@ trap 'rm -f "$ddf"' EXIT
 run ddl compile "$samples/geometry.ddl" -o "$ddf"
 # What the file holds, read back with the library's reader.
 run ddl show "$ddf"
+# An entity store of that schema: a few thousand entities with pointers between them, in a model
+# whose 32-entry cache sends nearly all of them to its paged file; every field walked, the model
+# listed, the error summary and the paged file's statistics printed.
+run model "$ddf" --entities 3000
 # Japanese names as CAD files carry them: Shift_JIS read through the JIS tables.
 run text "$samples/names.sjis" --from sjis
 # A gzipped input written out through the decompressor.

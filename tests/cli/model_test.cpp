@@ -1,0 +1,57 @@
+// `tesmar model`: a model of a few hundred entities built, walked and listed in a disk-backed and
+// a memory-only store; bad arguments and a file that is not a schema fail with exit status 1 or 2.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "support/library.h"
+
+namespace tesmar::test {
+namespace {
+
+class ModelToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ToolRun run = run_tool(dir_, "ddl compile '" + source_dir() + "/samples/geometry.ddl' -o '" +
+                                     ddf_ + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  TempDir dir_;
+  std::string ddf_ = dir_.file("geometry.ddf");
+};
+
+// The listing's total and the walk's entity count.
+int total_of(const std::string &out) {
+  std::smatch m;
+  return std::regex_search(out, m, std::regex("Total +([0-9]+)")) ? std::stoi(m[1]) : -1;
+}
+
+TEST_F(ModelToolTest, BuildsWalksAndListsBothKindsOfModel) {
+  for (const char *kind : {"", " --memory"}) {
+    ToolRun run = run_tool(dir_, "model '" + ddf_ + "' --entities 700" + kind);
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("built 700 entities"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("walked 700 entities"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("(0 dangling)"), std::string::npos) << run.out;
+    EXPECT_EQ(total_of(run.out), 700) << run.out;
+    EXPECT_NE(run.out.find("No errors."), std::string::npos) << run.out;
+    // Only the disk-backed model has a paged file to report on.
+    EXPECT_EQ(run.out.find("Page Buffer Stats") != std::string::npos, *kind == '\0') << run.out;
+  }
+}
+
+TEST_F(ModelToolTest, RefusesBadArgumentsAndFiles) {
+  EXPECT_EQ(run_tool(dir_, "model").status, 2);
+  EXPECT_EQ(run_tool(dir_, "model '" + ddf_ + "' --entities 5").status, 2);
+  EXPECT_EQ(run_tool(dir_, "model '" + ddf_ + "' --entities 12x").status, 2);
+  EXPECT_EQ(run_tool(dir_, "model '" + ddf_ + "' extra").status, 2);
+  ToolRun not_schema =
+      run_tool(dir_, "model '" + source_dir() + "/samples/geometry.ddl' --entities 10");
+  EXPECT_EQ(not_schema.status, 1);
+  EXPECT_NE((not_schema.out + not_schema.err).find("DDF"), std::string::npos)
+      << not_schema.out << not_schema.err;
+}
+
+}  // namespace
+}  // namespace tesmar::test
