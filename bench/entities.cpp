@@ -11,6 +11,7 @@
 // and reads every one again, and prints the process's peak resident memory.
 // TESMAR_BENCH_SMOKE=1 runs N = 10^3 only.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -329,6 +330,11 @@ int main(int argc, char **argv) {
     schema();
     return rss_mode(std::atoll(argv[2]));
   }
+  // Freed memory stays with the process, so that a repetition finds a warm heap: first touches of
+  // fresh pages (expensive on virtual machines) would otherwise weigh on whichever side allocates
+  // more. Run with --benchmark_repetitions=3; bench/ratios.py takes the fastest repetition.
+  mallopt(M_MMAP_THRESHOLD, 1 << 30);
+  mallopt(M_TRIM_THRESHOLD, -1);
   // Names are "<store>/<operation>/<record bytes>/<N>", as bench/ratios.py reads them.
   auto add = [](const char *store, const char *operation, auto &&run) {
     std::string name = std::string(store) + "/" + operation + "/64";

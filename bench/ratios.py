@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Turns the JSON output of a benchmark program into the ratio tables of docs/performance.md.
 
-Benchmarks are named "<ours or peer>/<operation>/<record bytes>/<records>" (bench/containers.cpp);
+Benchmarks are named "<ours or peer>/<operation>/<record bytes>/<records>" (bench/containers.cpp,
+bench/entities.cpp);
 each cell is our CPU time per item divided by the peer's, from the fastest repetition of each.
 
 usage: bench_containers --benchmark_repetitions=5 --benchmark_format=json | bench/ratios.py
@@ -9,7 +10,9 @@ usage: bench_containers --benchmark_repetitions=5 --benchmark_format=json | benc
 import json
 import sys
 
-PAIRS = [("otm", "std::set", "Tree (OTM / std::set)"), ("olm", "std::list", "List (OLM / std::list)")]
+PAIRS = [("otm", "std::set", "Tree (OTM / std::set)"), ("olm", "std::list", "List (OLM / std::list)"),
+         ("ours", "sqlite", "Disk-backed model / SQLite"),
+         ("memory", "vector", "Memory-only model / std::vector")]
 
 
 def main():
@@ -18,7 +21,8 @@ def main():
     for b in data["benchmarks"]:
         if b.get("run_type", "iteration") != "iteration" or "items_per_second" not in b:
             continue
-        parts = b.get("run_name", b["name"]).split("/")
+        parts = [p for p in b.get("run_name", b["name"]).split("/")
+                 if not p.startswith("iterations:") and p != "real_time"]
         if len(parts) != 4:
             continue
         key = (parts[0], parts[1], int(parts[2]), int(parts[3]))
