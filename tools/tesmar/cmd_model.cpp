@@ -99,7 +99,7 @@ db_ptr make(int32_t model, const char *name, int32_t max_count,
   uint32_t tf = ddf_GetTFByName(name);
   void *memory = nullptr;
   db_ptr ptr = 0;
-  if (mda_AllocateEntity(0, model, tf, &memory, &ptr) != 0) return 0;
+  if (mda_AllocateEntity(MDA_SET_DEFAULTS, model, tf, &memory, &ptr) != 0) return 0;
   void *count = nullptr;
   mpm_Status status = mda_TraverseEntity2(0, memory, find_count, &count);
   if (status == 0 && count != nullptr) {
