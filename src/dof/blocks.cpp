@@ -43,40 +43,37 @@ uint32_t get_u32(const uint8_t *p) {
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-mpm_Status write_header(DofFile *file, int64_t offset, uint32_t asked, uint32_t capacity) {
+Failure write_header(DofFile *file, int64_t offset, uint32_t asked, uint32_t capacity) {
   uint8_t header[kHeaderSize];
   put_u32(header, asked);
   put_u32(header + 4, capacity);
-  return dof_ReadWrite(DOF_WRITE, file, kHeaderSize, offset, header);
+  return read_write(DOF_WRITE, file, kHeaderSize, offset, header);
 }
 
 // Reads and checks the header of the block at `address`: the address lies at least a header into
 // the file, and the header describes a non-empty block that ends inside the file.
-mpm_Status read_header(DofFile *file, int64_t address, uint32_t *asked, uint32_t *capacity) {
-  if (address < kHeaderSize || address >= file->end) return fail(DOF_BAD_OFFSET, file);
+Failure read_header(DofFile *file, int64_t address, uint32_t *asked, uint32_t *capacity) {
+  if (address < kHeaderSize || address >= file->end) return failure(DOF_BAD_OFFSET, file);
   uint8_t header[kHeaderSize];
-  mpm_Status status = dof_ReadWrite(DOF_READ, file, kHeaderSize, address - kHeaderSize, header);
-  if (status != 0) return status;
+  if (Failure f = read_write(DOF_READ, file, kHeaderSize, address - kHeaderSize, header)) return f;
   *asked = get_u32(header);
   *capacity = get_u32(header + 4);
   if (*asked == 0 || *asked > *capacity || *capacity > file->end - address)
-    return fail(DOF_BAD_OFFSET, file);
-  return 0;
+    return failure(DOF_BAD_OFFSET, file);
+  return kOk;
 }
 
 // Serves an allocation from the free record `record`. On failure nothing has changed.
-mpm_Status take(DofFile *file, DofFreeBlock *record, uint32_t size, int64_t *address) {
+Failure take(DofFile *file, DofFreeBlock *record, uint32_t size, int64_t *address) {
   DofFreeList *list = file->free_list;
   int64_t offset = record->offset;
   if (record->size - size > kSplitRemainder) {
-    mpm_Status status = write_header(file, offset, size, size);
-    if (status != 0) return status;
+    if (Failure f = write_header(file, offset, size, size)) return f;
     record->offset += size + kHeaderSize;
     record->size -= size + kHeaderSize;
     index_resized(list, record->offset);
   } else {
-    mpm_Status status = write_header(file, offset, size, record->size);
-    if (status != 0) return status;
+    if (Failure f = write_header(file, offset, size, record->size)) return f;
     DofFreeNode *node = index_remove(list, offset);
     if (list->head == record) {
       list->head = record->next;
@@ -85,7 +82,7 @@ mpm_Status take(DofFile *file, DofFreeBlock *record, uint32_t size, int64_t *add
       DofFreeBlock *before = g_nearest;
       if (before == nullptr || before->next != record) {
         if (node != nullptr) index_insert(list, node);
-        return mpm_IssueMessage(0, DOF_BAD_SLOT, MPM_ERROR);
+        return failure(DOF_BAD_SLOT, nullptr);
       }
       before->next = record->next;
     }
@@ -93,7 +90,7 @@ mpm_Status take(DofFile *file, DofFreeBlock *record, uint32_t size, int64_t *add
     std::free(node);
   }
   *address = offset + kHeaderSize;
-  return 0;
+  return kOk;
 }
 
 // Can two free blocks become one record?
@@ -106,50 +103,51 @@ bool fits(uint32_t a, uint32_t b) {
 extern "C" {
 
 mpm_Status dof_AllocateBlock(DofFile *file, uint32_t size, int64_t *address) {
-  if (file == nullptr || address == nullptr) return fail(DOF_BAD_SLOT, nullptr);
-  if (size == 0) return fail(DOF_BAD_SIZE, file);
+  if (file == nullptr || address == nullptr) return issue(failure(DOF_BAD_SLOT, nullptr));
+  if (size == 0) return issue(failure(DOF_BAD_SIZE, file));
   const int64_t limit = offset_limit(file);
   DofFreeList *list = file->free_list;
   if (list == nullptr) {
-    if (size > limit - file->end) return fail(DOF_BAD_SIZE, file);
+    if (size > limit - file->end) return issue(failure(DOF_BAD_SIZE, file));
     *address = file->end;
     file->end += size;
     return 0;
   }
   ++list->allocation_requests;
   list->requested_bytes += static_cast<float>(size);
-  DofFreeBlock *record = index_first_fit(list, size);
   // When the free block cannot be taken, its message stands and the block is appended instead.
-  if (record != nullptr && take(file, record, size, address) == 0) return 0;
+  if (DofFreeBlock *record = index_first_fit(list, size); record != nullptr) {
+    Failure taken = take(file, record, size, address);
+    if (!taken) return 0;
+    issue(taken);
+  }
   if (file->end > limit - kHeaderSize || size > limit - kHeaderSize - file->end)
-    return fail(DOF_BAD_SIZE, file);
-  mpm_Status status = write_header(file, file->end, size, size);
-  if (status != 0) return status;
+    return issue(failure(DOF_BAD_SIZE, file));
+  if (Failure f = write_header(file, file->end, size, size)) return issue(f);
   *address = file->end + kHeaderSize;
   file->end += static_cast<int64_t>(size) + kHeaderSize;
   return 0;
 }
 
 mpm_Status dof_FreeBlock(DofFile *file, int64_t address) {
-  if (file == nullptr) return fail(DOF_BAD_SLOT, nullptr);
+  if (file == nullptr) return issue(failure(DOF_BAD_SLOT, nullptr));
   DofFreeList *list = file->free_list;
   if (list == nullptr) {
-    if (address < 0 || address >= file->end) return fail(DOF_BAD_OFFSET, file);
+    if (address < 0 || address >= file->end) return issue(failure(DOF_BAD_OFFSET, file));
     return 0;
   }
   uint32_t asked, capacity;
-  mpm_Status status = read_header(file, address, &asked, &capacity);
-  if (status != 0) return status;
+  if (Failure f = read_header(file, address, &asked, &capacity)) return issue(f);
   const int64_t offset = address - kHeaderSize;
   const int64_t block_end = address + capacity;
 
   // Neighbours in the list; the block must overlap neither (nor be a free block already).
-  if (index_search(list, offset) != nullptr) return fail(DOF_BAD_OFFSET, file);
+  if (index_search(list, offset) != nullptr) return issue(failure(DOF_BAD_OFFSET, file));
   DofFreeBlock *before = g_nearest != nullptr && g_nearest->offset < offset ? g_nearest : nullptr;
   DofFreeBlock *after = before != nullptr ? before->next : list->head;
   if (before != nullptr && before->offset + kHeaderSize + before->size > offset)
-    return fail(DOF_BAD_OFFSET, file);
-  if (after != nullptr && after->offset < block_end) return fail(DOF_BAD_OFFSET, file);
+    return issue(failure(DOF_BAD_OFFSET, file));
+  if (after != nullptr && after->offset < block_end) return issue(failure(DOF_BAD_OFFSET, file));
   ++list->free_requests;
 
   const bool joins_before = before != nullptr &&
@@ -175,7 +173,7 @@ mpm_Status dof_FreeBlock(DofFile *file, int64_t address) {
   DofFreeNode *node = index_new_node(offset, capacity);
   if (node == nullptr) {
     --list->free_requests;
-    return fail(DOF_REALLOC_ERR, file);
+    return issue(failure(DOF_REALLOC_ERR, file));
   }
   index_insert(list, node);
   ++list->free_blocks;
@@ -190,11 +188,10 @@ mpm_Status dof_FreeBlock(DofFile *file, int64_t address) {
 }
 
 mpm_Status dof_GetBlockSize(DofFile *file, int64_t address, uint32_t *size) {
-  if (file == nullptr || size == nullptr) return fail(DOF_BAD_SLOT, nullptr);
-  if (file->free_list == nullptr) return fail(DOF_BAD_OFFSET, file);
+  if (file == nullptr || size == nullptr) return issue(failure(DOF_BAD_SLOT, nullptr));
+  if (file->free_list == nullptr) return issue(failure(DOF_BAD_OFFSET, file));
   uint32_t asked, capacity;
-  mpm_Status status = read_header(file, address, &asked, &capacity);
-  if (status != 0) return status;
+  if (Failure f = read_header(file, address, &asked, &capacity)) return issue(f);
   *size = asked;
   return 0;
 }

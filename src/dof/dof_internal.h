@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "mpm/failure.h"
 #include "tesmar/dof.h"
 #include "tesmar/mpm.h"
 
@@ -21,10 +22,15 @@ struct DofFreeNode {
 
 namespace tesmar::dof {
 
+using tesmar::Failure;
+using tesmar::issue;
+using tesmar::kOk;
+
 const mpm_ModuleDesc &module_desc();
 
-// Issues a DOF message at MPM_ERROR with the file's name (for the rows whose text takes one).
-mpm_Status fail(mpm_Status code, const DofFile *file);
+// A DOF failure at MPM_ERROR (src/mpm/failure.h), with the file's name for the rows whose text
+// takes one. Inner functions return it; the exported operations issue it.
+Failure failure(mpm_Status code, const DofFile *file);
 
 // The first offset that no page, block or transfer of this file may reach: a whole number of
 // pages, a page short of the 64-bit limit.
@@ -34,10 +40,11 @@ inline bool read_only(const DofFile *file) { return (file->flags & DOF_READ_ONLY
 
 // The page look-up behind dof_GetPage. `load` false: the caller overwrites the whole page, so a
 // page that is not in a buffer is not read (nor zeroed) first.
-mpm_Status get_page(DofFile *file, int64_t page, bool load, DofPageBuffer **out);
+Failure get_page(DofFile *file, int64_t page, bool load, DofPageBuffer **out);
 
-// The transfer behind dof_ReadWrite, without counting a request or checking its arguments.
-mpm_Status transfer(DofFile *file, int32_t direction, uint32_t count, int64_t offset, void *buffer);
+// dof_FlushBuffer of a buffer of the file, and dof_ReadWrite (counted and checked), unissued.
+Failure flush(DofFile *file, DofPageBuffer *buffer);
+Failure read_write(int32_t direction, DofFile *file, uint32_t count, int64_t offset, void *buffer);
 
 // Which buffer holds which page: an open-addressing table beside the buffers. Every buffer whose
 // page is not -1 is in it exactly once.

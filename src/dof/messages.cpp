@@ -23,11 +23,10 @@ constinit const MessageTable kTable(18, "DOF", kRows);
 
 const mpm_ModuleDesc &module_desc() { return kTable.desc; }
 
-mpm_Status fail(mpm_Status code, const DofFile *file) {
-  const char *name = file != nullptr && file->name != nullptr ? file->name : "";
+Failure failure(mpm_Status code, const DofFile *file) {
   if (code == DOF_MALLOC_ERR || code == DOF_REALLOC_ERR || code == DOF_BAD_SLOT)
-    return mpm_IssueMessage(0, code, MPM_ERROR);
-  return mpm_IssueMessage(0, code, MPM_ERROR, name);
+    return Failure::error(code);
+  return Failure::error(code).with(file != nullptr && file->name != nullptr ? file->name : "");
 }
 
 int64_t offset_limit(const DofFile *file) {

@@ -86,7 +86,7 @@ void index_drop(DofFile *file, int64_t page) {
 }
 
 // Reads page `page` into the buffer; the part beyond the end of the file reads as zeros.
-mpm_Status load(DofFile *file, DofPageBuffer *buffer, int64_t page) {
+Failure load(DofFile *file, DofPageBuffer *buffer, int64_t page) {
   const platform::FileIo &io = platform::file_io();
   auto size = static_cast<std::size_t>(file->page_size);
   int64_t offset = page * file->page_size;
@@ -97,7 +97,7 @@ mpm_Status load(DofFile *file, DofPageBuffer *buffer, int64_t page) {
                            offset + static_cast<int64_t>(got));
     if (n < 0) {
       std::memset(buffer->data, 0, size);
-      return fail(DOF_READ_ERR, file);
+      return failure(DOF_READ_ERR, file);
     }
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
@@ -105,7 +105,7 @@ mpm_Status load(DofFile *file, DofPageBuffer *buffer, int64_t page) {
   std::memset(buffer->data + got, 0, size - got);
   file->position = offset + static_cast<int64_t>(got);
   ++file->physical_reads;
-  return 0;
+  return kOk;
 }
 
 }  // namespace
@@ -136,7 +136,7 @@ void page_index_destroy(DofFile *file) {
   file->page_index = nullptr;
 }
 
-mpm_Status get_page(DofFile *file, int64_t page, bool load_page, DofPageBuffer **out) {
+Failure get_page(DofFile *file, int64_t page, bool load_page, DofPageBuffer **out) {
   ++file->page_requests;
   ++file->clock;
   DofPageBuffer *buffers = file->buffers;
@@ -151,10 +151,10 @@ mpm_Status get_page(DofFile *file, int64_t page, bool load_page, DofPageBuffer *
       buffers[hit].last_use = file->clock;
       ++file->page_hits;
       *out = &buffers[hit];
-      return 0;
+      return kOk;
     }
   } else if (read_only(file)) {
-    return fail(DOF_WRITE_ERR, file);
+    return failure(DOF_WRITE_ERR, file);
   }
 
   int32_t victim = 0, best_weight = 32767;
@@ -171,16 +171,14 @@ mpm_Status get_page(DofFile *file, int64_t page, bool load_page, DofPageBuffer *
   }
   DofPageBuffer *buffer = &buffers[victim];
   if (buffer->dirty) {
-    mpm_Status status = dof_FlushBuffer(file, buffer);
-    if (status != 0) return status;
+    if (Failure f = flush(file, buffer)) return f;
   }
   if (buffer->page >= 0) index_drop(file, buffer->page);
   buffer->page = -1;
 
   if (page < file->page_count) {
     if (load_page) {
-      mpm_Status status = load(file, buffer, page);
-      if (status != 0) return status;
+      if (Failure f = load(file, buffer, page)) return f;
     }
   } else {
     if (load_page) std::memset(buffer->data, 0, static_cast<std::size_t>(file->page_size));
@@ -192,11 +190,13 @@ mpm_Status get_page(DofFile *file, int64_t page, bool load_page, DofPageBuffer *
   buffer->page = page;
   index_add(file, victim);
   *out = buffer;
-  return 0;
+  return kOk;
 }
 
-mpm_Status transfer(DofFile *file, int32_t direction, uint32_t count, int64_t offset,
-                    void *buffer) {
+namespace {
+
+// The transfer behind dof_ReadWrite, without counting a request or checking its arguments.
+Failure transfer(DofFile *file, int32_t direction, uint32_t count, int64_t offset, void *buffer) {
   const int64_t size = file->page_size;
   int64_t page = offset / size;
   int64_t start = offset % size;
@@ -206,8 +206,7 @@ mpm_Status transfer(DofFile *file, int32_t direction, uint32_t count, int64_t of
     int64_t chunk = remaining + start < size ? remaining : size - start;
     bool whole = direction == DOF_WRITE && chunk == size;
     DofPageBuffer *held = nullptr;
-    mpm_Status status = get_page(file, page, !whole, &held);
-    if (status != 0) return status;
+    if (Failure f = get_page(file, page, !whole, &held)) return f;
     auto n = static_cast<std::size_t>(chunk);
     if (direction == DOF_WRITE) {
       std::memcpy(held->data + start, bytes, n);
@@ -220,7 +219,45 @@ mpm_Status transfer(DofFile *file, int32_t direction, uint32_t count, int64_t of
     ++page;
     start = 0;
   }
-  return 0;
+  return kOk;
+}
+
+}  // namespace
+
+Failure flush(DofFile *file, DofPageBuffer *buffer) {
+  if (buffer->page < 0) return kOk;
+  if (read_only(file)) return failure(DOF_WRITE_ERR, file);
+  const platform::FileIo &io = platform::file_io();
+  auto size = static_cast<std::size_t>(file->page_size);
+  int64_t offset = buffer->page * file->page_size;
+  std::size_t written = 0;
+  while (written < size) {
+    platform::clear_error();
+    int64_t n = io.write_at(file->descriptor, buffer->data + written, size - written,
+                            offset + static_cast<int64_t>(written));
+    if (n <= 0) return failure(DOF_WRITE_ERR, file);  // an error, or no progress (a full disk)
+    written += static_cast<std::size_t>(n);
+  }
+  file->position = offset + static_cast<int64_t>(size);
+  ++file->physical_writes;
+  buffer->dirty = 0;
+  return kOk;
+}
+
+Failure read_write(int32_t direction, DofFile *file, uint32_t count, int64_t offset, void *buffer) {
+  if (file == nullptr || (direction != DOF_READ && direction != DOF_WRITE))
+    return failure(DOF_BAD_SLOT, nullptr);
+  if (direction == DOF_WRITE)
+    ++file->write_requests;
+  else
+    ++file->read_requests;
+  int64_t limit = offset_limit(file);
+  if (offset < 0 || offset > limit || static_cast<int64_t>(count) > limit - offset)
+    return failure(DOF_BAD_OFFSET, file);
+  if (count == 0) return kOk;
+  if (buffer == nullptr) return failure(DOF_BAD_SLOT, nullptr);
+  if (direction == DOF_WRITE && read_only(file)) return failure(DOF_WRITE_ERR, file);
+  return transfer(file, direction, count, offset, buffer);
 }
 
 }  // namespace tesmar::dof
@@ -230,50 +267,23 @@ using namespace tesmar::dof;
 extern "C" {
 
 mpm_Status dof_GetPage(DofFile *file, int64_t page, DofPageBuffer **buffer) {
-  if (file == nullptr || buffer == nullptr) return fail(DOF_BAD_SLOT, nullptr);
+  if (file == nullptr || buffer == nullptr) return issue(failure(DOF_BAD_SLOT, nullptr));
   *buffer = nullptr;
-  if (page < 0 || page >= offset_limit(file) / file->page_size) return fail(DOF_BAD_OFFSET, file);
-  return get_page(file, page, true, buffer);
+  if (page < 0 || page >= offset_limit(file) / file->page_size)
+    return issue(failure(DOF_BAD_OFFSET, file));
+  return issue(get_page(file, page, true, buffer));
 }
 
 mpm_Status dof_FlushBuffer(DofFile *file, DofPageBuffer *buffer) {
   if (file == nullptr || buffer == nullptr || buffer < file->buffers ||
       buffer >= file->buffers + file->buffer_count)
-    return fail(DOF_BAD_SLOT, nullptr);
-  if (buffer->page < 0) return 0;
-  if (read_only(file)) return fail(DOF_WRITE_ERR, file);
-  const platform::FileIo &io = platform::file_io();
-  auto size = static_cast<std::size_t>(file->page_size);
-  int64_t offset = buffer->page * file->page_size;
-  std::size_t written = 0;
-  while (written < size) {
-    platform::clear_error();
-    int64_t n = io.write_at(file->descriptor, buffer->data + written, size - written,
-                            offset + static_cast<int64_t>(written));
-    if (n <= 0) return fail(DOF_WRITE_ERR, file);  // an error, or no progress (a full disk)
-    written += static_cast<std::size_t>(n);
-  }
-  file->position = offset + static_cast<int64_t>(size);
-  ++file->physical_writes;
-  buffer->dirty = 0;
-  return 0;
+    return issue(failure(DOF_BAD_SLOT, nullptr));
+  return issue(flush(file, buffer));
 }
 
 mpm_Status dof_ReadWrite(int32_t direction, DofFile *file, uint32_t count, int64_t offset,
                          void *buffer) {
-  if (file == nullptr || (direction != DOF_READ && direction != DOF_WRITE))
-    return fail(DOF_BAD_SLOT, nullptr);
-  if (direction == DOF_WRITE)
-    ++file->write_requests;
-  else
-    ++file->read_requests;
-  int64_t limit = offset_limit(file);
-  if (offset < 0 || offset > limit || static_cast<int64_t>(count) > limit - offset)
-    return fail(DOF_BAD_OFFSET, file);
-  if (count == 0) return 0;
-  if (buffer == nullptr) return fail(DOF_BAD_SLOT, nullptr);
-  if (direction == DOF_WRITE && read_only(file)) return fail(DOF_WRITE_ERR, file);
-  return transfer(file, direction, count, offset, buffer);
+  return issue(read_write(direction, file, count, offset, buffer));
 }
 
 }  // extern "C"

@@ -101,16 +101,16 @@ extern "C" {
 
 mpm_Status dof_OpenFile(uint32_t flags, const char *name, int32_t buffer_count, int32_t page_size,
                         DofFile **out) {
-  if (out == nullptr) return fail(DOF_BAD_SLOT, nullptr);
+  if (out == nullptr) return issue(failure(DOF_BAD_SLOT, nullptr));
   *out = nullptr;
   if (buffer_count <= 0) buffer_count = 16;
   if (page_size <= 0) page_size = 4096;
   const bool temporary = (flags & DOF_TEMPORARY) != 0;
   if (!temporary && (name == nullptr || name[0] == '\0'))
-    return mpm_IssueMessage(0, DOF_OPEN_ERR, MPM_ERROR, name != nullptr ? name : "");
+    return issue(Failure::error(DOF_OPEN_ERR).with(name != nullptr ? name : ""));
 
   DofFile *file = build_handle(flags, buffer_count, page_size);
-  if (file == nullptr) return fail(DOF_MALLOC_ERR, nullptr);
+  if (file == nullptr) return issue(failure(DOF_MALLOC_ERR, nullptr));
 
   const platform::FileIo &io = platform::file_io();
   if (temporary) {
@@ -123,7 +123,7 @@ mpm_Status dof_OpenFile(uint32_t flags, const char *name, int32_t buffer_count, 
       file->name = copy_name(temporary_name);
       if (file->name == nullptr) {
         release(file);
-        return fail(DOF_MALLOC_ERR, nullptr);
+        return issue(failure(DOF_MALLOC_ERR, nullptr));
       }
       platform::clear_error();
       file->descriptor = io.open(file->name, kTemporaryAccess, 0600);
@@ -133,7 +133,7 @@ mpm_Status dof_OpenFile(uint32_t flags, const char *name, int32_t buffer_count, 
     file->name = copy_name(name);
     if (file->name == nullptr) {
       release(file);
-      return fail(DOF_MALLOC_ERR, nullptr);
+      return issue(failure(DOF_MALLOC_ERR, nullptr));
     }
     platform::clear_error();
     file->descriptor = io.open(name, access_of(flags), 0666);
@@ -164,27 +164,28 @@ mpm_Status dof_OpenFile(uint32_t flags, const char *name, int32_t buffer_count, 
       if (temporary) io.remove(file->name);
     }
     release(file);
-    return mpm_IssueMessage(0, DOF_OPEN_ERR, MPM_ERROR, shown);
+    return issue(Failure::error(DOF_OPEN_ERR).with(shown));
   }
   *out = file;
   return 0;
 }
 
 mpm_Status dof_CloseFile(uint32_t, DofFile *file) {
-  if (file == nullptr) return fail(DOF_BAD_SLOT, nullptr);
+  if (file == nullptr) return issue(failure(DOF_BAD_SLOT, nullptr));
   mpm_Status status = 0;
   if (file->descriptor >= 0) {
     if (file->flags & DOF_STATISTICS) dof_DumpStatistics(file);
     if (!(file->flags & (DOF_TEMPORARY | DOF_READ_ONLY))) {
       for (int32_t i = 0; i < file->buffer_count; ++i) {
         if (!file->buffers[i].dirty) continue;
-        mpm_Status written = dof_FlushBuffer(file, &file->buffers[i]);
-        if (status == 0) status = written;
+        Failure written = flush(file, &file->buffers[i]);
+        if (status == 0) status = written.code();
+        issue(written);
       }
     }
     int fd = file->descriptor;
     file->descriptor = -1;
-    if (platform::file_io().close(fd) != 0) return fail(DOF_CLOSE_ERR, file);
+    if (platform::file_io().close(fd) != 0) return issue(failure(DOF_CLOSE_ERR, file));
   }
   if (file->flags & DOF_TEMPORARY) platform::file_io().remove(file->name);
   release(file);

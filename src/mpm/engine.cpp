@@ -31,7 +31,6 @@ struct Piece {
   const char *start;  // source text of the piece
   std::size_t length;
   bool directive;     // false: literal text (copied as it is)
-  int32_t arg;        // argument number of a directive
   int32_t owner;      // index of the piece whose record this directive shares
   mpm_DirectiveRecord record;
 };
@@ -50,13 +49,14 @@ bool read_number(const char *&p, int32_t *value) {
   return true;
 }
 
-// Parses the directive that starts at the '%' at p. On success fills the piece and returns the
-// character after it; null when the text at p is not a directive.
-const char *parse_directive(const char *p, Piece *piece) {
+}  // namespace
+
+namespace tesmar::mpm {
+
+const char *parse_directive(const char *p, mpm_DirectiveRecord *record) {
   const char *q = p + 1;
-  mpm_DirectiveRecord &r = piece->record;
+  mpm_DirectiveRecord &r = *record;
   std::memset(&r, 0, sizeof r);
-  piece->arg = 0;
   // Argument number "N$"; digits not followed by '$' are a width, read again below.
   if (is_digit(*q)) {
     const char *digits = q;
@@ -64,7 +64,7 @@ const char *parse_directive(const char *p, Piece *piece) {
     bool fits = read_number(q, &n);
     if (*q == '$') {
       if (!fits || n < 1) return nullptr;
-      piece->arg = n;
+      r.arg_number = n;
       ++q;
     } else {
       q = digits;
@@ -98,19 +98,19 @@ const char *parse_directive(const char *p, Piece *piece) {
     if (end == nullptr) return nullptr;
     r.conversion = name;
     r.conversion_length = static_cast<int32_t>(end - name);
-    q = end + 1;
-  } else if (*q != '\0' && std::strchr("cfnudgoxeGpXEis%", *q) != nullptr) {
+    return end + 1;
+  }
+  if (*q != '\0' && std::strchr("cfnudgoxeGpXEis%", *q) != nullptr) {
     r.conversion = q;
     r.conversion_length = 1;
-    ++q;
-  } else {
-    return nullptr;
+    return q + 1;
   }
-  piece->start = p;
-  piece->length = static_cast<std::size_t>(q - p);
-  piece->directive = true;
-  return q;
+  return nullptr;
 }
+
+}  // namespace tesmar::mpm
+
+namespace {
 
 // Appends a piece to a growing malloc'ed array; false when memory fails.
 bool push_piece(Piece **pieces, int32_t *count, int32_t *capacity, const Piece &piece) {
@@ -233,14 +233,15 @@ void evaluate(Piece *piece, va_list *args) {
     handler(0, &r, args);
     return;
   }
-  if (r.conversion_length != 1) return;  // unregistered name: its source text stays
+  if (is_named(r)) return;  // unregistered name: its source text stays
   r.result = format_conversion(r, width == -2 ? -1 : width, precision, args);
 }
 
 int compare_pieces_by_arg(const void *a, const void *b) {
   const Piece *x = *static_cast<Piece *const *>(a);
   const Piece *y = *static_cast<Piece *const *>(b);
-  if (x->arg != y->arg) return x->arg < y->arg ? -1 : 1;
+  if (x->record.arg_number != y->record.arg_number)
+    return x->record.arg_number < y->record.arg_number ? -1 : 1;
   return x < y ? -1 : (x > y ? 1 : 0);  // text order among equal numbers
 }
 
@@ -248,46 +249,43 @@ int compare_pieces_by_arg(const void *a, const void *b) {
 char *expand(const char *text, va_list *args) {
   Piece *pieces = nullptr;
   int32_t count = 0, capacity = 0, sequential = 0;
-  const char *literal = text;
+  const char *literal = text;  // start of the literal run not yet pushed
   const char *p = text;
   bool ok = true;
+  // Pushes the literal run before p, then `piece` (when given), and starts a new run at `resume`.
+  auto push = [&](const Piece *piece, const char *resume) {
+    if (p > literal) ok = push_piece(&pieces, &count, &capacity, Piece{literal, static_cast<std::size_t>(p - literal), false, 0, {}});
+    if (ok && piece != nullptr) ok = push_piece(&pieces, &count, &capacity, *piece);
+    p = literal = resume;
+  };
+  const Piece percent{"%", 1, false, 0, {}};
   while (ok && *p != '\0') {
     if (*p != '%') {
       ++p;
       continue;
     }
-    Piece piece{};
-    const char *next = nullptr;
-    if (p[1] == '%') {
-      // "%%" is a literal percent sign; it takes no number and no argument.
-      piece = Piece{p + 1, 1, false, 0, 0, {}};
-      if (p > literal) ok = push_piece(&pieces, &count, &capacity, Piece{literal, static_cast<std::size_t>(p - literal), false, 0, 0, {}});
-      if (ok) ok = push_piece(&pieces, &count, &capacity, piece);
-      p += 2;
-      literal = p;
+    if (p[1] == '%') {  // "%%" is a literal percent sign; it takes no number and no argument
+      push(&percent, p + 2);
       continue;
     }
-    next = parse_directive(p, &piece);
+    Piece piece{};
+    const char *next = parse_directive(p, &piece.record);
     if (next == nullptr) {  // not a directive: the '%' stays as literal text
       ++p;
       continue;
     }
     if (piece.record.conversion_length == 1 && piece.record.conversion[0] == '%') {
-      piece = Piece{p, 0, false, 0, 0, {}};  // "%5%": prints one percent sign
-      if (p > literal) ok = push_piece(&pieces, &count, &capacity, Piece{literal, static_cast<std::size_t>(p - literal), false, 0, 0, {}});
-      if (ok) ok = push_piece(&pieces, &count, &capacity, Piece{"%", 1, false, 0, 0, {}});
-      p = next;
-      literal = p;
+      push(&percent, next);  // "%5%": prints one percent sign
       continue;
     }
-    if (piece.arg == 0) piece.arg = ++sequential;
-    if (p > literal) ok = push_piece(&pieces, &count, &capacity, Piece{literal, static_cast<std::size_t>(p - literal), false, 0, 0, {}});
-    if (ok) ok = push_piece(&pieces, &count, &capacity, piece);
-    p = next;
-    literal = p;
+    piece.start = p;
+    piece.length = static_cast<std::size_t>(next - p);
+    piece.directive = true;
+    // The handler sees the directive's argument number: the written one, else the next in order.
+    if (piece.record.arg_number == 0) piece.record.arg_number = ++sequential;
+    push(&piece, next);
   }
-  if (ok && p > literal)
-    ok = push_piece(&pieces, &count, &capacity, Piece{literal, static_cast<std::size_t>(p - literal), false, 0, 0, {}});
+  if (ok) push(nullptr, p);
   if (!ok) {
     std::free(pieces);
     memory_failure();
@@ -311,7 +309,7 @@ char *expand(const char *text, va_list *args) {
     std::qsort(order, static_cast<std::size_t>(directives), sizeof(Piece *), compare_pieces_by_arg);
     for (int32_t k2 = 0; k2 < directives; ++k2) {
       Piece *piece = order[k2];
-      if (k2 > 0 && order[k2 - 1]->arg == piece->arg) {
+      if (k2 > 0 && order[k2 - 1]->record.arg_number == piece->record.arg_number) {
         piece->owner = order[k2 - 1]->owner;
         continue;
       }

@@ -1,6 +1,6 @@
 // The message log file: every line the line writer outputs also goes to the log stream.
 #include "mpm/mpm_internal.h"
-#include "tesmar/tmx.h"
+#include "platform/platform.h"
 
 namespace {
 FILE *g_opened = nullptr;  // the log stream this module opened (a client may set its own)
@@ -9,7 +9,7 @@ FILE *g_opened = nullptr;  // the log stream this module opened (a client may se
 extern "C" {
 
 mpm_Status mpm_OpenLogFile(uint32_t, const char *file_name) {
-  FILE *stream = file_name != nullptr && file_name[0] != '\0' ? tmx_Fopen(file_name, "wt") : nullptr;
+  FILE *stream = file_name != nullptr && file_name[0] != '\0' ? tesmar::platform::open_stream(file_name, "wt") : nullptr;
   if (stream == nullptr)
     return mpm_IssueMessage(0, MPM_OPENERROR, MPM_ERROR, file_name != nullptr ? file_name : "");
   std::setvbuf(stream, nullptr, _IONBF, 0);

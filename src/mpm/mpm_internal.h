@@ -1,5 +1,5 @@
 // Private declarations of the message system, shared by its files and by the modules that need
-// more than the public interface (the kernel's start-up, the message-text file).
+// more than the public interface (the message-text file, the formatting directives).
 #pragma once
 
 #include <cstdarg>
@@ -37,18 +37,26 @@ char *copy_text(const char *bytes, std::size_t n);
 // `args` is advanced past what the format consumed. Returns null when formatting or memory fails.
 char *format_plain(const char *format, va_list *args);
 
-// Stored text of a module's text index from an open message-text file: true and a malloc'ed text
-// when the file replaces it; false when no file is open, the module has no texts there, or the
-// entry keeps the built-in text.
-bool text_from_message_file(int32_t module_id, int32_t text_index, char **out);
+// Where replacement texts come from. The message system itself knows only its built-in tables; the
+// message-text file (src/msgfile), which lives above the paged file it is read through, installs
+// itself here while it is open. Both members are null, or both are set.
+struct TextSource {
+  // A module's text index: true and a malloc'ed text when the source replaces it.
+  bool (*text)(int32_t module_id, int32_t text_index, char **out);
+  // Closes the source (at the message system's shut-down, before anything else stops).
+  void (*close)();
+};
+extern TextSource g_text_source;
 
-// Closes the message-text file when one is open (at shut-down).
-void close_message_file();
+// The engine's reading of one directive at the '%' at p (not "%%"): fills the record (its
+// arg_number is the written "N$" number, 0 when none is written) and returns the character after
+// the directive; null when the text at p is not a directive (it then stays as text and consumes
+// nothing). A conversion of '%' ("%5%") is a directive that prints one percent sign.
+const char *parse_directive(const char *p, mpm_DirectiveRecord *record);
 
-// Does a replacement text (marker included) take exactly the arguments of the built-in text, in
-// the same order, however it is formatted? Replacements that use "%n", unknown conversions or huge
-// widths never do.
-bool same_arguments(const char *built_in, const char *replacement);
+// Is the record a named directive ("%<NAME>", whose name may be one character long) rather than a
+// conversion character? The name of a parsed record follows its '<' in the text.
+inline bool is_named(const mpm_DirectiveRecord &record) { return record.conversion[-1] == '<'; }
 
 // Is `code` one of the five severities; its counter index (0..4) when it is.
 inline bool severity_index(mpm_Status severity, int *index) {

@@ -35,6 +35,7 @@ namespace tesmar::mpm {
 char g_work[kWorkSize];
 otm_Tree *g_name_cache = nullptr;
 bool g_started = false;
+TextSource g_text_source{};
 
 void memory_failure() { mpm_CallHandler(0, TMX_EXC_MEMORY, 0); }
 
@@ -103,7 +104,7 @@ mpm_Status mpm_Initialize(uint32_t) {
 }
 
 mpm_Status mpm_Terminate(uint32_t) {
-  close_message_file();  // first: closing may still issue messages
+  if (g_text_source.close != nullptr) g_text_source.close();  // first: closing may still issue messages
   if (mpm_pending_list != nullptr) {
     mpm_DiscardPending(0);
     olm_DeleteList(0, mpm_pending_list);

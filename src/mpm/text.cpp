@@ -51,7 +51,9 @@ char *mpm_GetMessageText(uint32_t flags, int32_t module_id, int32_t msg_number) 
   int64_t index = desc->names[msg_number - 1].text_index;
   if (index < 0) index = (flags & MPM_ALT_INDEX) ? -(index + 1) : -index;
   char *from_file = nullptr;
-  if (text_from_message_file(module_id, static_cast<int32_t>(index), &from_file)) return from_file;
+  if (g_text_source.text != nullptr &&
+      g_text_source.text(module_id, static_cast<int32_t>(index), &from_file))
+    return from_file;
   const char *text = built_in_text(module_id, static_cast<int32_t>(index));
   if (text == nullptr) return nullptr;
   return copy_text(text, std::strlen(text));

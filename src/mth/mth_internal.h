@@ -3,8 +3,8 @@
 // Error paths. A client handler called while a message is issued may leave the operation by
 // longjmp, so no frame that issues a message may hold an object with a destructor. The work of an
 // operation is therefore done by an inner function that may own buffers and returns a Failure
-// (code and severity, nothing issued); the exported function calls it, and only after the inner
-// frame is gone issues the failure (report()). Quiet codes carry severity 0.
+// (src/mpm/failure.h: code and severity, nothing issued); the exported function calls it, and only
+// after the inner frame is gone issues the failure (report()). Quiet codes carry severity 0.
 #pragma once
 
 #include <cmath>
@@ -15,6 +15,7 @@
 #include <limits>
 #include <new>
 
+#include "mpm/failure.h"
 #include "tesmar/mpm.h"
 #include "tesmar/mth.h"
 
@@ -29,23 +30,14 @@ inline constexpr double kHalfPi = 1.5707963267948966;
 inline constexpr double kThreeHalvesPi = MTH_THREE_HALVES_PI;
 inline constexpr double kSlack = MTH_SWEEP_SLACK;
 
-// What an inner function hands back: 0 code for success.
-struct Failure {
-  mpm_Status code;
-  mpm_Status severity;  // 0: quiet, returned without a message
-};
-inline constexpr Failure kOk{0, 0};
-inline constexpr Failure quiet(mpm_Status code) { return {code, 0}; }
-inline constexpr Failure error(mpm_Status code) { return {code, MPM_ERROR}; }
-inline constexpr Failure fatal(mpm_Status code) { return {code, MPM_FATAL}; }
-inline constexpr Failure kNoMemory{MTH_NOMEMORY, MPM_FATAL};
-
-// Issues the failure (when it has a severity) and returns its code. Call only from a frame that
-// holds nothing with a destructor.
-inline mpm_Status report(Failure f) {
-  if (f.code != 0 && f.severity != 0) mpm_IssueMessage(0, f.code, f.severity);
-  return f.code;
-}
+// What an inner function hands back (src/mpm/failure.h); MTH's texts take no arguments.
+using tesmar::Failure;
+using tesmar::kOk;
+inline constexpr Failure quiet(mpm_Status code) { return Failure::quiet(code); }
+inline constexpr Failure error(mpm_Status code) { return Failure::error(code); }
+inline constexpr Failure fatal(mpm_Status code) { return Failure::fatal(code); }
+inline constexpr Failure kNoMemory = Failure::fatal(MTH_NOMEMORY);
+inline mpm_Status report(const Failure &f) { return f.issue(); }
 
 // A malloc'ed array that is freed unless released to the caller. Growth never throws.
 template <typename T>

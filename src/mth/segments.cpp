@@ -67,7 +67,7 @@ int32_t relation(int32_t count1, const double *p1, int32_t count2, const double 
     const double len = top - y;
     Buffer<double> params;
     *failure = loops_params(ray, 1, &count2, p2, &params);
-    if (failure->code != 0) return -2;
+    if (*failure) return -2;
     sort_values(params.data(), params.size());
     const std::size_t n = params.size();
     if (n != 0 && (!(params[0] * len > tol) || !((1.0 - params[n - 1]) * len > tol))) return 0;
@@ -100,7 +100,7 @@ Failure params_of(const double *line, int32_t loop_count, const int32_t *counts,
                   const double *points, int32_t *out_count, double **params) {
   Buffer<double> out;
   const Failure f = loops_params(line, loop_count, counts, points, &out);
-  if (f.code != 0) return f;
+  if (f) return f;
   *out_count = static_cast<int32_t>(out.size());
   *params = out.release();
   return kOk;
@@ -124,7 +124,7 @@ int32_t mth_LoopLoopRelation(uint32_t, int32_t count1, const double *points1, in
   }
   Failure failure = kOk;
   const int32_t r = relation(count1, points1, count2, points2, tol, &failure);
-  if (failure.code != 0) report(failure);
+  if (failure) report(failure);
   return r;
 }
 

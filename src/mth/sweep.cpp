@@ -121,7 +121,7 @@ Failure sweep_points(int32_t stride, int32_t count, const double *points, double
   for (++k; k < count; ++k) {
     if (gap(k)) {
       const Failure f = emit(first, k - 1);
-      if (f.code != 0) return f;
+      if (f) return f;
       while (k < count && gap(k)) ++k;
       if (k == count) return kOk;
       first = k;
@@ -132,7 +132,7 @@ Failure sweep_points(int32_t stride, int32_t count, const double *points, double
                                          nullptr, &t);
     if (d <= tol && t > 0.0 && t < 1.0) {
       const Failure f = emit(first, k - 1);
-      if (f.code != 0) return f;
+      if (f) return f;
       first = k;
     }
   }
@@ -190,7 +190,7 @@ Failure cont_points(int32_t stride, int32_t count, const double *points, double 
   if (count < 1 || stride < 2) return error(MTH_INVALID_RANGE);
   Buffer<double> out;
   const Failure f = sweep_points(stride, count, points, tol, &out);
-  if (f.code != 0) return f;
+  if (f) return f;
   *out_count = static_cast<int32_t>(out.size() / 2);
   *ranges = out.release();
   return kOk;
@@ -225,7 +225,7 @@ Failure loop_sweep(int32_t stride, int32_t piece_count, const int32_t *piece_cou
       Buffer<double> piece;
       const Failure f = sweep_joined(stride, points, offset, piece_counts[i],
                                      next < static_cast<std::size_t>(count) ? next : 0, tol, &piece);
-      if (f.code != 0) return f;
+      if (f) return f;
       one_each = piece.size() == 2;
       if (one_each && (!out.push(piece[0]) || !out.push(piece[1]))) return kNoMemory;
       offset = next;
@@ -234,12 +234,12 @@ Failure loop_sweep(int32_t stride, int32_t piece_count, const int32_t *piece_cou
   } else {
     Buffer<double> all;
     const Failure f = sweep_joined(stride, points, 0, count, 0, tol, &all);
-    if (f.code != 0) return f;
+    if (f) return f;
     if (all.size() == 2) {
       if (!out.push(all[0]) || !out.push(all[1])) return kNoMemory;
     } else if (all.size() == 4) {
       const Failure g = merge_sweeps(MTH_MERGE_SLACK, 2, all.data(), &out);
-      if (g.code != 0) return g;
+      if (g) return g;
     }
   }
   *out_count = static_cast<int32_t>(out.size() / 2);
@@ -252,7 +252,7 @@ Failure merge(uint32_t flags, int32_t range_count, const double *ranges, int32_t
   if (range_count < 1) return error(MTH_INVALID_RANGE);
   Buffer<double> out;
   const Failure f = merge_sweeps(flags, static_cast<std::size_t>(range_count), ranges, &out);
-  if (f.code != 0) return f;
+  if (f) return f;
   *out_count = static_cast<int32_t>(out.size() / 2);
   *merged = out.release();
   return kOk;

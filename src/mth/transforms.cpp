@@ -120,7 +120,7 @@ Failure plane_from_points(int32_t count, const double *points, double *out) {
     std::memcpy(m, rows, sizeof m);
   } else {
     Failure f = plane_from_3(a, b, d, m);
-    if (f.code != 0) return f;
+    if (f) return f;
   }
   std::memcpy(out, m, sizeof m);
   return kOk;

@@ -74,6 +74,15 @@ bool stat_file(const char *name, FileStatus *status) {
   return true;
 }
 
+bool file_exists(const char *name) {
+  if (name == nullptr || name[0] == '\0') return false;
+  FileStatus status;
+  if (stat_file(name, &status)) return true;
+  // Any other failure (no permission to search a directory, a loop of links) leaves the question
+  // open, and the name is taken to exist.
+  return !(errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG);
+}
+
 bool link_status(const char *name, FileStatus *status) {
   struct stat st;
   if (name == nullptr) {

@@ -26,6 +26,11 @@ struct FileStatus {
 // stat() of a name (symbolic links followed). False with errno set when it fails.
 bool stat_file(const char *name, FileStatus *status);
 
+// Whether something stands under a name: false for a null or empty name and when stat() says
+// the name or a directory on its path is missing; true otherwise, also when stat() fails for
+// another reason (a directory that cannot be searched): the question stays open then.
+bool file_exists(const char *name);
+
 // lstat() of a name: a symbolic link is described itself (kind kOther), not the file it names.
 bool link_status(const char *name, FileStatus *status);
 

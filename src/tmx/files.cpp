@@ -32,12 +32,7 @@ int32_t tmx_Open(const char *file_name, int32_t flags, int32_t permission) {
 }
 
 int32_t tmx_FileExists(uint32_t, const char *file_name) {
-  if (file_name == nullptr || file_name[0] == '\0') return 0;
-  platform::FileStatus status;
-  if (platform::stat_file(file_name, &status)) return 1;
-  // Any other failure (no permission to search a directory, a loop of links) leaves the question
-  // open, and the name is taken to exist.
-  return errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG ? 0 : 1;
+  return platform::file_exists(file_name) ? 1 : 0;
 }
 
 mpm_Status tmx_GetFileSize(uint32_t, const char *file_name, int64_t *size) {

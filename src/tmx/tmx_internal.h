@@ -1,5 +1,6 @@
-// Private declarations of the kernel, shared with the modules that need more than its public
-// interface (the elapsed-time directives read the start times).
+// Private declarations of the kernel's services, shared with the modules that need more than its
+// public interface: the library's start-up, the elapsed-time directives (the start times), UGN
+// (the environment override table).
 #pragma once
 
 #include <array>
@@ -15,6 +16,10 @@ namespace tesmar::tmx {
 // TMX's own message table.
 const mpm_ModuleDesc &module_desc();
 
+// The kernel's part of every start from a full stop: takes the start times, clears the module
+// registry and the stream table, and registers TMX's table.
+void start();
+
 // The processor clock and the calendar time taken when the library last started from a full stop.
 struct StartTimes {
   std::clock_t clock = 0;
@@ -29,6 +34,19 @@ double elapsed_seconds_since_start();
 
 // Empties the stream table (at start-up).
 void clear_streams();
+
+// The environment override table behind ugn_PutEnv and ugn_SetEnvAlias, which tmx_GetEnv
+// consults. Names and aliases are shorter than kEnvNameSize bytes (env_name_fits).
+inline constexpr std::size_t kEnvNameSize = 64;
+bool env_name_fits(const char *name);
+// Sets a name's value, taking ownership of the malloc'ed `value` (null removes the value, keeping
+// an alias). False, with `value` still the caller's, when the table failed (issued by the tree).
+bool set_env_value(const char *name, char *value);
+// Gives a name an alias; a null alias removes the name's record with its value. False when the
+// table failed (issued by the tree).
+bool set_env_alias(const char *name, const char *alias);
+// Frees the table with its values (at shut-down).
+void free_env_overrides();
 
 // What file-type detection found in a file, before it becomes a result block.
 struct FileTypeFacts {

@@ -1,4 +1,5 @@
-// TMX's message table (module 0): the exception keys and the general file messages.
+// TMX's message table (module 0): the exception keys and the general file messages; and what the
+// kernel does first at every start from a full stop.
 #include "mpm/message_table.h"
 #include "tmx/tmx_internal.h"
 
@@ -24,5 +25,25 @@ constinit const MessageTable kTable(0, "TMX", kRows);
 }  // namespace
 
 const mpm_ModuleDesc &module_desc() { return kTable.desc; }
+
+namespace {
+StartTimes g_start;
+}  // namespace
+
+void start() {
+  g_start.clock = std::clock();
+  g_start.time = std::time(nullptr);
+  mpm_ClearRegistry(0);
+  clear_streams();
+  mpm_RegisterModule(0, &module_desc());
+}
+
+const StartTimes &start_times() { return g_start; }
+
+double processor_seconds_since_start() {
+  return static_cast<double>(std::clock() - g_start.clock) / static_cast<double>(CLOCKS_PER_SEC);
+}
+
+double elapsed_seconds_since_start() { return std::difftime(std::time(nullptr), g_start.time); }
 
 }  // namespace tesmar::tmx

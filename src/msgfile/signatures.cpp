@@ -20,8 +20,9 @@
 #include <vector>
 
 #include "mpm/mpm_internal.h"
+#include "msgfile/msgfile_internal.h"
 
-namespace tesmar::mpm {
+namespace tesmar::msgfile {
 namespace {
 
 constexpr int64_t kMaxReplacementWidth = 4096;
@@ -172,6 +173,8 @@ struct EngineArg {
   Signature tokens;
 };
 
+// The engine reads its texts with mpm::parse_directive; so does this, so that the two readings
+// cannot drift apart.
 bool engine_signature(const char *text, Signature *out) {
   std::vector<EngineArg> args;
   int64_t sequential = 0;
@@ -184,78 +187,33 @@ bool engine_signature(const char *text, Signature *out) {
       p += 2;
       continue;
     }
-    // The same reading as the engine: what does not parse stays as text and consumes nothing.
-    const char *q = p + 1;
-    int64_t n = 0;
-    bool parsed = true;
-    if (digit(*q)) {
-      const char *digits = q;
-      int64_t v;
-      bool fits = number(q, &v);
-      if (*q == '$') {
-        if (!fits || v < 1) parsed = false;
-        n = v;
-        ++q;
-      } else {
-        q = digits;
-      }
+    mpm_DirectiveRecord r;
+    const char *next = mpm::parse_directive(p, &r);
+    if (next == nullptr) {  // stays as text and consumes nothing
+      ++p;
+      continue;
     }
+    p = next;
     Signature tokens;
-    if (parsed) {
-      while (*q == '+' || *q == '-' || *q == '#' || *q == ' ' || *q == '0') ++q;
-      if (*q == '*') {
-        tokens += "I|";
-        ++q;
-      } else if (digit(*q)) {
-        int64_t w;
-        if (!number(q, &w) || w > (1 << 20)) parsed = false;
-      }
-    }
-    if (parsed && *q == '.') {
-      ++q;
-      if (*q == '*') {
-        tokens += "I|";
-        ++q;
-      } else {
-        int64_t w;
-        if (!number(q, &w) || w > (1 << 20)) parsed = false;
-      }
-    }
-    char length = 0;
-    if (parsed && (*q == 'l' || *q == 'L' || *q == 'h')) length = *q++;
-    if (parsed && *q == '<') {
-      const char *end = std::strchr(q + 1, '>');
-      if (end == nullptr) {
-        parsed = false;
-      } else {
-        tokens += "<" + std::string(q + 1, end) + ">" + (length != 0 ? std::string(1, length) : "") + "|";
-        q = end + 1;
-      }
-    } else if (parsed && *q != '\0' && std::strchr("cfnudgoxeGpXEis%", *q) != nullptr) {
-      char conv = *q++;
-      if (conv == '%') {  // "%5%": a percent sign
-        p = q;
-        continue;
-      }
-      switch (conv) {
+    if (r.width == -2) tokens += "I|";
+    if (r.precision == -2) tokens += "I|";
+    std::string length = r.length != 0 ? std::string(1, r.length) : "";
+    if (mpm::is_named(r)) {
+      tokens += "<" + std::string(r.conversion, static_cast<std::size_t>(r.conversion_length)) + ">" +
+                length + "|";
+    } else {
+      switch (r.conversion[0]) {
+        case '%': continue;  // "%5%": a percent sign
         case 'c': tokens += "I|"; break;
         case 'd': case 'i': case 'o': case 'u': case 'x': case 'X':
-          tokens += length == 'l' || length == 'L' ? "L|" : "I|";
+          tokens += r.length == 'l' || r.length == 'L' ? "L|" : "I|";
           break;
         case 'e': case 'E': case 'f': case 'g': case 'G': tokens += "D|"; break;
         case 's': tokens += "S|"; break;
         default: tokens += "P|"; break;  // 'p', 'n': a pointer, nothing written
       }
-    } else {
-      parsed = false;
     }
-    if (!parsed) {
-      ++p;
-      continue;
-    }
-    if (n == 0) n = ++sequential;
-    args.push_back({n, tokens});
-    p = q;
+    args.push_back({r.arg_number != 0 ? r.arg_number : ++sequential, tokens});
   }
   // Consumed in ascending argument number; equal numbers are evaluated once, by the first.
   std::stable_sort(args.begin(), args.end(),
@@ -289,4 +247,4 @@ bool same_arguments(const char *built_in, const char *replacement) {
   }
 }
 
-}  // namespace tesmar::mpm
+}  // namespace tesmar::msgfile

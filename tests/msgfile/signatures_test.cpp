@@ -1,7 +1,7 @@
 // Which replacement texts take the arguments of the built-in text they replace.
 #include <gtest/gtest.h>
 
-#include "mpm/mpm_internal.h"
+#include "msgfile/msgfile_internal.h"
 
 namespace tesmar::test {
 namespace {
@@ -54,7 +54,7 @@ TEST(ReplacementArguments, SameArgumentTypesInTheSameOrderAreAccepted) {
       {" %p\n", " %p\n", true},
   };
   for (const Case &c : cases) {
-    EXPECT_EQ(mpm::same_arguments(c.built_in, c.replacement), c.accepted)
+    EXPECT_EQ(msgfile::same_arguments(c.built_in, c.replacement), c.accepted)
         << "built-in \"" << c.built_in << "\" replacement \"" << c.replacement << "\"";
   }
 }

@@ -10,7 +10,11 @@
 // The file comes from outside. The table is checked when the file is opened (every offset lies
 // past the table and inside the file); an entry and its text must lie inside the file, or the
 // built-in text is used. A replacement must take the arguments of the built-in text (see
-// conversions.cpp), or the built-in text is used.
+// signatures.cpp), or the built-in text is used.
+//
+// The message system below knows nothing of this file: while one is open, it is installed as the
+// message system's text source (mpm::g_text_source), and the message system's shut-down closes it
+// through that source.
 //
 // Reading a text may fail and issue a DOF message, whose own text is looked up while the read is
 // under way: lookups made meanwhile use the built-in texts, so the file is never re-entered. After
@@ -19,16 +23,19 @@
 #include <cstring>
 
 #include "mpm/mpm_internal.h"
+#include "msgfile/msgfile_internal.h"
+#include "platform/platform.h"
 #include "tesmar/dof.h"
-#include "tesmar/tmx.h"
 
 extern "C" {
 DofFile *mpm_message_file = nullptr;
 uint32_t mpm_message_modules[256];
 }
 
-namespace tesmar::mpm {
+namespace tesmar::msgfile {
 namespace {
+
+using mpm::memory_failure;
 
 constexpr int32_t kBuffers = 32;
 constexpr int32_t kPageSize = 2048;
@@ -77,8 +84,6 @@ bool read_guarded(int64_t offset, uint32_t count, void *buffer) {
   return status == 0;
 }
 
-}  // namespace
-
 bool text_from_message_file(int32_t module_id, int32_t text_index, char **out) {
   DofFile *file = mpm_message_file;
   if (file == nullptr || g_reading || g_broken || module_id < 0 || module_id > 255 ||
@@ -117,9 +122,11 @@ bool text_from_message_file(int32_t module_id, int32_t text_index, char **out) {
 
 void close_message_file() { mpm_CloseMessageFile(0); }
 
-}  // namespace tesmar::mpm
+}  // namespace
+}  // namespace tesmar::msgfile
 
-using namespace tesmar::mpm;
+using namespace tesmar::msgfile;
+using tesmar::mpm::g_text_source;
 
 extern "C" {
 
@@ -129,7 +136,7 @@ mpm_Status mpm_OpenMessageFile(uint32_t flags, const char *file_name) {
   DofFile *file = nullptr;
   bool update = (flags & MPM_UPDATE_FILE) != 0;
   mpm_Status status;
-  if (!update || tmx_FileExists(0, file_name)) {
+  if (!update || tesmar::platform::file_exists(file_name)) {
     status = dof_OpenFile(update ? DOF_OPEN_EXISTING : DOF_READ_ONLY, file_name, kBuffers,
                           kPageSize, &file);
     if (status == 0) status = read_table(file, table);
@@ -147,6 +154,7 @@ mpm_Status mpm_OpenMessageFile(uint32_t flags, const char *file_name) {
   }
   std::memcpy(mpm_message_modules, table, sizeof table);
   mpm_message_file = file;
+  g_text_source = {text_from_message_file, close_message_file};
   g_update = update;
   g_reading = false;
   g_broken = false;
@@ -158,6 +166,7 @@ mpm_Status mpm_CloseMessageFile(uint32_t) {
   if (file == nullptr) return 0;
   // Detached first: messages issued while closing take the built-in texts.
   mpm_message_file = nullptr;
+  g_text_source = {};
   mpm_Status status = 0;
   if (g_update) status = write_table(file, mpm_message_modules);
   mpm_Status closed = dof_CloseFile(0, file);

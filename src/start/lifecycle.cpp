@@ -1,10 +1,12 @@
-// Start-up and shut-down of the library.
+// Start-up and shut-down of the library: tmx_Initialize and tmx_Terminate.
 //
-// The first tmx_Initialize records the start times, clears the module registry and the stream
-// table, and starts every module in a fixed order (each registers its message table and sets up its
-// own state); later calls only count. The tmx_Terminate that balances the first stops the modules
-// that keep state, in their own order. After a full stop a new start does all of it again, so every
-// table is registered anew and the start times are those of the new start.
+// This is the top of the library: the only code that names every module. The first
+// tmx_Initialize lets the kernel take the start times, clear the module registry and the stream
+// table and register its own table (tmx::start), then starts every module in a fixed order (each
+// registers its message table and sets up its own state); later calls only count. The
+// tmx_Terminate that balances the first stops the modules that keep state, in their own order.
+// After a full stop a new start does all of it again, so every table is registered anew and the
+// start times are those of the new start.
 #include "tesmar/dar.h"
 #include "tesmar/ddf.h"
 #include "tesmar/dof.h"
@@ -21,16 +23,14 @@
 #include "tesmar/ugn.h"
 #include "tmx/tmx_internal.h"
 
-namespace tesmar::tmx {
 namespace {
 
 int32_t g_references = 0;
-StartTimes g_start;
 
 using StartFn = mpm_Status (*)(uint32_t);
 
-// Start-up order; modules are added here as they join the library. UNL is started by its client
-// (unl_Initialize), not here.
+// Start-up order (after TMX); modules are added here as they join the library. UNL is started by
+// its client (unl_Initialize), not here.
 constexpr StartFn kStartOrder[] = {
     hdb_Initialize, olm_Initialize, oqm_Initialize, osm_Initialize, otm_Initialize,
     dar_Initialize, dst_Initialize, ugn_Initialize, mpm_Initialize, ddf_Initialize,
@@ -44,27 +44,11 @@ constexpr StartFn kStopOrder[] = {
 
 }  // namespace
 
-const StartTimes &start_times() { return g_start; }
-
-double processor_seconds_since_start() {
-  return static_cast<double>(std::clock() - g_start.clock) / static_cast<double>(CLOCKS_PER_SEC);
-}
-
-double elapsed_seconds_since_start() { return std::difftime(std::time(nullptr), g_start.time); }
-
-}  // namespace tesmar::tmx
-
-using namespace tesmar::tmx;
-
 extern "C" {
 
 mpm_Status tmx_Initialize(uint32_t flags) {
   if (g_references == 0) {
-    g_start.clock = std::clock();
-    g_start.time = std::time(nullptr);
-    mpm_ClearRegistry(0);
-    clear_streams();
-    mpm_RegisterModule(0, &module_desc());
+    tesmar::tmx::start();
     for (StartFn start : kStartOrder) start(flags);
   }
   ++g_references;

@@ -1,5 +1,6 @@
-// UGN's message table (module 10) and its start-up.
+// UGN's message table (module 10), its start-up and its shut-down.
 #include "mpm/message_table.h"
+#include "tmx/tmx_internal.h"
 #include "ugn/ugn_internal.h"
 
 namespace tesmar::ugn {
@@ -48,5 +49,12 @@ const mpm_ModuleDesc &module_desc() { return kTable.desc; }
 
 extern "C" mpm_Status ugn_Initialize(uint32_t) {
   mpm_RegisterModule(0, &tesmar::ugn::module_desc());
+  return 0;
+}
+
+// The override table goes, and so do the temporary files UGN named.
+extern "C" mpm_Status ugn_Terminate(uint32_t) {
+  tesmar::tmx::free_env_overrides();
+  tesmar::ugn::remove_temporary_files();
   return 0;
 }
