@@ -18,7 +18,7 @@ namespace {
 
 bool mul(uint64_t a, uint64_t b, uint64_t *out) { return !__builtin_mul_overflow(a, b, out); }
 
-mpm_Status check_dims(int32_t ndims, const int32_t *dims) {
+Result check_dims(int32_t ndims, const int32_t *dims) {
   if (ndims < 1 || ndims > MDA_MAX_DIMS) return MDA_INVALID_ARG;
   for (int32_t i = 0; i < ndims; ++i)
     if (dims[i] < 0) return MDA_INVALID_ARG;
@@ -26,7 +26,7 @@ mpm_Status check_dims(int32_t ndims, const int32_t *dims) {
 }
 
 // An unlinked array block (ndims >= 2) or, for one dimension, plain block.
-mpm_Status build(uint32_t element_size, int32_t ndims, const int32_t *dims, MBlock **out) {
+Result build(uint32_t element_size, int32_t ndims, const int32_t *dims, MBlock **out) {
   if (ndims == 1) {
     MBlock *b = new_block(uint64_t{element_size} * static_cast<uint64_t>(dims[0]),
                           MDA_MBLOCK_PLAIN);
@@ -161,9 +161,9 @@ uint64_t moved_slot(const View &from, const View &to, uint64_t slot) {
   return reinterpret_cast<uint64_t>(to.elements) + flat_index(to, index) * to.element_size + within;
 }
 
-mpm_Status realloc_array(uint32_t options, void *owner, void *array, uint32_t element_size,
+Result realloc_array(uint32_t options, void *owner, void *array, uint32_t element_size,
                          void *slot, int32_t ndims, const int32_t *dims) {
-  mpm_Status status = check_dims(ndims, dims);
+  Result status = check_dims(ndims, dims);
   if (status != 0) return status;
   if (slot == nullptr) return MDA_NULL_MEMPTR;
   if (array == nullptr) return allocate_array(owner, element_size, slot, ndims, dims, true);
@@ -215,9 +215,9 @@ void read_dims(int32_t ndims, va_list args, int32_t *dims) {
 
 }  // namespace
 
-mpm_Status allocate_array(void *owner, uint32_t element_size, void *slot, int32_t ndims,
+Result allocate_array(void *owner, uint32_t element_size, void *slot, int32_t ndims,
                           const int32_t *dims, bool plain_for_one) {
-  mpm_Status status = check_dims(ndims, dims);
+  Result status = check_dims(ndims, dims);
   if (status != 0) return status;
   if (slot == nullptr) return MDA_NULL_MEMPTR;
   if (ndims == 1 && !plain_for_one) return MDA_ZERO_DIM;  // no row pointers
@@ -233,7 +233,7 @@ mpm_Status allocate_array(void *owner, uint32_t element_size, void *slot, int32_
   return 0;
 }
 
-mpm_Status reallocate_array(uint32_t options, void *owner, void *array, uint32_t element_size,
+Result reallocate_array(uint32_t options, void *owner, void *array, uint32_t element_size,
                             void *slot, int32_t ndims, const int32_t *dims) {
   return realloc_array(options, owner, array, element_size, slot, ndims, dims);
 }
@@ -260,7 +260,7 @@ int32_t evaluate_dim(const ddf_DimExpr &expr, const int32_t *registers) {
 
 namespace {
 
-mpm_Status array_dims(const ddf_FieldDesc *desc, const void *array, int32_t *dims, int32_t *count) {
+Result array_dims(const ddf_FieldDesc *desc, const void *array, int32_t *dims, int32_t *count) {
   if (desc == nullptr || dims == nullptr || count == nullptr) return MDA_NULL_MEMPTR;
   int32_t n = desc->ndims - (desc->kind == DDF_FSTRING ? 1 : 0);
   if (n < 0) n = 0;

@@ -27,14 +27,14 @@ mda_BackPtrRec read_back_ptr(const mda_ModelRec *rec, uint64_t number) {
   return record;
 }
 
-mpm_Status write_back_ptr(mda_ModelRec *rec, uint64_t number, const mda_BackPtrRec &record) {
+Result write_back_ptr(mda_ModelRec *rec, uint64_t number, const mda_BackPtrRec &record) {
   if (rec->back_ptr_table == nullptr) {
-    mpm_Status status = create_table(MDA_PTRTABLE_ZERO, sizeof(mda_BackPtrRec), number_of(rec),
+    Result status = create_table(MDA_PTRTABLE_ZERO, sizeof(mda_BackPtrRec), number_of(rec),
                                      &rec->back_ptr_table);
     if (status != 0) return status;
   }
   void *stored = nullptr;
-  mpm_Status status = table_record_for_write(rec->back_ptr_table, number, &stored);
+  Result status = table_record_for_write(rec->back_ptr_table, number, &stored);
   if (status != 0) return status;
   std::memcpy(stored, &record, sizeof record);
   return 0;
@@ -56,7 +56,7 @@ void release_back_ptr_table(mda_ModelRec *rec) {
   rec->back_ptr_table = nullptr;
 }
 
-mpm_Status add_ptr(db_ptr parent, db_ptr child, db_ptr *slot) {
+Result add_ptr(db_ptr parent, db_ptr child, db_ptr *slot) {
   mda_ModelRec *rec = number_of(child) != 0 ? model_in_use(model_of(child)) : nullptr;
   // A handle into a model that is not in use names nothing: refused, as mda_DeletePtr refuses it.
   if (number_of(child) != 0 && rec == nullptr) return MDA_INVALID_PTR;
@@ -91,12 +91,12 @@ mpm_Status add_ptr(db_ptr parent, db_ptr child, db_ptr *slot) {
     default:
       return MDA_BAD_BACKPTRS;
   }
-  mpm_Status status = write_back_ptr(rec, n, record);
+  Result status = write_back_ptr(rec, n, record);
   if (status != 0 && created != nullptr) olm_DeleteList(0, created);
   return status;
 }
 
-mpm_Status delete_ptr(db_ptr parent, db_ptr child) {
+Result delete_ptr(db_ptr parent, db_ptr child) {
   if (number_of(child) == 0) return 0;
   mda_ModelRec *rec = model_in_use(model_of(child));
   if (rec == nullptr) return MDA_INVALID_PTR;
@@ -150,7 +150,7 @@ mpm_Status mda_DeletePtr(db_ptr parent, db_ptr child) { return report(delete_ptr
 
 mpm_Status mda_ModifyPtr(db_ptr parent, db_ptr child, db_ptr *slot) {
   if (slot == nullptr) return report(MDA_NULL_MEMPTR);
-  mpm_Status status = delete_ptr(parent, *slot);
+  Result status = delete_ptr(parent, *slot);
   if (status == 0) status = add_ptr(parent, child, slot);
   return report(status);
 }

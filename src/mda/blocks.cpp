@@ -132,7 +132,7 @@ void free_chain(MBlock *first) {
   }
 }
 
-mpm_Status malloc_block(void *owner, uint64_t size, void *slot, void **data) {
+Result malloc_block(void *owner, uint64_t size, void *slot, void **data) {
   if (slot == nullptr) return MDA_NULL_MEMPTR;
   MBlock *first = nullptr;
   if (owner != nullptr) {
@@ -149,7 +149,7 @@ mpm_Status malloc_block(void *owner, uint64_t size, void *slot, void **data) {
 }
 
 // Moves the plain block `data` into a new block of `size` bytes (see mda_Realloc).
-mpm_Status realloc_block(void *owner, void *data, uint32_t size, void *slot) {
+Result realloc_block(void *owner, void *data, uint32_t size, void *slot) {
   if (data == nullptr) return MDA_NULL_MEMPTR;
   MBlock *old = block_at(data, false);
   if (old == nullptr) {
@@ -210,7 +210,7 @@ mpm_Status realloc_block(void *owner, void *data, uint32_t size, void *slot) {
 
 namespace {
 
-mpm_Status add_memory(uint32_t options, void *owner, void *data, void *slot) {
+Result add_memory(uint32_t options, void *owner, void *data, void *slot) {
   if (owner == nullptr || data == nullptr || slot == nullptr) return MDA_NULL_MEMPTR;
   MBlock *first = owner_block(owner);
   if (first == nullptr) return bad_block(static_cast<char *>(owner) - kHeader);
@@ -227,7 +227,7 @@ mpm_Status add_memory(uint32_t options, void *owner, void *data, void *slot) {
 
 }  // namespace
 
-mpm_Status free_block(uint32_t options, void *owner, void *data) {
+Result free_block(uint32_t options, void *owner, void *data) {
   if (data == nullptr) return MDA_NULL_MEMPTR;
   const bool array = (options & MDA_FREE_ARRAY) != 0;
   MBlock *b = block_at(data, array);
@@ -249,7 +249,7 @@ mpm_Status free_block(uint32_t options, void *owner, void *data) {
 
 namespace {
 
-mpm_Status memory_size(uint32_t options, const void *data, uint32_t *size) {
+Result memory_size(uint32_t options, const void *data, uint32_t *size) {
   if (size == nullptr) return MDA_NULL_MEMPTR;
   *size = 0;
   if (data == nullptr) return 0;

@@ -82,7 +82,7 @@ void cache_move_to_tail(mda_ModelRec *rec, uint16_t i) {
 namespace {
 
 // Makes the occupant of a cache entry leave memory.
-mpm_Status evict(mda_ModelRec *rec, db_ptr victim) {
+Result evict(mda_ModelRec *rec, db_ptr victim) {
   mda_EntityEntry *v = lookup_valid(victim);
   if (v == nullptr || v->mloc == nullptr || lock_count(v->status) != 0) return 0;
   if ((v->status & MDA_ENTRY_NEEDFLUSH) != 0 || !stored(rec, v))
@@ -102,11 +102,11 @@ void cache_forget(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
   cache_move_to_head(rec, static_cast<uint16_t>(i));
 }
 
-mpm_Status cache_enter(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
+Result cache_enter(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
   if (rec->cache == nullptr || rec->lru == MDA_CACHE_NONE) return 0;
   const uint16_t i = rec->lru;
   const db_ptr victim = rec->cache[i].ptr;
-  mpm_Status status = 0;
+  Result status = 0;
   if (victim != 0 && victim != ptr) status = evict(rec, victim);
   // A victim that could not be written stays in memory, outside the cache: nothing is lost, and
   // locking it again finds it there.

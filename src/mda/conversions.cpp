@@ -7,10 +7,10 @@ namespace {
 
 // Copies `count` records of `size` bytes from `array` into a new block in the owner's chain; with
 // option 2 the records are handles, and the owner entity becomes a parent of each.
-mpm_Status to_block(uint32_t options, void *owner, const void *array, int32_t count, int32_t size,
+Result to_block(uint32_t options, void *owner, const void *array, int32_t count, int32_t size,
                     void *slot) {
   void *data = nullptr;
-  mpm_Status status =
+  Result status =
       malloc_block(owner, static_cast<uint64_t>(count) * static_cast<uint64_t>(size), slot, &data);
   if (status != 0) return status;
   std::memcpy(data, array, static_cast<std::size_t>(count) * size);
@@ -18,7 +18,7 @@ mpm_Status to_block(uint32_t options, void *owner, const void *array, int32_t co
   return add_owner_back_ptrs(owner, static_cast<const db_ptr *>(data), count);
 }
 
-mpm_Status check(uint32_t options, const void *owner, const void *container, int32_t record_size,
+Result check(uint32_t options, const void *owner, const void *container, int32_t record_size,
                  int32_t *count, void *slot) {
   if (container == nullptr || count == nullptr || slot == nullptr) return MDA_NULL_MEMPTR;
   if ((options & MDA_ARRAY_BACKPTRS) != 0) {
@@ -35,7 +35,7 @@ extern "C" {
 
 mpm_Status mda_ListToArray(uint32_t options, void *owner, olm_List *list, int32_t *count,
                            void *slot) {
-  mpm_Status status =
+  Result status =
       check(options, owner, list, list != nullptr ? list->data_size : 0, count, slot);
   if (status != 0) return report(status);
   *count = 0;
@@ -54,7 +54,7 @@ mpm_Status mda_ListToArray(uint32_t options, void *owner, olm_List *list, int32_
 
 mpm_Status mda_TreeToArray(uint32_t options, void *owner, otm_Tree *tree, int32_t *count,
                            void *slot) {
-  mpm_Status status =
+  Result status =
       check(options, owner, tree, tree != nullptr ? tree->data_size : 0, count, slot);
   if (status != 0) return report(status);
   *count = 0;

@@ -36,8 +36,7 @@ struct Run {
   db_ptr *pending;       // entered copies whose pointers are still to be redirected
   std::size_t count;
   std::size_t capacity;
-  mpm_Status failure;    // what stopped the walk
-  bool issued;           // a walk failed and issued its failure
+  Result failure;        // what stopped the walk
 };
 
 Run *g_run = nullptr;
@@ -58,7 +57,7 @@ bool push_pending(Run &run, db_ptr ptr) {
 
 // The TFI of the source's type form in the target model's schema, which must give it a structure
 // of the size the source's schema does.
-mpm_Status target_tfi(const mda_EntityHeader *source, const mda_ModelRec *target, int32_t *tfi) {
+Result target_tfi(const mda_EntityHeader *source, const mda_ModelRec *target, int32_t *tfi) {
   const mda_ModelRec *from = model_in_use(model_of(source->ptr));
   if (from == nullptr) return MDA_INVALID_MODEL;
   *tfi = tesmar::ddf::lookup_tfi(target->schema, source->tf);
@@ -72,7 +71,7 @@ mpm_Status target_tfi(const mda_EntityHeader *source, const mda_ModelRec *target
 }
 
 // Copies entity memory into the run's target model; entered (locked once) when `enter`.
-mpm_Status copy_memory(Run &run, void *source, bool enter, void **copy, db_ptr *handle) {
+Result copy_memory(Run &run, void *source, bool enter, void **copy, db_ptr *handle) {
   *copy = nullptr;
   *handle = 0;
   MBlock *first = block_at(source, false);
@@ -82,7 +81,7 @@ mpm_Status copy_memory(Run &run, void *source, bool enter, void **copy, db_ptr *
   mda_ModelRec *target = model_in_use(run.model);
   if (target == nullptr) return MDA_INVALID_MODEL;
   int32_t tfi = -1;
-  mpm_Status status = target_tfi(h, target, &tfi);
+  Result status = target_tfi(h, target, &tfi);
   if (status != 0) return status;
   void *memory = nullptr;
   status = duplicate_chain(run.model, source, &memory);
@@ -105,7 +104,7 @@ mpm_Status copy_memory(Run &run, void *source, bool enter, void **copy, db_ptr *
 
 // The copy of a source child: from the map, from the copy table, or made now (entered, recorded,
 // and put on the pending list with its pointers still to be redirected).
-mpm_Status copy_of_child(Run &run, db_ptr child, db_ptr *copied) {
+Result copy_of_child(Run &run, db_ptr child, db_ptr *copied) {
   const Pair key{child, 0};
   if (const auto *found = static_cast<const Pair *>(otm_GetObject(OTM_NO_MESSAGE, run.map, &key))) {
     *copied = found->copy;
@@ -119,11 +118,11 @@ mpm_Status copy_of_child(Run &run, db_ptr child, db_ptr *copied) {
     }
   }
   void *source = nullptr;
-  mpm_Status status = lock_entity(child, &source);
+  Result status = lock_entity(child, &source);
   if (status != 0) return status;
   void *memory = nullptr;
   status = copy_memory(run, source, true, &memory, copied);
-  const mpm_Status unlocked = unlock_entity(0, child);
+  const Result unlocked = unlock_entity(0, child);
   if (status != 0) return status;
   if (unlocked != 0) return unlocked;
   if (!push_pending(run, *copied)) return MDA_MALLOC_ERR;
@@ -138,12 +137,12 @@ mpm_Status copy_of_child(Run &run, db_ptr child, db_ptr *copied) {
   return 0;
 }
 
-mpm_Status redirect(Run &run, char *slot) {
+Result redirect(Run &run, char *slot) {
   db_ptr child = 0;
   std::memcpy(&child, slot, sizeof child);
   db_ptr copied = 0;
   if (number_of(child) != 0 && (run.filter == nullptr || run.filter(child, &run.scratch) != 0)) {
-    mpm_Status status = copy_of_child(run, child, &copied);
+    Result status = copy_of_child(run, child, &copied);
     if (status != 0) return status;
   }
   if (run.owner == 0 || copied == 0) {
@@ -151,7 +150,7 @@ mpm_Status redirect(Run &run, char *slot) {
     return 0;
   }
   db_ptr value = 0;
-  mpm_Status status = add_ptr(run.owner, copied, &value);
+  Result status = add_ptr(run.owner, copied, &value);
   if (status == 0) std::memcpy(slot, &value, sizeof value);
   return status;
 }
@@ -160,7 +159,7 @@ mpm_Status visit_pointer(void *, int32_t count, int32_t type, void *address,
                          const ddf_FieldDesc *) {
   if (type != DDF_PTR || address == nullptr) return 0;
   for (int32_t i = 0; i < count; ++i) {
-    mpm_Status status = redirect(*g_run, static_cast<char *>(address) + 8 * i);
+    Result status = redirect(*g_run, static_cast<char *>(address) + 8 * i);
     if (status != 0) {
       g_run->failure = status;
       return MDA_TRAVERSE_STOP;
@@ -170,7 +169,7 @@ mpm_Status visit_pointer(void *, int32_t count, int32_t type, void *address,
 }
 
 // Redirects the pointer fields of a copy (`owner`: its handle when it was entered).
-mpm_Status redirect_all(Run &run, void *memory, db_ptr owner) {
+Result redirect_all(Run &run, void *memory, db_ptr owner) {
   const auto *h = static_cast<const mda_EntityHeader *>(memory);
   const mda_ModelRec *target = model_in_use(run.model);
   if (target == nullptr) return MDA_INVALID_MODEL;
@@ -179,31 +178,30 @@ mpm_Status redirect_all(Run &run, void *memory, db_ptr owner) {
     return 0;
   const db_ptr saved = run.owner;
   run.owner = owner;
-  run.failure = 0;
-  mpm_Status status = mda_TraverseEntity(0, memory, visit_pointer);
+  run.failure = kOk;
+  Result status = walk_entity(0, memory, visit_pointer);
   run.owner = saved;
   if (status == MDA_TRAVERSE_STOP) return run.failure;
-  if (status != 0) run.issued = true;  // the walk issued it
   return status;
 }
 
 // Walks the pending copies until none is left.
-mpm_Status drain(Run &run) {
+Result drain(Run &run) {
   while (run.count > 0) {
     const db_ptr next = run.pending[--run.count];
     void *memory = nullptr;
-    mpm_Status status = lock_entity(next, &memory);
+    Result status = lock_entity(next, &memory);
     if (status != 0) return status;
     status = redirect_all(run, memory, next);
-    const mpm_Status unlocked = unlock_entity(MDA_MODIFIED, next);
+    const Result unlocked = unlock_entity(MDA_MODIFIED, next);
     if (status != 0) return status;
     if (unlocked != 0) return unlocked;
   }
   return 0;
 }
 
-mpm_Status copy_entity(uint32_t options, int32_t model, mda_CopyFilter filter, void *source,
-                       void **copy, bool *issued) {
+Result copy_entity(uint32_t options, int32_t model, mda_CopyFilter filter, void *source,
+                   void **copy) {
   if (copy == nullptr) return MDA_NULL_MEMPTR;
   *copy = nullptr;
   if (source == nullptr) return MDA_NULL_MEMPTR;
@@ -221,15 +219,11 @@ mpm_Status copy_entity(uint32_t options, int32_t model, mda_CopyFilter filter, v
     g_run = &fresh;
   }
   const bool enter = nested || (options & MDA_COPY_CREATE) != 0;
-  const bool was_issued = run.issued;
-  run.issued = false;
   void *memory = nullptr;
   db_ptr handle = 0;
-  mpm_Status status = copy_memory(run, source, enter, &memory, &handle);
+  Result status = copy_memory(run, source, enter, &memory, &handle);
   if (status == 0) status = redirect_all(run, memory, handle);
   if (status == 0 && !nested) status = drain(run);
-  *issued = run.issued;
-  run.issued = was_issued || run.issued;
   if (!nested) {
     otm_DeleteTree(0, fresh.map);
     std::free(fresh.pending);
@@ -253,7 +247,5 @@ using namespace tesmar::mda;
 
 extern "C" mpm_Status mda_CopyEntity(uint32_t options, int32_t model, mda_CopyFilter filter,
                                      void *source, void **copy) {
-  bool issued = false;
-  const mpm_Status status = copy_entity(options, model, filter, source, copy, &issued);
-  return issued ? status : report(status);
+  return report(copy_entity(options, model, filter, source, copy));
 }

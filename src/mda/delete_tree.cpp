@@ -22,8 +22,7 @@ struct TreeRun {
   std::size_t capacity;
   db_ptr owner;        // the entity being walked
   bool all;            // MDA_DELETE_ALL
-  mpm_Status failure;  // what stopped the walk (issued when `issued`)
-  bool issued;
+  Result failure;      // what stopped the walk
 };
 
 TreeRun *g_tree = nullptr;
@@ -51,20 +50,18 @@ mpm_Status visit_child(void *, int32_t count, int32_t type, void *address,
     std::memcpy(&child, slot, sizeof child);
     if (number_of(child) == 0 || !mda_IsValidPtr(child)) continue;
     int32_t parents = 0;
-    mpm_Status status = mda_GetNumParents(0, child, &parents);
+    Result status = Failure::issued(mda_GetNumParents(0, child, &parents));
     if (status == 0 && parents > 1 && !run.all) {
       db_ptr value = 0;
       std::memcpy(&value, slot, sizeof value);
-      status = mda_ModifyPtr(run.owner, 0, &value);
+      status = Failure::issued(mda_ModifyPtr(run.owner, 0, &value));
       if (status == 0) std::memcpy(slot, &value, sizeof value);
     } else if (status == 0 && !push(run, child)) {
       run.failure = MDA_MALLOC_ERR;
-      run.issued = false;
       return MDA_TRAVERSE_STOP;
     }
     if (status != 0) {
       run.failure = status;
-      run.issued = true;
       return MDA_TRAVERSE_STOP;
     }
   }
@@ -72,13 +69,12 @@ mpm_Status visit_child(void *, int32_t count, int32_t type, void *address,
 }
 
 // Cuts an entity from its parents, walks it and deletes it.
-mpm_Status delete_one(TreeRun &run, db_ptr ptr, uint32_t delete_options, bool *issued) {
+Result delete_one(TreeRun &run, db_ptr ptr, uint32_t delete_options) {
   int32_t count = 0;
   db_ptr *parents = nullptr;
-  mpm_Status status = parents_of(ptr, &count, &parents);
+  Result status = parents_of(ptr, &count, &parents);
   if (status == 0 && count > 0) {
-    status = mda_ModifyChildPtrs(0, count, parents, ptr, 0);
-    if (status != 0) *issued = true;
+    status = Failure::issued(mda_ModifyChildPtrs(0, count, parents, ptr, 0));
   }
   std::free(parents);
   if (status != 0) return status;
@@ -87,23 +83,18 @@ mpm_Status delete_one(TreeRun &run, db_ptr ptr, uint32_t delete_options, bool *i
   if (status != 0) return status;
   const db_ptr saved = run.owner;
   run.owner = ptr;
-  status = mda_TraverseEntity(0, memory, visit_child);
+  status = walk_entity(0, memory, visit_child);
   run.owner = saved;
-  if (status == MDA_TRAVERSE_STOP) {
-    status = run.failure;
-    *issued = run.issued;
-  } else if (status != 0) {
-    *issued = true;
-  }
+  if (status == MDA_TRAVERSE_STOP) status = run.failure;
   if (status != 0) {
-    const mpm_Status unlocked = unlock_entity(0, ptr);
+    const Result unlocked = unlock_entity(0, ptr);
     (void)unlocked;  // the walk's failure is the one reported
     return status;
   }
   return delete_entity(delete_options, ptr);
 }
 
-mpm_Status delete_tree(uint32_t options, db_ptr ptr, bool *issued) {
+Result delete_tree(uint32_t options, db_ptr ptr) {
   mda_ModelRec *rec = nullptr;
   if (lookup_valid(ptr, &rec) == nullptr) return MDA_INVALID_PTR;
   if (rec->back_ptrs == 0) return MDA_NO_BACKPTRS;
@@ -111,7 +102,7 @@ mpm_Status delete_tree(uint32_t options, db_ptr ptr, bool *issued) {
   if ((options & (MDA_DELETE_SHARED | MDA_DELETE_ALL)) == 0) {
     int32_t count = 0;
     db_ptr *parents = nullptr;
-    mpm_Status status = parents_of(ptr, &count, &parents);
+    Result status = parents_of(ptr, &count, &parents);
     std::free(parents);
     if (status != 0) return status;
     if (count >= 2) return 0;  // shared: left alone
@@ -120,11 +111,11 @@ mpm_Status delete_tree(uint32_t options, db_ptr ptr, bool *issued) {
   run.all = all;
   TreeRun *outer = g_tree;
   g_tree = &run;
-  mpm_Status status = delete_one(run, ptr, all ? options & ~MDA_DELETE_ALL : 0, issued);
+  Result status = delete_one(run, ptr, all ? options & ~MDA_DELETE_ALL : 0);
   while (status == 0 && run.count > 0) {
     const db_ptr next = run.pending[--run.count];
     if (!mda_IsValidPtr(next)) continue;  // reached twice
-    status = delete_one(run, next, 0, issued);
+    status = delete_one(run, next, 0);
   }
   std::free(run.pending);
   g_tree = outer;
@@ -138,7 +129,5 @@ mpm_Status delete_tree(uint32_t options, db_ptr ptr, bool *issued) {
 using namespace tesmar::mda;
 
 extern "C" mpm_Status mda_DeleteEntityTree(uint32_t options, db_ptr ptr) {
-  bool issued = false;
-  const mpm_Status status = delete_tree(options, ptr, &issued);
-  return issued ? status : report(status);
+  return report(delete_tree(options, ptr));
 }

@@ -27,7 +27,7 @@ int64_t holder(const Pair *pairs, std::size_t n, uint64_t slot) {
   return -1;
 }
 
-mpm_Status fill_copies(Pair *pairs, std::size_t n, int32_t model) {
+Result fill_copies(Pair *pairs, std::size_t n, int32_t model) {
   for (std::size_t i = 0; i < n; ++i) {
     MBlock *s = pairs[i].source;
     MBlock *c = new_block(s->size - kHeader, s->type);
@@ -74,7 +74,7 @@ mpm_Status fill_copies(Pair *pairs, std::size_t n, int32_t model) {
 
 }  // namespace
 
-mpm_Status duplicate_chain(int32_t model, void *memory, void **copy) {
+Result duplicate_chain(int32_t model, void *memory, void **copy) {
   if (copy == nullptr || memory == nullptr) return MDA_NULL_MEMPTR;
   *copy = nullptr;
   MBlock *first = block_at(memory, false);
@@ -90,7 +90,7 @@ mpm_Status duplicate_chain(int32_t model, void *memory, void **copy) {
   }
   std::size_t i = 0;
   for (MBlock *b = first; b != nullptr; b = next_of(b)) pairs[i++].source = b;
-  mpm_Status status = fill_copies(pairs, n, model);
+  Result status = fill_copies(pairs, n, model);
   if (status == 0) {
     *copy = data_of(pairs[0].copy);
   } else {

@@ -150,7 +150,7 @@ int64_t holder_of(const Table &t, uint64_t slot) {
 // allows; array headers agree with their rows; every reference lies in a block of the chain and
 // its slot holds the successor. Notes each block's position in the record and its successor's
 // slot; *total receives the record's size. An MDA code (BAD_MBLOCK) or MALLOC_ERR.
-mpm_Status collect(MBlock *first, Table &t, uint64_t *total) {
+Result collect(MBlock *first, Table &t, uint64_t *total) {
   uint64_t at = 0;
   for (MBlock *b = first; b != nullptr; b = next_of(b)) {
     if (b->marker != MDA_MBLOCK_MARKER ||
@@ -188,7 +188,7 @@ MBlock disk_header(const Table &t, std::size_t i, int64_t base) {
 }
 
 // Writes the record of the chain in `t` at `base`.
-mpm_Status write_chain(DofFile *file, const Table &t, uint64_t total, int64_t base) {
+Result write_chain(DofFile *file, const Table &t, uint64_t total, int64_t base) {
   if (total <= kStage) {
     // Small records (nearly all) go in one transfer, staged with their slots patched.
     alignas(8) char stage[kStage];
@@ -209,7 +209,7 @@ mpm_Status write_chain(DofFile *file, const Table &t, uint64_t total, int64_t ba
     MBlock *b = t.items[i].block;
     MBlock h = disk_header(t, i, base);
     const int64_t at = base + static_cast<int64_t>(t.items[i].at);
-    mpm_Status status = dof_ReadWrite(DOF_WRITE, file, kHeader, at, &h);
+    Result status = dof_ReadWrite(DOF_WRITE, file, kHeader, at, &h);
     if (status == 0)
       status = dof_ReadWrite(DOF_WRITE, file, b->size - kHeader, at + kHeader, data_of(b));
     if (status != 0) return status;
@@ -218,19 +218,19 @@ mpm_Status write_chain(DofFile *file, const Table &t, uint64_t total, int64_t ba
     uint64_t ordinal = i + 1;
     const int64_t at = base + static_cast<int64_t>(t.items[t.items[i].holder].at +
                                                    t.items[i].offset);
-    mpm_Status status = dof_ReadWrite(DOF_WRITE, file, sizeof ordinal, at, &ordinal);
+    Result status = dof_ReadWrite(DOF_WRITE, file, sizeof ordinal, at, &ordinal);
     if (status != 0) return status;
   }
   return 0;
 }
 
-mpm_Status write_disk(mda_ModelRec *rec, mda_EntityEntry *e, bool keep) {
+Result write_disk(mda_ModelRec *rec, mda_EntityEntry *e, bool keep) {
   MBlock *first = block_at(e->mloc, false);
   if (first == nullptr) return bad_block(static_cast<char *>(e->mloc) - kHeader);
   Table t;
   t.init();
   uint64_t total = 0;
-  mpm_Status status = collect(first, t, &total);
+  Result status = collect(first, t, &total);
   if (status == 0 && total > UINT32_MAX - 8) status = MDA_INVALID_ARG;
   if (status != 0) {
     t.release();
@@ -272,12 +272,12 @@ mpm_Status write_disk(mda_ModelRec *rec, mda_EntityEntry *e, bool keep) {
   return 0;
 }
 
-mpm_Status park(mda_ModelRec *rec, mda_EntityEntry *e, bool keep) {
+Result park(mda_ModelRec *rec, mda_EntityEntry *e, bool keep) {
   MBlock *parked = e->dloc != 0 ? block_at(reinterpret_cast<void *>(e->dloc), false) : nullptr;
   const bool same = e->dloc == address_of(e->mloc);
   if (keep) {
     void *copy = nullptr;
-    mpm_Status status = duplicate_chain(number_of(rec), e->mloc, &copy);
+    Result status = duplicate_chain(number_of(rec), e->mloc, &copy);
     if (status != 0) return status;
     std::memcpy(copy, e->mloc, sizeof(mda_EntityHeader));
     if (parked != nullptr && !same) free_chain(parked);
@@ -297,7 +297,7 @@ void drop(Table &t) {
   t.release();
 }
 
-mpm_Status bad_record(uint64_t at) { return bad_block(reinterpret_cast<const void *>(at)); }
+Result bad_record(uint64_t at) { return bad_block(reinterpret_cast<const void *>(at)); }
 
 // Where a record is read from: the paged file, or a copy of a small record read in one transfer.
 struct Source {
@@ -317,13 +317,13 @@ struct Source {
 
 // Reads the blocks of the record at `dloc` into `t`, checking each header against the record's
 // block. An issued paged-file status, MDA_BAD_MBLOCK or MDA_MALLOC_ERR.
-mpm_Status read_chain(DofFile *file, uint64_t dloc, Table &t) {
+Result read_chain(DofFile *file, uint64_t dloc, Table &t) {
   const uint64_t end = static_cast<uint64_t>(file->end);
   if (dloc < 8 || dloc >= end) return bad_record(dloc);
   // The paged file's block header and, for a record that fits, the whole record in one transfer.
   alignas(8) unsigned char stage[8 + kStage];
   const uint32_t first = static_cast<uint32_t>(std::min<uint64_t>(8 + kStage, end - (dloc - 8)));
-  mpm_Status status = dof_ReadWrite(DOF_READ, file, first, static_cast<int64_t>(dloc - 8), stage);
+  Result status = dof_ReadWrite(DOF_READ, file, first, static_cast<int64_t>(dloc - 8), stage);
   if (status != 0) return status;
   const uint64_t capacity = uint64_t{stage[4]} | uint64_t{stage[5]} << 8 |
                             uint64_t{stage[6]} << 16 | uint64_t{stage[7]} << 24;
@@ -358,7 +358,7 @@ mpm_Status read_chain(DofFile *file, uint64_t dloc, Table &t) {
 }
 
 // Ties the blocks read into `t` into a chain in memory and checks what the record claimed.
-mpm_Status relink(Table &t, db_ptr ptr, const mda_ModelRec *rec, const mda_EntityEntry *e) {
+Result relink(Table &t, db_ptr ptr, const mda_ModelRec *rec, const mda_EntityEntry *e) {
   const std::size_t n = t.count;
   for (std::size_t i = 0; i < n; ++i) {
     MBlock *b = t.items[i].block;
@@ -403,11 +403,11 @@ mpm_Status relink(Table &t, db_ptr ptr, const mda_ModelRec *rec, const mda_Entit
   return 0;
 }
 
-mpm_Status load_disk(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
+Result load_disk(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
   if (e->dloc == MDA_NO_DLOC || rec->file == nullptr) return MDA_NULL_MEMPTR;
   Table t;
   t.init();
-  mpm_Status status = read_chain(rec->file, e->dloc, t);
+  Result status = read_chain(rec->file, e->dloc, t);
   if (status == 0) status = relink(t, ptr, rec, e);
   if (status != 0) {
     drop(t);
@@ -418,11 +418,11 @@ mpm_Status load_disk(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
   return 0;
 }
 
-mpm_Status load_parked(mda_ModelRec *rec, mda_EntityEntry *e) {
+Result load_parked(mda_ModelRec *rec, mda_EntityEntry *e) {
   if (e->dloc == 0) return MDA_NULL_MEMPTR;
   void *parked = reinterpret_cast<void *>(e->dloc);
   void *copy = nullptr;
-  mpm_Status status = duplicate_chain(number_of(rec), parked, &copy);
+  Result status = duplicate_chain(number_of(rec), parked, &copy);
   if (status != 0) return status;
   std::memcpy(copy, parked, sizeof(mda_EntityHeader));
   e->mloc = copy;
@@ -431,23 +431,23 @@ mpm_Status load_parked(mda_ModelRec *rec, mda_EntityEntry *e) {
 
 }  // namespace
 
-mpm_Status write_entity(mda_ModelRec *rec, mda_EntityEntry *e, bool keep) {
+Result write_entity(mda_ModelRec *rec, mda_EntityEntry *e, bool keep) {
   if (e->mloc == nullptr) return 0;
   return memory_only(rec) ? park(rec, e, keep) : write_disk(rec, e, keep);
 }
 
-mpm_Status load_entity(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
+Result load_entity(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
   if (e->mloc != nullptr) return 0;
   return memory_only(rec) ? load_parked(rec, e) : load_disk(rec, e, ptr);
 }
 
-mpm_Status check_chain(void *memory) {
+Result check_chain(void *memory) {
   MBlock *first = block_at(memory, false);
   if (first == nullptr) return bad_block(static_cast<char *>(memory) - kHeader);
   Table t;
   t.init();
   uint64_t total = 0;
-  mpm_Status status = collect(first, t, &total);
+  Result status = collect(first, t, &total);
   t.release();
   return status;
 }
@@ -465,7 +465,7 @@ mpm_Status mda_WriteEntity(uint32_t options, db_ptr ptr) {
   // A locked entity's memory is the caller's until the final unlock: it stays.
   const bool locked = (e->status & MDA_ENTRY_LOCK_MASK) != 0;
   const bool keep = (options & MDA_KEEP_IMAGE) != 0 || locked;
-  mpm_Status status = write_entity(rec, e, keep);
+  Result status = write_entity(rec, e, keep);
   if (status == 0 && e->mloc == nullptr) cache_forget(rec, e, ptr);
   return report(status);
 }

@@ -49,7 +49,7 @@ mda_EntityEntry *lookup_valid(db_ptr ptr, mda_ModelRec **out) {
   return nullptr;
 }
 
-mpm_Status create_entity_table(mda_ModelRec *rec) {
+Result create_entity_table(mda_ModelRec *rec) {
   auto **pages =
       static_cast<mda_EntityEntry **>(std::calloc(kInitialPageCapacity, sizeof(mda_EntityEntry *)));
   mda_EntityEntry *first = new_page();
@@ -81,13 +81,13 @@ void free_entity_table(mda_ModelRec *rec) {
   rec->live_count = 0;
 }
 
-mpm_Status issue_number(mda_ModelRec *rec, uint64_t *number) {
+Result issue_number(mda_ModelRec *rec, uint64_t *number) {
   if (rec->free_head != 0) {
     uint64_t n = rec->free_head;
     mda_EntityEntry *e = entry_of(rec, n);
     if (e == nullptr || (e->status & MDA_ENTRY_DELETED) == 0) {
-      g_issue.text = "mda_ReserveDbPtr";  // the free list no longer names deleted entries
-      return MDA_INTERNAL_ERR;
+      // The free list no longer names deleted entries.
+      return fail(MDA_INTERNAL_ERR).with("mda_ReserveDbPtr");
     }
     rec->free_head = e->dloc;
     *number = n;
@@ -119,9 +119,9 @@ mpm_Status issue_number(mda_ModelRec *rec, uint64_t *number) {
   return 0;
 }
 
-mpm_Status reserve_number(mda_ModelRec *rec, uint64_t *number) {
+Result reserve_number(mda_ModelRec *rec, uint64_t *number) {
   uint64_t n = 0;
-  mpm_Status status = issue_number(rec, &n);
+  Result status = issue_number(rec, &n);
   if (status != 0) return status;
   mda_EntityEntry *e = entry_of(rec, n);
   e->mloc = nullptr;
@@ -174,7 +174,7 @@ mpm_Status mda_ReserveDbPtr(uint32_t, int32_t model, db_ptr *ptr) {
   mda_ModelRec *rec = model_in_use(model);
   if (rec == nullptr) return report(MDA_INVALID_MODEL);
   uint64_t n = 0;
-  mpm_Status status = reserve_number(rec, &n);
+  Result status = reserve_number(rec, &n);
   if (status != 0) return report(status);
   *ptr = make_ptr(model, n);
   return 0;

@@ -19,7 +19,7 @@ const char *text_at(const ddf_Schema *schema, char *const *texts, int32_t tfi) {
   return texts[tfi];
 }
 
-mpm_Status entity_info(db_ptr ptr, uint32_t *tf, char **name, char **description) {
+Result entity_info(db_ptr ptr, uint32_t *tf, char **name, char **description) {
   if (name != nullptr) *name = nullptr;
   if (description != nullptr) *description = nullptr;
   if (tf != nullptr) *tf = TF_NONE;

@@ -44,7 +44,7 @@ mda_EntityEntry *still(db_ptr ptr, const void *memory, mda_ModelRec **rec) {
 }
 
 // The TFI of a type form in a schema whose structure can hold an entity header.
-mpm_Status tfi_for(const ddf_Schema *schema, uint32_t tf, int32_t *tfi) {
+Result tfi_for(const ddf_Schema *schema, uint32_t tf, int32_t *tfi) {
   *tfi = tesmar::ddf::lookup_tfi(schema, tf);
   if (*tfi < 0) return MDA_TF_NOT_IN_DDF;
   if (schema->ent_sizes == nullptr || schema->ent_sizes[*tfi] < sizeof(mda_EntityHeader))
@@ -61,11 +61,11 @@ struct Taken {
   bool from_free_list;  // issued from the free list (else the next number)
 };
 
-mpm_Status take_number(mda_ModelRec *rec, uint32_t options, db_ptr given, Taken *out) {
+Result take_number(mda_ModelRec *rec, uint32_t options, db_ptr given, Taken *out) {
   *out = Taken{};
   if ((options & MDA_USE_RESERVED) == 0) {
     const uint64_t head = rec->free_head;
-    mpm_Status status = issue_number(rec, &out->number);
+    Result status = issue_number(rec, &out->number);
     out->from_free_list = head != 0 && out->number == head;
     return status;
   }
@@ -73,8 +73,7 @@ mpm_Status take_number(mda_ModelRec *rec, uint32_t options, db_ptr given, Taken 
   if (model_of(given) != number_of(rec) || n == 0 || n >= rec->next_number)
     return MDA_INVALID_PTR;
   if (entry_of(rec, n)->status != MDA_ENTRY_RESERVED) {
-    g_issue.handle = given;
-    return MDA_PTR_ALREADY_CREATED;
+    return fail(MDA_PTR_ALREADY_CREATED).with(given);
   }
   out->number = n;
   out->reserved = true;
@@ -97,10 +96,10 @@ void give_back(mda_ModelRec *rec, const Taken &taken) {
 }
 
 // Enters memory under a number: type list, entry, live count. On failure the number goes back.
-mpm_Status enter(mda_ModelRec *rec, const Taken &taken, int32_t tfi, uint32_t tf, void *memory,
+Result enter(mda_ModelRec *rec, const Taken &taken, int32_t tfi, uint32_t tf, void *memory,
                  uint32_t status_bits, db_ptr *ptr) {
   const db_ptr p = make_ptr(number_of(rec), taken.number);
-  mpm_Status status = add_to_type_list(rec->type_lists, tfi, p);
+  Result status = add_to_type_list(rec->type_lists, tfi, p);
   if (status != 0) {
     give_back(rec, taken);
     return status;
@@ -113,9 +112,9 @@ mpm_Status enter(mda_ModelRec *rec, const Taken &taken, int32_t tfi, uint32_t tf
 
 // What follows a final unlock once the callbacks are done: the entity is written at once in a
 // model without delayed write, and enters the cache of a disk-backed model.
-mpm_Status settle(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
+Result settle(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
   if ((rec->options & MDA_NO_DELAYED_WRITE) != 0) {
-    mpm_Status status = write_entity(rec, e, true);
+    Result status = write_entity(rec, e, true);
     if (status != 0) return status;
   }
   e->status &= ~MDA_ENTRY_MODIFIED;
@@ -123,7 +122,7 @@ mpm_Status settle(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
 }
 
 // The final unlock of an entity whose lock count has just reached 0.
-mpm_Status finish_unlock(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr, uint32_t options) {
+Result finish_unlock(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr, uint32_t options) {
   void *memory = e->mloc;
   if ((e->status & (MDA_ENTRY_NEW | MDA_ENTRY_MODIFIED)) != 0) {
     const int32_t kind =
@@ -138,7 +137,7 @@ mpm_Status finish_unlock(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr, uint
   e->status &= ~MDA_ENTRY_RWLOCK;
   if ((options & MDA_DELETE) != 0) return delete_entity(0, ptr);
   if ((options & MDA_CHECK) != 0) {
-    mpm_Status status = check_chain(memory);
+    Result status = check_chain(memory);
     if (status != 0) return status;
   }
   if ((e->status & MDA_ENTRY_INVALID) != 0) {
@@ -155,11 +154,11 @@ mpm_Status finish_unlock(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr, uint
 }
 
 // New memory for an entity of type form `tf` of a model: the header with the handle (model, 0),
-// and with MDA_SET_DEFAULTS the fields' defaults (the walk issues its own failures: *issued).
-mpm_Status new_entity_memory(uint32_t options, mda_ModelRec *rec, uint32_t tf, int32_t *tfi,
-                             MBlock **out, bool *issued) {
+// and with MDA_SET_DEFAULTS the fields' defaults (the walk issues its own failures).
+Result new_entity_memory(uint32_t options, mda_ModelRec *rec, uint32_t tf, int32_t *tfi,
+                         MBlock **out) {
   *out = nullptr;
-  mpm_Status status = tfi_for(rec->schema, tf, tfi);
+  Result status = tfi_for(rec->schema, tf, tfi);
   if (status != 0) return status;
   MBlock *b = new_block(rec->schema->ent_sizes[*tfi], MDA_MBLOCK_PLAIN);
   if (b == nullptr) return MDA_MALLOC_ERR;
@@ -168,9 +167,8 @@ mpm_Status new_entity_memory(uint32_t options, mda_ModelRec *rec, uint32_t tf, i
   *reinterpret_cast<mda_EntityHeader *>(data_of(b)) =
       mda_EntityHeader{tf, static_cast<uint32_t>(*tfi), unentered, unentered};
   if ((options & MDA_SET_DEFAULTS) != 0) {
-    status = mda_SetFieldDefaults(0, data_of(b));
+    status = Failure::issued(mda_SetFieldDefaults(0, data_of(b)));
     if (status != 0) {
-      *issued = true;
       free_chain(b);
       return status;
     }
@@ -179,8 +177,8 @@ mpm_Status new_entity_memory(uint32_t options, mda_ModelRec *rec, uint32_t tf, i
   return 0;
 }
 
-mpm_Status allocate_entity(uint32_t options, int32_t model, uint32_t tf, void **memory,
-                           db_ptr *ptr, bool *issued) {
+Result allocate_entity(uint32_t options, int32_t model, uint32_t tf, void **memory,
+                       db_ptr *ptr) {
   if (memory != nullptr) *memory = nullptr;
   if (ptr == nullptr || (memory == nullptr && (options & MDA_UNLOCKED) == 0))
     return MDA_NULL_MEMPTR;
@@ -188,7 +186,7 @@ mpm_Status allocate_entity(uint32_t options, int32_t model, uint32_t tf, void **
   if (rec == nullptr) return MDA_INVALID_MODEL;
   int32_t tfi = -1;
   MBlock *b = nullptr;
-  mpm_Status status = new_entity_memory(options, rec, tf, &tfi, &b, issued);
+  Result status = new_entity_memory(options, rec, tf, &tfi, &b);
   if (status != 0) return status;
   Taken taken;
   status = take_number(rec, options, *ptr, &taken);
@@ -211,23 +209,22 @@ mpm_Status allocate_entity(uint32_t options, int32_t model, uint32_t tf, void **
   return finish_unlock(rec, e, *ptr, 0);
 }
 
-mpm_Status malloc_entity(uint32_t options, int32_t model, uint32_t tf, void **memory,
-                         bool *issued) {
+Result malloc_entity(uint32_t options, int32_t model, uint32_t tf, void **memory) {
   if (memory == nullptr) return MDA_NULL_MEMPTR;
   *memory = nullptr;
   mda_ModelRec *rec = model_in_use(model);
   if (rec == nullptr) return MDA_INVALID_MODEL;
   int32_t tfi = -1;
   MBlock *b = nullptr;
-  mpm_Status status = new_entity_memory(options, rec, tf, &tfi, &b, issued);
+  Result status = new_entity_memory(options, rec, tf, &tfi, &b);
   if (status != 0) return status;
   *memory = data_of(b);
   return 0;
 }
 
-mpm_Status set_entity_tf(void *memory, uint32_t tf) {
+Result set_entity_tf(void *memory, uint32_t tf) {
   MBlock *first = nullptr;
-  mpm_Status status = entity_block(memory, &first);
+  Result status = entity_block(memory, &first);
   if (status != 0) return status;
   auto *h = static_cast<mda_EntityHeader *>(memory);
   mda_ModelRec *rec = model_in_use(model_of(h->ptr));
@@ -256,7 +253,7 @@ mpm_Status set_entity_tf(void *memory, uint32_t tf) {
   return 0;
 }
 
-mpm_Status set_callback(int32_t model, int32_t kind, mda_EntityCallback function) {
+Result set_callback(int32_t model, int32_t kind, mda_EntityCallback function) {
   mda_ModelRec *rec = model_in_use(model);
   if (rec == nullptr) return MDA_INVALID_MODEL;
   if (kind < 0 || kind > 3) return MDA_INVALID_ARG;
@@ -270,7 +267,7 @@ mpm_Status set_callback(int32_t model, int32_t kind, mda_EntityCallback function
   return 0;
 }
 
-mpm_Status clear_callback(int32_t model, int32_t kind, mda_EntityCallback function) {
+Result clear_callback(int32_t model, int32_t kind, mda_EntityCallback function) {
   mda_ModelRec *rec = model_in_use(model);
   if (rec == nullptr) return MDA_INVALID_MODEL;
   if (kind < 0 || kind > 3) return MDA_INVALID_ARG;
@@ -287,7 +284,7 @@ mpm_Status clear_callback(int32_t model, int32_t kind, mda_EntityCallback functi
 }  // namespace
 
 // The first block of entity memory, which must hold an entity header.
-mpm_Status entity_block(void *memory, MBlock **first) {
+Result entity_block(void *memory, MBlock **first) {
   if (memory == nullptr) return MDA_NULL_MEMPTR;
   *first = block_at(memory, false);
   if (*first == nullptr || (*first)->size - kHeader < sizeof(mda_EntityHeader))
@@ -295,18 +292,17 @@ mpm_Status entity_block(void *memory, MBlock **first) {
   return 0;
 }
 
-mpm_Status create_entity(uint32_t options, void *memory, db_ptr *ptr) {
+Result create_entity(uint32_t options, void *memory, db_ptr *ptr) {
   if (ptr == nullptr) return MDA_NULL_MEMPTR;
   MBlock *first = nullptr;
-  mpm_Status status = entity_block(memory, &first);
+  Result status = entity_block(memory, &first);
   if (status != 0) return status;
   if ((first->flags & MDA_MBLOCK_INDEPENDENT) == 0) return MDA_NOT_IND_MBLOCK;
   auto *h = static_cast<mda_EntityHeader *>(memory);
   mda_ModelRec *rec = model_in_use(model_of(h->ptr));
   if (rec == nullptr) return MDA_INVALID_MODEL;
   if (number_of(h->ptr) != 0) {  // the memory of an entity already entered
-    g_issue.handle = h->ptr;
-    return MDA_PTR_ALREADY_CREATED;
+    return fail(MDA_PTR_ALREADY_CREATED).with(h->ptr);
   }
   // The memory may come from a model of another schema: the type form must be in this one, with a
   // structure of the size the memory was made for.
@@ -336,7 +332,7 @@ mpm_Status create_entity(uint32_t options, void *memory, db_ptr *ptr) {
     status = add_memory_back_ptrs(memory, p);
   }
   if (locked || lock_count(e->status) != 0) return status;
-  const mpm_Status settled = settle(rec, e, p);
+  const Result settled = settle(rec, e, p);
   return status != 0 ? status : settled;
 }
 
@@ -362,7 +358,7 @@ void call_callbacks(mda_ModelRec *rec, int32_t kind, db_ptr *handle) {
   }
 }
 
-mpm_Status lock_entity(db_ptr ptr, void **memory) {
+Result lock_entity(db_ptr ptr, void **memory) {
   if (memory != nullptr) *memory = nullptr;
   mda_ModelRec *rec = nullptr;
   mda_EntityEntry *e = lookup_valid(ptr, &rec);
@@ -372,7 +368,7 @@ mpm_Status lock_entity(db_ptr ptr, void **memory) {
   if (e->mloc != nullptr) {
     if (count == 0) cache_forget(rec, e, ptr);
   } else {
-    mpm_Status status = load_entity(rec, e, ptr);
+    Result status = load_entity(rec, e, ptr);
     if (status != 0) return status;
   }
   e->status |= MDA_ENTRY_RWLOCK;
@@ -381,7 +377,7 @@ mpm_Status lock_entity(db_ptr ptr, void **memory) {
   return 0;
 }
 
-mpm_Status unlock_entity(uint32_t options, db_ptr ptr) {
+Result unlock_entity(uint32_t options, db_ptr ptr) {
   mda_ModelRec *rec = nullptr;
   mda_EntityEntry *e = lookup_valid(ptr, &rec);
   if (e == nullptr) return MDA_INVALID_PTR;
@@ -398,7 +394,7 @@ mpm_Status unlock_entity(uint32_t options, db_ptr ptr) {
   return finish_unlock(rec, e, ptr, options);
 }
 
-mpm_Status delete_entity(uint32_t options, db_ptr ptr) {
+Result delete_entity(uint32_t options, db_ptr ptr) {
   mda_ModelRec *rec = nullptr;
   mda_EntityEntry *e = lookup_valid(ptr, &rec);
   if (e == nullptr) return MDA_INVALID_PTR;
@@ -409,7 +405,7 @@ mpm_Status delete_entity(uint32_t options, db_ptr ptr) {
     return MDA_HAS_PARENTS;
   if (rec->back_ptrs != 0 && (options & MDA_KEEP_BACKPTRS) == 0) {
     // It leaves the parent lists of the entities it points to (locking it may run callbacks).
-    if (mpm_Status s = delete_child_back_ptrs(ptr); s != 0) return s;
+    if (Result s = delete_child_back_ptrs(ptr); s != 0) return s;
     e = lookup_valid(ptr, &rec);
     if (e == nullptr || (e->status & kDeleting) != 0) return 0;
   }
@@ -457,15 +453,11 @@ extern "C" {
 
 mpm_Status mda_AllocateEntity(uint32_t options, int32_t model, uint32_t tf, void **memory,
                               db_ptr *ptr) {
-  bool issued = false;
-  const mpm_Status status = allocate_entity(options, model, tf, memory, ptr, &issued);
-  return issued ? status : report(status);
+  return report(allocate_entity(options, model, tf, memory, ptr));
 }
 
 mpm_Status mda_MallocEntity(uint32_t options, int32_t model, uint32_t tf, void **memory) {
-  bool issued = false;
-  const mpm_Status status = malloc_entity(options, model, tf, memory, &issued);
-  return issued ? status : report(status);
+  return report(malloc_entity(options, model, tf, memory));
 }
 
 mpm_Status mda_CreateEntity(uint32_t options, void *memory, db_ptr *ptr) {
@@ -496,7 +488,7 @@ mpm_Status mda_GetOrigPtr(uint32_t, db_ptr ptr, db_ptr *orig) {
   if (orig == nullptr) return report(MDA_NULL_MEMPTR);
   *orig = 0;
   void *memory = nullptr;
-  mpm_Status status = lock_entity(ptr, &memory);
+  Result status = lock_entity(ptr, &memory);
   if (status != 0) return report(status);
   *orig = static_cast<mda_EntityHeader *>(memory)->orig_ptr;
   return report(unlock_entity(0, ptr));
@@ -504,7 +496,7 @@ mpm_Status mda_GetOrigPtr(uint32_t, db_ptr ptr, db_ptr *orig) {
 
 mpm_Status mda_SetOrigPtr(uint32_t options, void *memory, db_ptr orig) {
   MBlock *first = nullptr;
-  mpm_Status status = entity_block(memory, &first);
+  Result status = entity_block(memory, &first);
   if (status != 0) return report(status);
   auto *h = static_cast<mda_EntityHeader *>(memory);
   if ((options & MDA_ORIG_ALWAYS) != 0 || h->orig_ptr == h->ptr) h->orig_ptr = orig;
@@ -513,7 +505,7 @@ mpm_Status mda_SetOrigPtr(uint32_t options, void *memory, db_ptr orig) {
 
 mpm_Status mda_SetOrigPtrOfEntity(uint32_t options, db_ptr ptr, db_ptr orig) {
   void *memory = nullptr;
-  mpm_Status status = lock_entity(ptr, &memory);
+  Result status = lock_entity(ptr, &memory);
   if (status != 0) return report(status);
   auto *h = static_cast<mda_EntityHeader *>(memory);
   if ((options & MDA_ORIG_ALWAYS) != 0 || h->orig_ptr == h->ptr) h->orig_ptr = orig;

@@ -3,10 +3,9 @@
 //
 // Error paths. A client handler called while a message is issued may leave the operation by
 // longjmp, so no frame that issues a message may hold an object with a destructor or memory that
-// only it would free. Inner functions therefore issue nothing of MDA's own: they return an MDA code
-// still to be issued (with its arguments left in `g_issue`), or the code of another module that
-// has already issued its message, or a quiet code. Exported functions call report(), which issues
-// MDA codes and passes the others through, once the inner frame is gone.
+// only it would free. Inner functions therefore issue nothing: they return a Result, the library's
+// Failure (src/mpm/failure.h) with MDA's rule for bare codes, and exported functions issue it with
+// report() once the inner frame is gone.
 #pragma once
 
 #include <cstddef>
@@ -14,33 +13,48 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "mpm/failure.h"
 #include "tesmar/mda.h"
 #include "tesmar/mpm.h"
 
 namespace tesmar::mda {
 
+using tesmar::Failure;
+using tesmar::kOk;
+
 const mpm_ModuleDesc &module_desc();
 
 // ---- Failures ----
 
-// Arguments of the MDA message an inner function returns (only those whose texts take any).
-struct IssueArgs {
-  const void *address = nullptr;  // BAD_MBLOCK
-  uint64_t handle = 0;            // DUPLICATE_ENTLIST_ENTRY, PTR_ALREADY_CREATED
-  const char *text = nullptr;     // INTERNAL_ERR, OPEN_ERR
-  int32_t number = 0;             // MODEL_NOT_EMPTY
-};
-extern IssueArgs g_issue;
-
-// Returns `code` after noting the address BAD_MBLOCK will print.
-mpm_Status bad_block(const void *header);
-
-// Issues `code` at MPM_ERROR when it is an MDA message not yet issued (the module's own codes
-// below the quiet range), with the arguments its text takes; returns it either way.
-mpm_Status report(mpm_Status code);
-
 // True for MDA's quiet codes (never issued).
 inline bool is_quiet(mpm_Status code) { return (code >> 16) == 9 && (code & 0xFFFFu) >= 0xFFF0u; }
+
+// MDA's failure as a bare code: its own code below the quiet range is to be issued at MPM_ERROR,
+// with the default arguments of its text (a null address, handle 0, an empty text, model 0) when
+// it takes any; every other code passes (success, a quiet code, another module's failure, which
+// that module issued).
+Failure from_code(mpm_Status code);
+
+// What MDA's inner functions return: a Failure, into which a bare code converts by from_code().
+// A failure of one of MDA's own exported operations, called from inside, has been issued already:
+// carry it as Failure::issued(code). Failures whose texts take arguments are made with them:
+// fail(MDA_PTR_ALREADY_CREATED).with(handle).
+class Result : public Failure {
+ public:
+  Result() = default;
+  Result(const Failure &failure) : Failure(failure) {}
+  Result(mpm_Status code) : Failure(from_code(code)) {}
+  bool operator==(mpm_Status code) const { return this->code() == code; }
+};
+
+inline Failure fail(mpm_Status code) { return Failure::error(code); }
+
+// MDA_BAD_MBLOCK naming the header of the bad block.
+inline Failure bad_block(const void *header) { return fail(MDA_BAD_MBLOCK).with(header); }
+
+// Issues a failure (once its inner frames are gone) and returns its code.
+inline mpm_Status report(const Result &result) { return result.issue(); }
+
 
 // ---- Handles ----
 
@@ -79,17 +93,17 @@ mda_EntityEntry *lookup(db_ptr ptr, mda_ModelRec **rec = nullptr);
 mda_EntityEntry *lookup_valid(db_ptr ptr, mda_ModelRec **rec = nullptr);
 
 // A new page array of kInitialPageCapacity pointers with its first page, or MALLOC_ERR.
-mpm_Status create_entity_table(mda_ModelRec *rec);
+Result create_entity_table(mda_ModelRec *rec);
 // Frees every page and the page array; next number, free list and live count become 0.
 void free_entity_table(mda_ModelRec *rec);
 
 // Issues an entity number: the head of the free list, else the next number (allocating the page
 // that covers it first, so a failure leaves the model as it was). MALLOC_ERR, REALLOC_ERR,
 // NO_MORE_PTR. The entry's fields are the caller's to set.
-mpm_Status issue_number(mda_ModelRec *rec, uint64_t *number);
+Result issue_number(mda_ModelRec *rec, uint64_t *number);
 // Issues a number and marks its entry reserved (mda_ReserveDbPtr without the in-use check; model
 // allocation reserves entity 0 through it).
-mpm_Status reserve_number(mda_ModelRec *rec, uint64_t *number);
+Result reserve_number(mda_ModelRec *rec, uint64_t *number);
 // Marks an issued number deleted and pushes it on the free list (its dloc links to the former
 // head; its memory pointer is cleared, the memory is the caller's to free).
 void release_number(mda_ModelRec *rec, uint64_t number);
@@ -165,21 +179,21 @@ MBlock *owner_block(const void *owner);
 // Frees every block of a chain.
 void free_chain(MBlock *first);
 // Copies a chain (mda_DuplicateMemory without the report).
-mpm_Status duplicate_chain(int32_t model, void *memory, void **copy);
+Result duplicate_chain(int32_t model, void *memory, void **copy);
 // Plain block allocation for inner callers (mda_Malloc without the report).
-mpm_Status malloc_block(void *owner, uint64_t size, void *slot, void **data);
+Result malloc_block(void *owner, uint64_t size, void *slot, void **data);
 // mda_Realloc and mda_Free without the report.
-mpm_Status realloc_block(void *owner, void *data, uint32_t size, void *slot);
-mpm_Status free_block(uint32_t options, void *owner, void *data);
+Result realloc_block(void *owner, void *data, uint32_t size, void *slot);
+Result free_block(uint32_t options, void *owner, void *data);
 
 // ---- Arrays (arrays.cpp) ----
 
 // An array of `ndims` dimensions (as mda_MallocArray: one dimension is a plain block) for inner
 // callers such as the entity walk, which has its dimensions in an array.
-mpm_Status allocate_array(void *owner, uint32_t element_size, void *slot, int32_t ndims,
+Result allocate_array(void *owner, uint32_t element_size, void *slot, int32_t ndims,
                           const int32_t *dims, bool plain_for_one);
 // mda_ReallocArray for inner callers, dimensions in an array.
-mpm_Status reallocate_array(uint32_t options, void *owner, void *array, uint32_t element_size,
+Result reallocate_array(uint32_t options, void *owner, void *array, uint32_t element_size,
                             void *slot, int32_t ndims, const int32_t *dims);
 // The value of one dimension expression over a register set (null: every register reads 0). A zero
 // divisor gives 0.
@@ -188,16 +202,16 @@ int32_t evaluate_dim(const ddf_DimExpr &expr, const int32_t *registers);
 // ---- Entity-keyed tables (ptr_table.cpp) ----
 
 // Creates a table without the in-use check (models being built); registers it.
-mpm_Status create_table(uint32_t flags, uint32_t record_size, int32_t model, mda_PtrTable **out);
+Result create_table(uint32_t flags, uint32_t record_size, int32_t model, mda_PtrTable **out);
 // Frees a table and takes it out of the registry.
 void free_table(mda_PtrTable *table);
 // The record of entity `number`, or null when its page was never written (it reads as zeros).
 void *table_record(mda_PtrTable *table, uint64_t number);
 // The record of entity `number`, allocating its page (and growing the page array) when needed.
 // MALLOC_ERR, REALLOC_ERR, NO_MORE_PTR.
-mpm_Status table_record_for_write(mda_PtrTable *table, uint64_t number, void **record);
+Result table_record_for_write(mda_PtrTable *table, uint64_t number, void **record);
 // Checks a handle against a table: same model, model in use, number issued. INVALID_PTR.
-mpm_Status check_table_handle(const mda_PtrTable *table, db_ptr ptr);
+Result check_table_handle(const mda_PtrTable *table, db_ptr ptr);
 // Clears entity `number`'s record in every registered table of `model` (entity deletion), except
 // `keep` (the back-pointer table when its records are to stay). A kind-2 back-pointer record's
 // parent list must be freed (free_parent_list) before its record is cleared.
@@ -211,25 +225,25 @@ void drop_registry();
 // The back-pointer record of an entity (zeros when it has none or the model no table).
 mda_BackPtrRec read_back_ptr(const mda_ModelRec *rec, uint64_t number);
 // Writes it, creating the model's table when it has none.
-mpm_Status write_back_ptr(mda_ModelRec *rec, uint64_t number, const mda_BackPtrRec &record);
+Result write_back_ptr(mda_ModelRec *rec, uint64_t number, const mda_BackPtrRec &record);
 // Frees the parent list of a kind-2 record.
 void free_parent_list(const mda_BackPtrRec &record);
 // Frees every parent list and the model's back-pointer table.
 void release_back_ptr_table(mda_ModelRec *rec);
 // The inner forms of mda_AddPtr and mda_DeletePtr.
-mpm_Status add_ptr(db_ptr parent, db_ptr child, db_ptr *slot);
-mpm_Status delete_ptr(db_ptr parent, db_ptr child);
+Result add_ptr(db_ptr parent, db_ptr child, db_ptr *slot);
+Result delete_ptr(db_ptr parent, db_ptr child);
 // The parents of an entity: a new array (null when none) and its length.
-mpm_Status parents_of(db_ptr ptr, int32_t *count, db_ptr **parents);
+Result parents_of(db_ptr ptr, int32_t *count, db_ptr **parents);
 
 // ---- Per-type lists (type_lists.cpp) ----
 
 // New empty lists for `tf_count` type forms with a links table of model `model`; null when memory
 // fails.
-mpm_Status create_type_lists(int32_t model, int32_t tf_count, mda_TypeLists **out);
+Result create_type_lists(int32_t model, int32_t tf_count, mda_TypeLists **out);
 void free_type_lists(mda_TypeLists *lists);
-mpm_Status add_to_type_list(mda_TypeLists *lists, int32_t tfi, db_ptr ptr);
-mpm_Status remove_from_type_list(mda_TypeLists *lists, int32_t tfi, db_ptr ptr);
+Result add_to_type_list(mda_TypeLists *lists, int32_t tfi, db_ptr ptr);
+Result remove_from_type_list(mda_TypeLists *lists, int32_t tfi, db_ptr ptr);
 
 // ---- Models (model_table.cpp, current.cpp) ----
 
@@ -243,9 +257,9 @@ int compare_params(const void *a, const void *b);
 // Opens the temporary paged file of a disk-backed model (free list and temporary file, statistics
 // when the model asks for them, the model's buffer count and page size) into rec->file. Returns the
 // paged file's status (already issued).
-mpm_Status open_paged_file(mda_ModelRec *rec);
+Result open_paged_file(mda_ModelRec *rec);
 // Closes (and so deletes) a model's paged file; null is ignored.
-mpm_Status close_paged_file(struct DofFile *file);
+Result close_paged_file(struct DofFile *file);
 
 
 // ---- Entity life cycle (lifecycle.cpp, cache.cpp, entity_io.cpp) ----
@@ -267,27 +281,27 @@ void cache_forget(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr);
 // Puts an unlocked entity in memory into the cache's least recently used entry, which becomes the
 // most recently used; the entity that held it leaves memory (written first when it must be). A
 // failed write leaves that entity in memory outside the cache and returns the write's status.
-mpm_Status cache_enter(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr);
+Result cache_enter(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr);
 
 // Writes (disk-backed) or parks (memory-only) the image of an entity in memory; `keep` leaves the
 // memory in place. Nothing to do when the entity is not in memory. On failure the entity is as it
 // was (see entity_io.cpp).
-mpm_Status write_entity(mda_ModelRec *rec, mda_EntityEntry *e, bool keep);
+Result write_entity(mda_ModelRec *rec, mda_EntityEntry *e, bool keep);
 // Brings an entity's image into memory (nothing to do when it is there). On failure the entry is
 // untouched: MDA_NULL_MEMPTR (no image), MDA_BAD_MBLOCK (a record that fails its checks),
 // MDA_MALLOC_ERR, or the paged file's issued status.
-mpm_Status load_entity(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr);
+Result load_entity(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr);
 // Checks the chain of entity memory (markers, types, sizes, array rows, every reference in a block
 // of the chain holding its successor). MDA_BAD_MBLOCK, MDA_MALLOC_ERR.
-mpm_Status check_chain(void *memory);
+Result check_chain(void *memory);
 
 // The inner forms of locking, unlocking and deleting, for operations built on them.
-mpm_Status lock_entity(db_ptr ptr, void **memory);
-mpm_Status unlock_entity(uint32_t options, db_ptr ptr);
-mpm_Status delete_entity(uint32_t options, db_ptr ptr);
-mpm_Status create_entity(uint32_t options, void *memory, db_ptr *ptr);
+Result lock_entity(db_ptr ptr, void **memory);
+Result unlock_entity(uint32_t options, db_ptr ptr);
+Result delete_entity(uint32_t options, db_ptr ptr);
+Result create_entity(uint32_t options, void *memory, db_ptr *ptr);
 // The first block of entity memory, which must hold an entity header. NULL_MEMPTR, BAD_MBLOCK.
-mpm_Status entity_block(void *memory, MBlock **first);
+Result entity_block(void *memory, MBlock **first);
 // Calls the model's callbacks of `kind` with `handle`. Callbacks may change anything: callers
 // look their entry up again afterwards.
 void call_callbacks(mda_ModelRec *rec, int32_t kind, db_ptr *handle);
@@ -309,7 +323,7 @@ struct WalkTarget {
 // its schema, at least as large as the type form's entity size. With `from` (a descriptor of that
 // schema) the descriptors run from it to the end of its type form, else over the whole type form.
 // NULL_MEMPTR, INVALID_MODEL, BAD_MBLOCK, INVALID_ARG.
-mpm_Status walk_target(void *entity, const ddf_FieldDesc *from, WalkTarget *target);
+Result walk_target(void *entity, const ddf_FieldDesc *from, WalkTarget *target);
 // The descriptors of subentity number `number` of `schema`; false when the number is out of range.
 bool subentity_fields(const ddf_Schema *schema, int32_t number, const ddf_FieldDesc **first,
                       const ddf_FieldDesc **end);
@@ -318,7 +332,7 @@ bool subentity_fields(const ddf_Schema *schema, int32_t number, const ddf_FieldD
 // the block's address. A null block has 0 elements and no address. ARRAY_MISMATCH when the block is
 // of another kind than the field's, its dimensions or element size differ, or it holds fewer
 // elements than the registers call for; BAD_MBLOCK (address noted) when there is no block.
-mpm_Status block_elements(const ddf_FieldDesc &desc, const void *slot, const int32_t *registers,
+Result block_elements(const ddf_FieldDesc &desc, const void *slot, const int32_t *registers,
                           int32_t *count, char **first);
 // Elements of an embedded (FIXED) array, as the layout sizes it.
 int32_t embedded_count(const ddf_FieldDesc &desc);
@@ -337,22 +351,22 @@ void start_label(const ddf_FieldDesc *desc, const void *array);
 const char *label_suffix();
 void next_label();
 // mda_TraverseEntity without the report: failures are returned unissued.
-mpm_Status walk_entity(uint32_t options, void *entity, mda_TraverseCallback callback);
+Result walk_entity(uint32_t options, void *entity, mda_TraverseCallback callback);
 // mda_TraverseEntity2 without the report: the walk's own failures are returned unissued with `own`
 // set; a callback's nonzero answer is returned as it is.
-mpm_Status walk_entity2(void *entity, mda_TraverseCallback2 callback, void *user, bool *own);
+Result walk_entity2(void *entity, mda_TraverseCallback2 callback, void *user, bool *answered);
 
 // ---- Pointer-field walks (walk_ptrs.cpp) ----
 
 // Back pointers from the entity (the handle in the owner's header) to each live or reserved handle
 // of an array of `count` handles (mda_ListToArray option 2).
-mpm_Status add_owner_back_ptrs(void *owner, const db_ptr *handles, int32_t count);
+Result add_owner_back_ptrs(void *owner, const db_ptr *handles, int32_t count);
 // True when entities of the type form hold pointer fields (ent_info of the model's schema).
 bool holds_pointers(const mda_ModelRec *rec, uint32_t tf);
 // Back pointers from `self` for every pointer field of its memory, which the caller holds (entity
 // creation). Failures are returned unissued.
-mpm_Status add_memory_back_ptrs(void *memory, db_ptr self);
+Result add_memory_back_ptrs(void *memory, db_ptr self);
 // mda_DeleteChildBackPtrs without the report (entity deletion).
-mpm_Status delete_child_back_ptrs(db_ptr ptr);
+Result delete_child_back_ptrs(db_ptr ptr);
 
 }  // namespace tesmar::mda

@@ -86,32 +86,22 @@ constinit const MessageTable kTable(9, "MDA", kRows);
 
 const mpm_ModuleDesc &module_desc() { return kTable.desc; }
 
-IssueArgs g_issue;
-
-mpm_Status bad_block(const void *header) {
-  g_issue.address = header;
-  return MDA_BAD_MBLOCK;
-}
-
-mpm_Status report(mpm_Status code) {
-  if (code == 0 || (code >> 16) != 9 || is_quiet(code)) return code;
-  // Copy the arguments out first: issuing may run handlers that call back into this module.
-  IssueArgs args = g_issue;
-  g_issue = IssueArgs{};
+Failure from_code(mpm_Status code) {
+  if (code == 0 || (code >> 16) != 9 || is_quiet(code)) return Failure::issued(code);
   switch (code) {
     case MDA_BAD_MBLOCK:
-      return mpm_IssueMessage(0, code, MPM_ERROR, args.address);
+      return bad_block(nullptr);
     case MDA_DUPLICATE_ENTLIST_ENTRY:
-      return mpm_IssueMessage(0, code, MPM_ERROR, args.handle, args.handle);
+      return fail(code).with(uint64_t{0}).with(uint64_t{0});
     case MDA_PTR_ALREADY_CREATED:
-      return mpm_IssueMessage(0, code, MPM_ERROR, args.handle);
+      return fail(code).with(uint64_t{0});
     case MDA_INTERNAL_ERR:
     case MDA_OPEN_ERR:
-      return mpm_IssueMessage(0, code, MPM_ERROR, args.text != nullptr ? args.text : "");
+      return fail(code).with("");
     case MDA_MODEL_NOT_EMPTY:
-      return mpm_IssueMessage(0, code, MPM_ERROR, static_cast<int>(args.number));
+      return fail(code).with(int32_t{0});
     default:
-      return mpm_IssueMessage(0, code, MPM_ERROR);
+      return fail(code);
   }
 }
 

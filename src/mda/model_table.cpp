@@ -59,7 +59,7 @@ void copy_text(char *to, const char *from, std::size_t size) {
 
 // Builds a model in the lowest free slot, leaving it not in use. On failure the slot is clear and
 // the code (an MDA code still to be issued, or another module's issued code) is returned.
-mpm_Status build_model(uint32_t options, const mda_ModelDef *def, int32_t *out) {
+Result build_model(uint32_t options, const mda_ModelDef *def, int32_t *out) {
   if (def == nullptr || out == nullptr) return MDA_NULL_MEMPTR;
   if (def->schema == nullptr) return MDA_NO_DDF;
   if (def->schema->tf_count < 0) return MDA_INVALID_ARG;
@@ -92,7 +92,7 @@ mpm_Status build_model(uint32_t options, const mda_ModelDef *def, int32_t *out) 
   rec->default_param = kDefaultParam;
 
   rec->params = otm_CreateTree(0, sizeof(mda_ModelParam), compare_params, 0);
-  mpm_Status status = rec->params != nullptr ? 0 : mpm_last_status;
+  Result status = rec->params != nullptr ? 0 : mpm_last_status;
   if (status == 0) status = create_entity_table(rec);
   if (status == 0 && rec->cache_size > 0) {
     rec->cache = create_cache(rec->cache_size);
@@ -116,7 +116,7 @@ mpm_Status build_model(uint32_t options, const mda_ModelDef *def, int32_t *out) 
 }
 
 // Gives a model new empty structures and drops the old ones; the old paged file is handed back.
-mpm_Status clear_model(mda_ModelRec *rec, struct DofFile **old_file) {
+Result clear_model(mda_ModelRec *rec, struct DofFile **old_file) {
   const int32_t m = number_of(rec);
   mda_ModelRec fresh{};
   fresh.options = rec->options;
@@ -124,7 +124,7 @@ mpm_Status clear_model(mda_ModelRec *rec, struct DofFile **old_file) {
   fresh.buffer_count = rec->buffer_count;
   fresh.page_size = rec->page_size;
   fresh.cache_size = rec->cache_size;
-  mpm_Status status = create_entity_table(&fresh);
+  Result status = create_entity_table(&fresh);
   if (status == 0 && rec->cache != nullptr) {
     fresh.cache = create_cache(rec->cache_size);
     if (fresh.cache == nullptr) status = MDA_MALLOC_ERR;
@@ -192,8 +192,7 @@ mpm_Status mda_Initialize(uint32_t) {
 mpm_Status mda_Terminate(uint32_t) {
   for (int32_t m = 1; m <= g_touched; ++m) {
     if (g_models[m].in_use == 0) continue;
-    mpm_Status status = mda_FreeModel(0, m);
-    if (status != 0) return status;
+    if (mpm_Status status = mda_FreeModel(0, m); status != 0) return status;
   }
   drop_registry();
   return 0;
@@ -209,7 +208,7 @@ mpm_Status mda_InitModelDef(uint32_t, mda_ModelDef *def) {
 
 mpm_Status mda_AllocateModel(uint32_t options, const mda_ModelDef *def, int32_t *model) {
   int32_t m = 0;
-  mpm_Status status = build_model(options, def, &m);
+  Result status = build_model(options, def, &m);
   if (status != 0) return report(status);
   mda_ModelRec *rec = &g_models[m];
   const int32_t previous = mda_current_model;
@@ -234,16 +233,16 @@ mpm_Status mda_FreeModel(uint32_t options, int32_t model) {
     mda_current_model = 0;
     mda_current_model_rec = nullptr;
   }
-  return close_paged_file(file);
+  return report(close_paged_file(file));
 }
 
 mpm_Status mda_ClearModel(uint32_t, int32_t model) {
   mda_ModelRec *rec = model_in_use(model);
   if (rec == nullptr) return report(MDA_INVALID_MODEL);
   struct DofFile *old_file = nullptr;
-  mpm_Status status = clear_model(rec, &old_file);
+  Result status = clear_model(rec, &old_file);
   if (status != 0) return report(status);
-  return close_paged_file(old_file);
+  return report(close_paged_file(old_file));
 }
 
 mpm_Status mda_GetModelInfo(int32_t model, mda_ModelDef *info) {

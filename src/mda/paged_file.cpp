@@ -5,7 +5,7 @@
 
 namespace tesmar::mda {
 
-mpm_Status open_paged_file(mda_ModelRec *rec) {
+Result open_paged_file(mda_ModelRec *rec) {
   uint32_t flags = DOF_FREE_LIST | DOF_TEMPORARY;
   if (rec->statistics != 0) flags |= DOF_STATISTICS;
   // Sizes beyond what the paged file takes fall back to its defaults rather than wrapping negative.
@@ -15,7 +15,7 @@ mpm_Status open_paged_file(mda_ModelRec *rec) {
   return dof_OpenFile(flags, nullptr, buffers, page, &rec->file);
 }
 
-mpm_Status close_paged_file(struct DofFile *file) {
+Result close_paged_file(struct DofFile *file) {
   if (file == nullptr) return 0;
   return dof_CloseFile(0, file);
 }

@@ -8,7 +8,7 @@
 
 namespace tesmar::mda {
 
-mpm_Status parents_of(db_ptr ptr, int32_t *count, db_ptr **parents) {
+Result parents_of(db_ptr ptr, int32_t *count, db_ptr **parents) {
   *count = 0;
   *parents = nullptr;
   if (number_of(ptr) == 0) return 0;
@@ -47,10 +47,10 @@ int32_t keep_of_type(db_ptr *parents, int32_t count, uint32_t tf) {
   return kept;
 }
 
-mpm_Status parents_of_type(db_ptr ptr, uint32_t tf, int32_t *count, db_ptr **out) {
+Result parents_of_type(db_ptr ptr, uint32_t tf, int32_t *count, db_ptr **out) {
   db_ptr *parents = nullptr;
   int32_t n = 0;
-  mpm_Status status = parents_of(ptr, &n, &parents);
+  Result status = parents_of(ptr, &n, &parents);
   if (status != 0) return status;
   n = keep_of_type(parents, n, tf);
   *count = n;
@@ -59,11 +59,11 @@ mpm_Status parents_of_type(db_ptr ptr, uint32_t tf, int32_t *count, db_ptr **out
   return 0;
 }
 
-mpm_Status nth_level(db_ptr ptr, int32_t level, int32_t *count, db_ptr **out) {
+Result nth_level(db_ptr ptr, int32_t level, int32_t *count, db_ptr **out) {
   if (level < 1) return MDA_INVALID_ARG;
   db_ptr *parents = nullptr;
   int32_t n = 0;
-  mpm_Status status = parents_of(ptr, &n, &parents);
+  Result status = parents_of(ptr, &n, &parents);
   for (int32_t l = 2; status == 0 && l <= level && n > 0; ++l) {
     const db_ptr first = parents[0];
     std::free(parents);
@@ -129,7 +129,7 @@ struct Search {
 };
 
 // Adds a handle to a set; *added tells whether it was new. The tree's own status on failure.
-mpm_Status insert(otm_Tree *set, db_ptr p, bool *added) {
+Result insert(otm_Tree *set, db_ptr p, bool *added) {
   const int32_t before = set->count;
   if (otm_AddObject(0, set, &p) == nullptr) return mpm_last_status;
   *added = set->count != before;
@@ -139,7 +139,7 @@ mpm_Status insert(otm_Tree *set, db_ptr p, bool *added) {
 // Depth-first search over parents from `start`. At each entity not yet visited: its parents of
 // type `tf` are collected (all of them, or only the first when `first_only`); when it has none, its
 // parents are searched in order.
-mpm_Status search_ancestors(Search &s, db_ptr start, uint32_t tf, bool first_only,
+Result search_ancestors(Search &s, db_ptr start, uint32_t tf, bool first_only,
                             Handles *result) {
   s.visited = otm_CreateTree(0, sizeof(db_ptr), mda_ComparePtrs, 0);
   if (s.visited == nullptr) return mpm_last_status;
@@ -151,7 +151,7 @@ mpm_Status search_ancestors(Search &s, db_ptr start, uint32_t tf, bool first_onl
   for (;;) {
     if (next != 0) {
       bool added = false;
-      mpm_Status status = insert(s.visited, next, &added);
+      Result status = insert(s.visited, next, &added);
       if (status != 0) return status;
       if (added) {
         db_ptr *parents = nullptr;
@@ -195,11 +195,11 @@ mpm_Status search_ancestors(Search &s, db_ptr start, uint32_t tf, bool first_onl
   }
 }
 
-mpm_Status ancestors(db_ptr ptr, uint32_t tf, bool first_only, Handles *result) {
+Result ancestors(db_ptr ptr, uint32_t tf, bool first_only, Handles *result) {
   if (number_of(ptr) == 0) return 0;
   if (lookup(ptr) == nullptr) return MDA_INVALID_PTR;
   Search s;
-  mpm_Status status = search_ancestors(s, ptr, tf, first_only, result);
+  Result status = search_ancestors(s, ptr, tf, first_only, result);
   s.release();
   return status;
 }
@@ -241,7 +241,7 @@ mpm_Status mda_GetParentsOfType(uint32_t, db_ptr ptr, uint32_t tf, int32_t *coun
 db_ptr mda_GetParentOfType(uint32_t tf, db_ptr ptr) {
   db_ptr *parents = nullptr;
   int32_t n = 0;
-  mpm_Status status = parents_of_type(ptr, tf, &n, &parents);
+  Result status = parents_of_type(ptr, tf, &n, &parents);
   if (status != 0) {
     report(status);
     return 0;
@@ -263,7 +263,7 @@ mpm_Status mda_FindAncestorOfType(uint32_t, db_ptr ptr, uint32_t tf, db_ptr *anc
   if (ancestor == nullptr) return report(MDA_NULL_MEMPTR);
   *ancestor = 0;
   Handles found;
-  mpm_Status status = ancestors(ptr, tf, true, &found);
+  Result status = ancestors(ptr, tf, true, &found);
   if (status == 0 && found.count > 0) *ancestor = found.items[0];
   std::free(found.items);
   return report(status);
@@ -275,7 +275,7 @@ mpm_Status mda_FindAncestorsOfType(uint32_t, db_ptr ptr, uint32_t tf, int32_t *c
   *count = 0;
   *out = nullptr;
   Handles found;
-  mpm_Status status = ancestors(ptr, tf, false, &found);
+  Result status = ancestors(ptr, tf, false, &found);
   if (status != 0 || found.count == 0) {
     std::free(found.items);
     return report(status);

@@ -67,7 +67,7 @@ void drop_registry() {
   g_capacity = 0;
 }
 
-mpm_Status create_table(uint32_t flags, uint32_t record_size, int32_t model, mda_PtrTable **out) {
+Result create_table(uint32_t flags, uint32_t record_size, int32_t model, mda_PtrTable **out) {
   if (out == nullptr) return MDA_NULL_MEMPTR;
   *out = nullptr;
   if (record_size == 0 || record_size > kMaxRecordSize) return MDA_INVALID_ARG;
@@ -110,7 +110,7 @@ void *table_record(mda_PtrTable *table, uint64_t number) {
   return static_cast<char *>(table->pages[page]) + (number % kPerPage) * table->record_size;
 }
 
-mpm_Status table_record_for_write(mda_PtrTable *table, uint64_t number, void **record) {
+Result table_record_for_write(mda_PtrTable *table, uint64_t number, void **record) {
   const uint64_t page = number / kPerPage;
   if (page >= table->capacity) {
     uint64_t capacity = table->capacity;
@@ -133,7 +133,7 @@ mpm_Status table_record_for_write(mda_PtrTable *table, uint64_t number, void **r
   return 0;
 }
 
-mpm_Status check_table_handle(const mda_PtrTable *table, db_ptr ptr) {
+Result check_table_handle(const mda_PtrTable *table, db_ptr ptr) {
   if (static_cast<uint32_t>(model_of(ptr)) != table->model) return MDA_INVALID_PTR;
   mda_ModelRec *rec = model_in_use(model_of(ptr));
   if (rec == nullptr || number_of(ptr) >= rec->next_number) return MDA_INVALID_PTR;
@@ -164,7 +164,7 @@ mpm_Status mda_CreatePtrTable(uint32_t flags, uint32_t record_size, int32_t mode
 
 mpm_Status mda_GetPtrTableEntry(mda_PtrTable *table, db_ptr ptr, void *record) {
   if (table == nullptr || record == nullptr) return report(MDA_NULL_MEMPTR);
-  mpm_Status status = check_table_handle(table, ptr);
+  Result status = check_table_handle(table, ptr);
   if (status != 0) return report(status);
   if (const void *stored = table_record(table, number_of(ptr)))
     std::memcpy(record, stored, table->record_size);
@@ -176,7 +176,7 @@ mpm_Status mda_GetPtrTableEntry(mda_PtrTable *table, db_ptr ptr, void *record) {
 mpm_Status mda_SetPtrTableEntry(mda_PtrTable *table, db_ptr ptr, const void *record) {
   if (table == nullptr || record == nullptr) return report(MDA_NULL_MEMPTR);
   if (number_of(ptr) == 0) return 0;
-  mpm_Status status = check_table_handle(table, ptr);
+  Result status = check_table_handle(table, ptr);
   if (status != 0) return report(status);
   void *stored = nullptr;
   status = table_record_for_write(table, number_of(ptr), &stored);

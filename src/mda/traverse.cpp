@@ -54,7 +54,7 @@ bool in_block(const ddf_FieldDesc &d) {
 }
 
 // Gives a block field the block its registers call for (allocating walks only).
-mpm_Status allocate_field(Walk &w, const ddf_FieldDesc &d, char *slot, const int32_t *registers) {
+Result allocate_field(Walk &w, const ddf_FieldDesc &d, char *slot, const int32_t *registers) {
   char *data = nullptr;
   std::memcpy(&data, slot, sizeof data);
   const int32_t n = d.ndims - (d.kind == DDF_FSTRING ? 1 : 0);
@@ -75,7 +75,7 @@ mpm_Status allocate_field(Walk &w, const ddf_FieldDesc &d, char *slot, const int
     if (data == nullptr || (w.options & MDA_TRAVERSE_FREE) == 0) return 0;
     int32_t held = 0;
     char *first = nullptr;
-    if (mpm_Status s = block_elements(d, slot, registers, &held, &first); s != 0) return s;
+    if (Result s = block_elements(d, slot, registers, &held, &first); s != 0) return s;
     if (held > 0) return 0;
     total = 0;
   }
@@ -87,7 +87,7 @@ mpm_Status allocate_field(Walk &w, const ddf_FieldDesc &d, char *slot, const int
       held != nullptr && held->type == MDA_MBLOCK_ARRAY ? MDA_FREE_ARRAY : 0;
   if (total == 0) {
     if ((w.options & MDA_TRAVERSE_FREE) == 0 || data == nullptr) return 0;
-    const mpm_Status s = free_block(free_options, w.entity, data);
+    const Result s = free_block(free_options, w.entity, data);
     if (s == 0) std::memset(slot, 0, sizeof(void *));
     return s;
   }
@@ -102,7 +102,7 @@ mpm_Status allocate_field(Walk &w, const ddf_FieldDesc &d, char *slot, const int
   // A new block never leaves the old one behind: two blocks chained through one slot would break
   // the entity's chain.
   if (data != nullptr) {
-    if (mpm_Status s = free_block(free_options, w.entity, data); s != 0) return s;
+    if (Result s = free_block(free_options, w.entity, data); s != 0) return s;
     std::memset(slot, 0, sizeof(void *));
   }
   if (rows) return allocate_array(w.entity, static_cast<uint32_t>(element), slot, n, dims, true);
@@ -110,17 +110,17 @@ mpm_Status allocate_field(Walk &w, const ddf_FieldDesc &d, char *slot, const int
 }
 
 // The elements of a block field, after giving it its block in an allocating walk.
-mpm_Status field_elements(Walk &w, const ddf_FieldDesc &d, char *slot, const int32_t *registers,
+Result field_elements(Walk &w, const ddf_FieldDesc &d, char *slot, const int32_t *registers,
                           int32_t *count, char **first) {
   if (allocating(w.options))
-    if (mpm_Status s = allocate_field(w, d, slot, registers); s != 0) return s;
+    if (Result s = allocate_field(w, d, slot, registers); s != 0) return s;
   return block_elements(d, slot, registers, count, first);
 }
 
-mpm_Status walk(Walk &w, const ddf_FieldDesc *fields, int32_t size, char *address, int32_t depth);
+Result walk(Walk &w, const ddf_FieldDesc *fields, int32_t size, char *address, int32_t depth);
 
 // Starts element `f.element` of a structure frame: its address, and for a union the member.
-mpm_Status enter_element(const ddf_FieldDesc *fields, Frame &f, int32_t *index, char **address) {
+Result enter_element(const ddf_FieldDesc *fields, Frame &f, int32_t *index, char **address) {
   char *element = f.base + static_cast<int64_t>(f.element) * f.desc->key;
   if ((f.desc->flags & DDF_UNION) == 0) {
     *index = f.begin + 1;
@@ -138,13 +138,13 @@ mpm_Status enter_element(const ddf_FieldDesc *fields, Frame &f, int32_t *index, 
   return 0;
 }
 
-mpm_Status walk(Walk &w, const ddf_FieldDesc *fields, int32_t size, char *address, int32_t depth) {
+Result walk(Walk &w, const ddf_FieldDesc *fields, int32_t size, char *address, int32_t depth) {
   int32_t registers[DDF_REGISTER_COUNT] = {};
   int32_t *const saved_registers = ddf_registers;
   ddf_registers = registers;
   Frame frames[kMaxStructNesting];
   int32_t top = 0;  // frames in use
-  mpm_Status status = 0;
+  Result status = 0;
   int32_t i = 0;
   auto call = [&](int32_t count, int32_t type, void *at, const ddf_FieldDesc *desc) {
     return w.callback(w.entity, count, type, at, desc) == MDA_TRAVERSE_STOP;
@@ -305,11 +305,11 @@ mpm_Status walk(Walk &w, const ddf_FieldDesc *fields, int32_t size, char *addres
 
 // Everything an entry point of the first engine does around the walk; failures are returned
 // unissued.
-mpm_Status traverse(uint32_t options, void *entity, void *field, const ddf_FieldDesc *from,
+Result traverse(uint32_t options, void *entity, void *field, const ddf_FieldDesc *from,
                     mda_TraverseCallback callback) {
   if (callback == nullptr) return MDA_NULL_MEMPTR;
   WalkTarget target;
-  if (mpm_Status s = walk_target(entity, from, &target); s != 0) return s;
+  if (Result s = walk_target(entity, from, &target); s != 0) return s;
   char *address = target.entity + sizeof(mda_EntityHeader);
   if (field != nullptr) {
     const MBlock *b = block_at(entity, false);
@@ -322,7 +322,7 @@ mpm_Status traverse(uint32_t options, void *entity, void *field, const ddf_Field
   ddf_current = const_cast<ddf_Schema *>(target.schema);
   ddf::reset_cache();
   Walk w{options, target.entity, target.schema, callback};
-  const mpm_Status status =
+  const Result status =
       walk(w, target.first, static_cast<int32_t>(target.end - target.first), address, 0);
   mda_TraverseFieldAddress = saved_field;
   ddf_current = saved_schema;
@@ -332,7 +332,7 @@ mpm_Status traverse(uint32_t options, void *entity, void *field, const ddf_Field
 
 }  // namespace
 
-mpm_Status walk_entity(uint32_t options, void *entity, mda_TraverseCallback callback) {
+Result walk_entity(uint32_t options, void *entity, mda_TraverseCallback callback) {
   return traverse(options, entity, nullptr, nullptr, callback);
 }
 

@@ -6,7 +6,7 @@
 // one step over its member, and a subentity by a walk of its own with fresh registers. Structure
 // recursion is bounded by kMaxStructNesting and subentity recursion by kMaxSubentityDepth, so no
 // schema can make it exhaust the stack. Any nonzero callback answer ends the walk and is handed up
-// unchanged; failures of the walk itself are marked as its own so that only those are issued.
+// unchanged (`answered`), never issued; failures of the walk itself are issued by its entry points.
 #include "ddf/ddf_internal.h"
 #include "mda/mda_internal.h"
 
@@ -20,7 +20,7 @@ struct Walk2 {
   mda_TraverseCallback2 callback;
   mpm_Status *status;
   void *user;
-  bool own;  // the status being returned is the walk's own failure, still to be issued
+  bool answered;  // a callback's nonzero answer ended the walk
 };
 
 struct Level {
@@ -31,32 +31,29 @@ struct Level {
   int32_t structures;   // structures open in this type form
 };
 
-mpm_Status fail(Walk2 &w, mpm_Status code) {
-  w.own = true;
-  return code;
+Result call(Walk2 &w, const Level &l, int32_t count, int32_t type, void *at,
+            const ddf_FieldDesc *desc) {
+  const mpm_Status answer = w.callback(w.entity, count, type, at, desc, w.status, l.registers, w.user);
+  if (answer != 0) w.answered = true;
+  return Failure::issued(answer);  // handed up as it is
 }
 
-mpm_Status call(Walk2 &w, const Level &l, int32_t count, int32_t type, void *at,
-                const ddf_FieldDesc *desc) {
-  return w.callback(w.entity, count, type, at, desc, w.status, l.registers, w.user);
-}
+Result run(Walk2 &w, const Level &l, int32_t *index, char **address, int32_t end_kind);
 
-mpm_Status run(Walk2 &w, const Level &l, int32_t *index, char **address, int32_t end_kind);
-
-mpm_Status walk_type(Walk2 &w, const ddf_FieldDesc *first, int32_t size, char *address,
+Result walk_type(Walk2 &w, const ddf_FieldDesc *first, int32_t size, char *address,
                      int32_t subentities, int32_t *index) {
   int32_t registers[DDF_REGISTER_COUNT] = {};
   int32_t *const saved = ddf_registers;
   ddf_registers = registers;
   const Level level{first, size, registers, subentities, 0};
   int32_t i = 0;
-  const mpm_Status status = run(w, level, index != nullptr ? index : &i, &address, DDF_ENDENT);
+  const Result status = run(w, level, index != nullptr ? index : &i, &address, DDF_ENDENT);
   ddf_registers = saved;
   return status;
 }
 
 // The structure (or union) at *index, every element.
-mpm_Status structure(Walk2 &w, const Level &l, int32_t *index, char **address) {
+Result structure(Walk2 &w, const Level &l, int32_t *index, char **address) {
   const int32_t i = *index;
   const ddf_FieldDesc &d = l.fields[i];
   const bool is_union = (d.flags & DDF_UNION) != 0;
@@ -65,7 +62,7 @@ mpm_Status structure(Walk2 &w, const Level &l, int32_t *index, char **address) {
   const int32_t end = i + d.aux;
   if (d.aux < 1 || end >= l.size || l.fields[end].kind != DDF_ENDSTRUCT || d.key < 1 ||
       l.structures >= kMaxStructNesting)
-    return fail(w, MDA_INVALID_ARG);
+    return MDA_INVALID_ARG;
   int32_t count = 1;
   char *base = *address;
   char *after = *address + d.key + d.filler;
@@ -73,21 +70,21 @@ mpm_Status structure(Walk2 &w, const Level &l, int32_t *index, char **address) {
                     ((d.flags & (DDF_PTRFIXED | DDF_VARIABLE)) != 0 || (d.flags & DDF_FIXED) == 0);
   if (held) {
     after = *address + 8 + d.filler;
-    if (mpm_Status s = block_elements(d, *address, l.registers, &count, &base); s != 0)
-      return fail(w, s);
+    if (Result s = block_elements(d, *address, l.registers, &count, &base); s != 0)
+      return s;
   } else if ((d.flags & DDF_ARRAY) != 0) {
     count = embedded_count(d);
     after = *address + ddf::slot_size(d) + d.filler;
   }
   bool started = false;
   if (count == 0) {
-    if (mpm_Status r = call(w, l, 0, open, nullptr, &d); r != 0) return r;
+    if (Result r = call(w, l, 0, open, nullptr, &d); r != 0) return r;
     started = true;
     if (held)
-      if (mpm_Status s = block_elements(d, *address, l.registers, &count, &base); s != 0)
-        return fail(w, s);
+      if (Result s = block_elements(d, *address, l.registers, &count, &base); s != 0)
+        return s;
     if (count == 0) {
-      if (mpm_Status r = call(w, l, 0, close, nullptr, &l.fields[end]); r != 0) return r;
+      if (Result r = call(w, l, 0, close, nullptr, &l.fields[end]); r != 0) return r;
       *index = end + 1;
       *address = after;
       return 0;
@@ -98,32 +95,32 @@ mpm_Status structure(Walk2 &w, const Level &l, int32_t *index, char **address) {
   for (int32_t e = 0; e < count; ++e) {
     char *element = base + static_cast<int64_t>(e) * d.key;
     if (!(started && e == 0))
-      if (mpm_Status r = call(w, l, 1, open, element, &d); r != 0) return r;
+      if (Result r = call(w, l, 1, open, element, &d); r != 0) return r;
     if (is_union) {
       int16_t selector = 0;
       std::memcpy(&selector, element, sizeof selector);
       const int32_t member = union_member(l.fields + i, d.aux, selector);
-      if (member < 0) return fail(w, MDA_INVALID_ARG);
+      if (member < 0) return MDA_INVALID_ARG;
       int32_t j = i + member;
       char *at = element + 2 + d.member_offset;
       // One member only: a run would go on into the members after it.
       const ddf_FieldDesc &m = l.fields[j];
       if (m.kind == DDF_STRUCT) {
-        if (mpm_Status r = structure(w, inner, &j, &at); r != 0) return r;
+        if (Result r = structure(w, inner, &j, &at); r != 0) return r;
       } else {
         const int32_t stop = j + 1;
         // A single field: run it by itself, stopping at the descriptor after it.
         Level one = inner;
         one.size = stop;
-        if (mpm_Status r = run(w, one, &j, &at, -1); r != 0) return r;
+        if (Result r = run(w, one, &j, &at, -1); r != 0) return r;
       }
     } else {
       int32_t j = i + 1;
       char *at = element;
-      if (mpm_Status r = run(w, inner, &j, &at, DDF_ENDSTRUCT); r != 0) return r;
-      if (j != end) return fail(w, MDA_INVALID_ARG);
+      if (Result r = run(w, inner, &j, &at, DDF_ENDSTRUCT); r != 0) return r;
+      if (j != end) return MDA_INVALID_ARG;
     }
-    if (mpm_Status r = call(w, l, 0, close, nullptr, nullptr); r != 0) return r;
+    if (Result r = call(w, l, 0, close, nullptr, nullptr); r != 0) return r;
   }
   *index = end + 1;
   *address = after;
@@ -132,22 +129,22 @@ mpm_Status structure(Walk2 &w, const Level &l, int32_t *index, char **address) {
 
 // Walks the descriptors from *index until one of kind `end_kind` at this level (-1: until the end
 // of the level's descriptors), which *index is left on. Reaching an endent reports it.
-mpm_Status run(Walk2 &w, const Level &l, int32_t *index, char **address, int32_t end_kind) {
+Result run(Walk2 &w, const Level &l, int32_t *index, char **address, int32_t end_kind) {
   int32_t &i = *index;
   char *&at = *address;
   for (;;) {
     if (end_kind == -1 && i == l.size) return 0;
-    if (i < 0 || i >= l.size) return fail(w, MDA_INVALID_ARG);
+    if (i < 0 || i >= l.size) return MDA_INVALID_ARG;
     const ddf_FieldDesc &d = l.fields[i];
     if (d.kind == end_kind && end_kind != DDF_ENDENT) return 0;
     switch (d.kind) {
       case DDF_ENDENT:
-        if (end_kind != DDF_ENDENT) return fail(w, MDA_INVALID_ARG);
+        if (end_kind != DDF_ENDENT) return MDA_INVALID_ARG;
         return call(w, l, 0, DDF_ENDENT, nullptr, nullptr);
       case DDF_ENDSTRUCT:
-        return fail(w, MDA_INVALID_ARG);  // an endstruct that closes nothing
+        return MDA_INVALID_ARG;  // an endstruct that closes nothing
       case DDF_COUNT:
-        if (mpm_Status r = call(w, l, 1, DDF_COUNT, at, &d); r != 0) return r;
+        if (Result r = call(w, l, 1, DDF_COUNT, at, &d); r != 0) return r;
         store_count(d, at, l.registers);
         at += 4 + d.filler;
         ++i;
@@ -158,13 +155,13 @@ mpm_Status run(Walk2 &w, const Level &l, int32_t *index, char **address, int32_t
         ++i;
         break;
       case DDF_SUBENT: {
-        if (mpm_Status r = call(w, l, 1, DDF_SUBENT, at, &d); r != 0) return r;
+        if (Result r = call(w, l, 1, DDF_SUBENT, at, &d); r != 0) return r;
         const ddf_FieldDesc *sub = nullptr;
         const ddf_FieldDesc *sub_end = nullptr;
         if (l.subentities + 1 >= kMaxSubentityDepth ||
             !subentity_fields(w.schema, d.key, &sub, &sub_end))
-          return fail(w, MDA_INVALID_ARG);
-        if (mpm_Status r = walk_type(w, sub, static_cast<int32_t>(sub_end - sub), at,
+          return MDA_INVALID_ARG;
+        if (Result r = walk_type(w, sub, static_cast<int32_t>(sub_end - sub), at,
                                      l.subentities + 1, nullptr);
             r != 0)
           return r;
@@ -177,21 +174,21 @@ mpm_Status run(Walk2 &w, const Level &l, int32_t *index, char **address, int32_t
         ++i;
         break;
       case DDF_STRUCT:
-        if (mpm_Status r = structure(w, l, index, address); r != 0) return r;
+        if (Result r = structure(w, l, index, address); r != 0) return r;
         break;
       default: {
-        if (d.kind < DDF_SHORT || d.kind > DDF_PTR) return fail(w, MDA_INVALID_ARG);
+        if (d.kind < DDF_SHORT || d.kind > DDF_PTR) return MDA_INVALID_ARG;
         int32_t count = 1;
         char *first = at;
         if ((d.flags & DDF_ARRAY) != 0 &&
             ((d.flags & (DDF_PTRFIXED | DDF_VARIABLE)) != 0 || (d.flags & DDF_FIXED) == 0)) {
-          if (mpm_Status s = block_elements(d, at, l.registers, &count, &first); s != 0)
-            return fail(w, s);
-          if (mpm_Status r = call(w, l, count, d.kind, first, &d); r != 0) return r;
+          if (Result s = block_elements(d, at, l.registers, &count, &first); s != 0)
+            return s;
+          if (Result r = call(w, l, count, d.kind, first, &d); r != 0) return r;
           at += 8 + d.filler;
         } else {
           if ((d.flags & DDF_ARRAY) != 0) count = embedded_count(d);
-          if (mpm_Status r = call(w, l, count, d.kind, at, &d); r != 0) return r;
+          if (Result r = call(w, l, count, d.kind, at, &d); r != 0) return r;
           at += ddf::slot_size(d) + d.filler;
         }
         ++i;
@@ -202,15 +199,15 @@ mpm_Status run(Walk2 &w, const Level &l, int32_t *index, char **address, int32_t
 }
 
 // Everything an entry point of the second engine does around the walk. The walk's own failures
-// are returned unissued with `own` set; a callback's answer is returned as it is.
-mpm_Status traverse2(void *entity, void *field, const ddf_FieldDesc **cursor,
-                     mda_TraverseCallback2 callback, mpm_Status *status, int32_t end_code,
-                     void *user, bool *own) {
-  *own = true;
+// are returned unissued; a callback's answer is returned as it is, with `answered` set.
+Result traverse2(void *entity, void *field, const ddf_FieldDesc **cursor,
+                 mda_TraverseCallback2 callback, mpm_Status *status, int32_t end_code,
+                 void *user, bool *answered) {
+  *answered = false;
   if (callback == nullptr) return MDA_NULL_MEMPTR;
   if (end_code != DDF_ENDENT && end_code != DDF_ENDSTRUCT) return MDA_INVALID_ARG;
   WalkTarget target;
-  if (mpm_Status s = walk_target(entity, cursor != nullptr ? *cursor : nullptr, &target); s != 0)
+  if (Result s = walk_target(entity, cursor != nullptr ? *cursor : nullptr, &target); s != 0)
     return s;
   char *address = target.entity + sizeof(mda_EntityHeader);
   if (field != nullptr) {
@@ -228,19 +225,19 @@ mpm_Status traverse2(void *entity, void *field, const ddf_FieldDesc **cursor,
   ddf_registers = registers;
   const Level level{target.first, static_cast<int32_t>(target.end - target.first), registers, 0, 0};
   int32_t index = 0;
-  const mpm_Status result = run(w, level, &index, &address, end_code);
+  const Result result = run(w, level, &index, &address, end_code);
   ddf_registers = saved_registers;
   ddf_current = saved_schema;
   ddf::reset_cache();
   if (cursor != nullptr && index >= 0 && index < level.size) *cursor = target.first + index;
-  *own = w.own;
+  *answered = w.answered;
   return result;
 }
 
 }  // namespace
 
-mpm_Status walk_entity2(void *entity, mda_TraverseCallback2 callback, void *user, bool *own) {
-  return traverse2(entity, nullptr, nullptr, callback, nullptr, DDF_ENDENT, user, own);
+Result walk_entity2(void *entity, mda_TraverseCallback2 callback, void *user, bool *answered) {
+  return traverse2(entity, nullptr, nullptr, callback, nullptr, DDF_ENDENT, user, answered);
 }
 
 }  // namespace tesmar::mda
@@ -252,20 +249,20 @@ extern "C" {
 mpm_Status mda_TraverseEntity2(uint32_t, void *entity, mda_TraverseCallback2 callback,
                                void *user) {
   mpm_Status status = 0;
-  bool own = false;
-  const mpm_Status result =
-      traverse2(entity, nullptr, nullptr, callback, &status, DDF_ENDENT, user, &own);
-  if (own) return report(result);
-  return result == 0 || result == MDA_TRAVERSE_STOP ? status : result;
+  bool answered = false;
+  const Result result =
+      traverse2(entity, nullptr, nullptr, callback, &status, DDF_ENDENT, user, &answered);
+  if (result && !answered) return report(result);
+  return result == 0 || result == MDA_TRAVERSE_STOP ? status : result.code();
 }
 
 mpm_Status mda__TraverseEntity2(uint32_t, void *entity, void *field, const ddf_FieldDesc **cursor,
                                 mda_TraverseCallback2 callback, mpm_Status *status,
                                 int32_t end_code, void *user) {
   if (field == nullptr || cursor == nullptr || *cursor == nullptr) return report(MDA_NULL_MEMPTR);
-  bool own = false;
-  const mpm_Status result = traverse2(entity, field, cursor, callback, status, end_code, user, &own);
-  return own ? report(result) : result;
+  bool answered = false;
+  const Result result = traverse2(entity, field, cursor, callback, status, end_code, user, &answered);
+  return answered ? result.code() : report(result);
 }
 
 }  // extern "C"

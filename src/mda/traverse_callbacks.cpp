@@ -164,7 +164,7 @@ mpm_Status mda_SetString(uint32_t, void *memory, const char *text, void *slot) {
   std::memcpy(&old, slot, sizeof old);
   const size_t length = std::strlen(text);
   void *copy = nullptr;
-  if (mpm_Status s = malloc_block(memory, uint64_t{length} + 1, slot, &copy); s != 0)
+  if (Result s = malloc_block(memory, uint64_t{length} + 1, slot, &copy); s != 0)
     return report(s);
   std::memcpy(copy, text, length + 1);
   // The old text goes only now (the new one may have been copied from it), and only when it is a

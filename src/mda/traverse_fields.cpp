@@ -26,7 +26,7 @@ int32_t block_dims(const ddf_FieldDesc &desc) {
 
 }  // namespace
 
-mpm_Status walk_target(void *entity, const ddf_FieldDesc *from, WalkTarget *target) {
+Result walk_target(void *entity, const ddf_FieldDesc *from, WalkTarget *target) {
   if (entity == nullptr) return MDA_NULL_MEMPTR;
   MBlock *block = block_at(entity, false);
   if (block == nullptr) return bad_block(static_cast<char *>(entity) - kHeader);
@@ -73,7 +73,7 @@ bool subentity_fields(const ddf_Schema *schema, int32_t number, const ddf_FieldD
   return true;
 }
 
-mpm_Status block_elements(const ddf_FieldDesc &desc, const void *slot, const int32_t *registers,
+Result block_elements(const ddf_FieldDesc &desc, const void *slot, const int32_t *registers,
                           int32_t *count, char **first) {
   *count = 0;
   *first = nullptr;
@@ -168,7 +168,7 @@ void compute_let(const ddf_FieldDesc &desc, void *address, int32_t *registers) {
   ddf_registers = registers;
   int32_t value = 0;
   const ddf_Opcode *program = schema->opcodes + desc.instr;
-  const mpm_Status status = ddf_EvaluateOpcodes(program, &value);
+  const Result status = ddf_EvaluateOpcodes(program, &value);
   ddf_registers = saved;
   if (status == 0) {
     std::memcpy(address, &value, sizeof value);

@@ -25,9 +25,9 @@ mda_TypeLink read_link(mda_TypeLists *lists, db_ptr ptr) {
   return link;
 }
 
-mpm_Status write_link(mda_TypeLists *lists, db_ptr ptr, const mda_TypeLink &link) {
+Result write_link(mda_TypeLists *lists, db_ptr ptr, const mda_TypeLink &link) {
   void *stored = nullptr;
-  mpm_Status status = table_record_for_write(lists->links, number_of(ptr), &stored);
+  Result status = table_record_for_write(lists->links, number_of(ptr), &stored);
   if (status == 0) std::memcpy(stored, &link, sizeof link);
   return status;
 }
@@ -38,7 +38,7 @@ bool in_range(const mda_TypeLists *lists, int32_t tfi) {
 
 }  // namespace
 
-mpm_Status create_type_lists(int32_t model, int32_t tf_count, mda_TypeLists **out) {
+Result create_type_lists(int32_t model, int32_t tf_count, mda_TypeLists **out) {
   *out = nullptr;
   if (tf_count < 0) return MDA_INVALID_ARG;
   const std::size_t n = static_cast<std::size_t>(tf_count);
@@ -57,7 +57,7 @@ mpm_Status create_type_lists(int32_t model, int32_t tf_count, mda_TypeLists **ou
   lists->newest = handles + 3 * n;
   lists->count = reinterpret_cast<uint32_t *>(handles + 4 * n);
   lists->tf_count = static_cast<uint32_t>(tf_count);
-  mpm_Status status = create_table(MDA_PTRTABLE_ZERO, sizeof(mda_TypeLink), model, &lists->links);
+  Result status = create_table(MDA_PTRTABLE_ZERO, sizeof(mda_TypeLink), model, &lists->links);
   if (status != 0) {
     std::free(block);
     std::free(lists);
@@ -74,15 +74,14 @@ void free_type_lists(mda_TypeLists *lists) {
   std::free(lists);
 }
 
-mpm_Status add_to_type_list(mda_TypeLists *lists, int32_t tfi, db_ptr ptr) {
+Result add_to_type_list(mda_TypeLists *lists, int32_t tfi, db_ptr ptr) {
   if (lists == nullptr) return MDA_NULL_MEMPTR;
   if (!in_range(lists, tfi)) return MDA_INVALID_ARG;
   if (number_of(ptr) == 0) return MDA_INVALID_PTR;
-  mpm_Status status = check_table_handle(lists->links, ptr);
+  Result status = check_table_handle(lists->links, ptr);
   if (status != 0) return status;
   if (read_link(lists, ptr).list != 0) {
-    g_issue.handle = ptr;
-    return MDA_DUPLICATE_ENTLIST_ENTRY;
+    return fail(MDA_DUPLICATE_ENTLIST_ENTRY).with(ptr).with(ptr);
   }
   const db_ptr previous = lists->newest[tfi];
   status = write_link(lists, ptr, mda_TypeLink{0, previous, tfi + 1, 0});
@@ -99,7 +98,7 @@ mpm_Status add_to_type_list(mda_TypeLists *lists, int32_t tfi, db_ptr ptr) {
   return 0;
 }
 
-mpm_Status remove_from_type_list(mda_TypeLists *lists, int32_t tfi, db_ptr ptr) {
+Result remove_from_type_list(mda_TypeLists *lists, int32_t tfi, db_ptr ptr) {
   if (lists == nullptr) return MDA_NULL_MEMPTR;
   if (!in_range(lists, tfi)) return MDA_INVALID_ARG;
   if (lists->count[tfi] == 0 || number_of(ptr) == 0 ||

@@ -17,7 +17,7 @@ namespace {
 struct PtrWalk;
 // Called for each non-null handle in a pointer field; `slot` is the field element. Nonzero ends the
 // walk: kFound to stop after success, any other code is a failure.
-using Visit = mpm_Status (*)(PtrWalk &walk, db_ptr *slot, db_ptr child);
+using Visit = Result (*)(PtrWalk &walk, db_ptr *slot, db_ptr child);
 constexpr mpm_Status kFound = MDA_TRAVERSE_STOP;
 
 struct PtrWalk {
@@ -25,7 +25,7 @@ struct PtrWalk {
   db_ptr self;       // the entity walked
   db_ptr other;        // ModifyChildPtrs: the old child; ReplaceDbPtr: the new handle
   db_ptr replacement;  // ModifyChildPtrs: the new child
-  mpm_Status failure;  // unissued
+  Result failure;      // unissued
   bool found;
 };
 
@@ -44,45 +44,45 @@ mpm_Status each_pointer(void *, int32_t count, int32_t type, void *address, cons
   for (int32_t i = 0; i < count; ++i) {
     const db_ptr child = slots[i];
     if (number_of(child) == 0) continue;
-    const mpm_Status s = w.visit(w, &slots[i], child);
+    const Result s = w.visit(w, &slots[i], child);
     if (s == kFound) return kFound;
-    if (s != 0) {
+    if (s) {
       w.failure = s;
-      return s;
+      return s.code();
     }
   }
   return 0;
 }
 
 // Walks the pointer fields of entity memory; the failure is the visit's, or the walk's own.
-mpm_Status walk_pointers(void *memory, PtrWalk &w) {
-  bool own = false;
-  const mpm_Status s = walk_entity2(memory, each_pointer, &w, &own);
-  if (w.failure != 0) return w.failure;
-  return own ? s : 0;
+Result walk_pointers(void *memory, PtrWalk &w) {
+  bool answered = false;
+  const Result s = walk_entity2(memory, each_pointer, &w, &answered);
+  if (w.failure) return w.failure;
+  return answered ? kOk : s;
 }
 
 // Locks `ptr`, walks its pointer fields, and unlocks it (marked modified when `mark_found` and the
 // walk changed a pointer). The walk's failure comes first, then the unlock's.
-mpm_Status locked_walk(db_ptr ptr, PtrWalk &w, bool mark_found) {
+Result locked_walk(db_ptr ptr, PtrWalk &w, bool mark_found) {
   void *memory = nullptr;
-  if (mpm_Status s = lock_entity(ptr, &memory); s != 0) return s;
-  const mpm_Status walked = walk_pointers(memory, w);
-  const mpm_Status unlocked = unlock_entity(mark_found && w.found ? MDA_MODIFIED : 0, ptr);
+  if (Result s = lock_entity(ptr, &memory); s != 0) return s;
+  const Result walked = walk_pointers(memory, w);
+  const Result unlocked = unlock_entity(mark_found && w.found ? MDA_MODIFIED : 0, ptr);
   return walked != 0 ? walked : unlocked;
 }
 
-mpm_Status visit_add(PtrWalk &w, db_ptr *, db_ptr child) {
+Result visit_add(PtrWalk &w, db_ptr *, db_ptr child) {
   return names_entity(child) ? add_ptr(w.self, child, nullptr) : 0;
 }
 
-mpm_Status visit_delete(PtrWalk &w, db_ptr *, db_ptr child) {
+Result visit_delete(PtrWalk &w, db_ptr *, db_ptr child) {
   return names_entity(child) ? delete_ptr(w.self, child) : 0;
 }
 
-mpm_Status visit_modify(PtrWalk &w, db_ptr *slot, db_ptr child) {
+Result visit_modify(PtrWalk &w, db_ptr *slot, db_ptr child) {
   if (child != w.other) return 0;
-  mpm_Status s = delete_ptr(w.self, child);
+  Result s = delete_ptr(w.self, child);
   if (s == 0) s = add_ptr(w.self, w.replacement, slot);
   if (s != 0) return s;
   w.found = true;
@@ -91,32 +91,32 @@ mpm_Status visit_modify(PtrWalk &w, db_ptr *slot, db_ptr child) {
 
 // The entity is about to move from w.self to w.other: its children list the new handle instead of
 // the old one, and a pointer to itself follows it.
-mpm_Status visit_replace(PtrWalk &w, db_ptr *slot, db_ptr child) {
+Result visit_replace(PtrWalk &w, db_ptr *slot, db_ptr child) {
   if (!names_entity(child)) return 0;
-  mpm_Status s = delete_ptr(w.self, child);
+  Result s = delete_ptr(w.self, child);
   if (s != 0) return s;
   return child == w.self ? add_ptr(w.other, w.other, slot) : add_ptr(w.other, child, nullptr);
 }
 
-mpm_Status add_child_back_ptrs(db_ptr ptr) {
+Result add_child_back_ptrs(db_ptr ptr) {
   mda_ModelRec *rec = nullptr;
   const mda_EntityEntry *e = lookup_valid(ptr, &rec);
   if (e == nullptr) return MDA_INVALID_PTR;
   if (!holds_pointers(rec, e->tf)) return 0;
-  PtrWalk w{visit_add, ptr, 0, 0, 0, false};
+  PtrWalk w{visit_add, ptr, 0, 0, kOk, false};
   return locked_walk(ptr, w, false);
 }
 
-mpm_Status delete_children_back_ptrs(db_ptr ptr) {
+Result delete_children_back_ptrs(db_ptr ptr) {
   mda_ModelRec *rec = nullptr;
   const mda_EntityEntry *e = lookup_valid(ptr, &rec);
   if (e == nullptr) return MDA_INVALID_PTR;
   if (rec->back_ptr_table == nullptr || !holds_pointers(rec, e->tf)) return 0;
-  PtrWalk w{visit_delete, ptr, 0, 0, 0, false};
+  PtrWalk w{visit_delete, ptr, 0, 0, kOk, false};
   return locked_walk(ptr, w, false);
 }
 
-mpm_Status set_back_ptrs(uint32_t options, int32_t model) {
+Result set_back_ptrs(uint32_t options, int32_t model) {
   const bool all = (options & MDA_ALL_MODELS) != 0;
   if (!all && model_in_use(model) == nullptr) return MDA_INVALID_MODEL;
   const int32_t first = all ? 1 : model;
@@ -127,7 +127,7 @@ mpm_Status set_back_ptrs(uint32_t options, int32_t model) {
     if (rec == nullptr) continue;
     release_back_ptr_table(rec);
     rec->back_ptrs = 1;
-    if (mpm_Status s = create_table(MDA_PTRTABLE_ZERO, sizeof(mda_BackPtrRec), m,
+    if (Result s = create_table(MDA_PTRTABLE_ZERO, sizeof(mda_BackPtrRec), m,
                                     &rec->back_ptr_table);
         s != 0)
       return s;
@@ -139,13 +139,14 @@ mpm_Status set_back_ptrs(uint32_t options, int32_t model) {
       const mda_EntityEntry *e = entry_of(rec, n);
       if ((e->status & (MDA_ENTRY_DELETED | MDA_ENTRY_RESERVED)) != 0) continue;
       if (!holds_pointers(rec, e->tf)) continue;  // not loaded for nothing
-      if (mpm_Status s = add_child_back_ptrs(make_ptr(m, n)); s != 0) return s;
+      if (Result s = add_child_back_ptrs(make_ptr(m, n)); s != 0) return s;
     }
   }
   return 0;
 }
 
 // Failures are issued as they happen (the other parents are still done); the first is returned.
+// Issues each parent's failure as it goes (so every parent is tried) and returns the first.
 mpm_Status modify_child_ptrs(int32_t count, const db_ptr *parents, db_ptr old_child,
                              db_ptr new_child) {
   if (count < 0) return report(MDA_INVALID_ARG);
@@ -153,10 +154,10 @@ mpm_Status modify_child_ptrs(int32_t count, const db_ptr *parents, db_ptr old_ch
   mpm_Status first_failure = 0;
   bool missing = false;
   for (int32_t i = 0; i < count; ++i) {
-    PtrWalk w{visit_modify, parents[i], old_child, new_child, 0, false};
-    if (mpm_Status s = locked_walk(parents[i], w, true); s != 0) {
+    PtrWalk w{visit_modify, parents[i], old_child, new_child, kOk, false};
+    if (Result s = locked_walk(parents[i], w, true); s != 0) {
       report(s);
-      if (first_failure == 0) first_failure = s;
+      if (first_failure == 0) first_failure = s.code();
       continue;
     }
     missing = missing || !w.found;
@@ -165,7 +166,7 @@ mpm_Status modify_child_ptrs(int32_t count, const db_ptr *parents, db_ptr old_ch
   return missing ? report(MDA_CHILD_NOT_FOUND) : 0;
 }
 
-mpm_Status replace_db_ptr(db_ptr old_ptr, db_ptr new_ptr) {
+Result replace_db_ptr(db_ptr old_ptr, db_ptr new_ptr) {
   if (model_of(old_ptr) != model_of(new_ptr)) return MDA_MODELS_DIFFER;
   mda_ModelRec *rec = nullptr;
   const mda_EntityEntry *target = lookup(new_ptr, &rec);
@@ -176,10 +177,10 @@ mpm_Status replace_db_ptr(db_ptr old_ptr, db_ptr new_ptr) {
   if (e == nullptr || (e->status & MDA_ENTRY_RWLOCK) != 0) return MDA_INVALID_PTR;
 
   void *memory = nullptr;
-  if (mpm_Status s = lock_entity(old_ptr, &memory); s != 0) return s;
-  mpm_Status walked = 0;
+  if (Result s = lock_entity(old_ptr, &memory); s != 0) return s;
+  Result walked = 0;
   if (rec->back_ptrs != 0 && holds_pointers(rec, e->tf)) {
-    PtrWalk w{visit_replace, old_ptr, new_ptr, 0, 0, false};
+    PtrWalk w{visit_replace, old_ptr, new_ptr, 0, kOk, false};
     walked = walk_pointers(memory, w);
   }
   if (walked == 0) {
@@ -187,7 +188,7 @@ mpm_Status replace_db_ptr(db_ptr old_ptr, db_ptr new_ptr) {
     h->ptr = new_ptr;
     if (h->orig_ptr == old_ptr) h->orig_ptr = new_ptr;
   }
-  const mpm_Status unlocked = unlock_entity(walked == 0 ? MDA_MODIFIED : 0, old_ptr);
+  const Result unlocked = unlock_entity(walked == 0 ? MDA_MODIFIED : 0, old_ptr);
   if (walked != 0) return walked;
   if (unlocked != 0) return unlocked;
 
@@ -201,7 +202,7 @@ mpm_Status replace_db_ptr(db_ptr old_ptr, db_ptr new_ptr) {
   const int32_t tfi = ddf::lookup_tfi(rec->schema, e->tf);
   if (tfi >= 0) {
     remove_from_type_list(rec->type_lists, tfi, old_ptr);
-    if (mpm_Status s = add_to_type_list(rec->type_lists, tfi, new_ptr); s != 0) {
+    if (Result s = add_to_type_list(rec->type_lists, tfi, new_ptr); s != 0) {
       add_to_type_list(rec->type_lists, tfi, old_ptr);  // its link record exists: cannot fail
       return s;
     }
@@ -233,7 +234,7 @@ mpm_Status replace_db_ptr(db_ptr old_ptr, db_ptr new_ptr) {
 
 }  // namespace
 
-mpm_Status add_owner_back_ptrs(void *owner, const db_ptr *handles, int32_t count) {
+Result add_owner_back_ptrs(void *owner, const db_ptr *handles, int32_t count) {
   if (owner == nullptr) return MDA_NULL_MEMPTR;
   MBlock *first = owner_block(owner);
   if (first == nullptr || first->size - kHeader < sizeof(mda_EntityHeader))
@@ -244,7 +245,7 @@ mpm_Status add_owner_back_ptrs(void *owner, const db_ptr *handles, int32_t count
     db_ptr child = 0;
     std::memcpy(&child, handles + i, sizeof child);
     if (number_of(child) == 0 || !names_entity(child)) continue;
-    if (mpm_Status s = add_ptr(self, child, nullptr); s != 0) return s;
+    if (Result s = add_ptr(self, child, nullptr); s != 0) return s;
   }
   return 0;
 }
@@ -255,12 +256,12 @@ bool holds_pointers(const mda_ModelRec *rec, uint32_t tf) {
          (rec->schema->ent_info[tfi] & DDF_INFO_POINTERS) != 0;
 }
 
-mpm_Status add_memory_back_ptrs(void *memory, db_ptr self) {
-  PtrWalk w{visit_add, self, 0, 0, 0, false};
+Result add_memory_back_ptrs(void *memory, db_ptr self) {
+  PtrWalk w{visit_add, self, 0, 0, kOk, false};
   return walk_pointers(memory, w);
 }
 
-mpm_Status delete_child_back_ptrs(db_ptr ptr) { return delete_children_back_ptrs(ptr); }
+Result delete_child_back_ptrs(db_ptr ptr) { return delete_children_back_ptrs(ptr); }
 
 }  // namespace tesmar::mda
 
