@@ -597,7 +597,8 @@ TESMAR_API mpm_Status mda_AddMemory(uint32_t options, void *owner, void *data, v
  * array's. MDA_NULL_MEMPTR, MDA_BAD_MBLOCK (no block there). */
 TESMAR_API mpm_Status mda_Free(uint32_t options, void *owner, void *data);
 
-/* Frees every block after the owner's first and clears the first block's links. */
+/* Frees every block after the owner's first and clears the first block's links. Returns 0;
+ * MDA_NULL_MEMPTR, MDA_BAD_MBLOCK (the owner is not the first block of a chain). */
 TESMAR_API mpm_Status mda_FreeAttached(uint32_t options, void *owner);
 
 /* Frees a whole chain. MDA_NULL_MEMPTR, MDA_BAD_MBLOCK. */
@@ -757,7 +758,9 @@ TESMAR_API mpm_Status mda_TraverseEntity(uint32_t options, void *entity,
                                          mda_TraverseCallback callback);
 
 /* The first engine from descriptor `first` (a descriptor of the schema of the entity's model) over
- * the fields at `field`, with fresh registers, up to the end of first's type form. */
+ * the fields at `field`, with fresh registers, up to the end of first's type form. Returns as
+ * mda_TraverseEntity; MDA_NULL_MEMPTR without a field or a first descriptor, MDA_INVALID_ARG for a
+ * field address outside the entity's first block. */
 TESMAR_API mpm_Status mda__TraverseEntity(uint32_t options, void *entity, void *field,
                                           const ddf_FieldDesc *first,
                                           mda_TraverseCallback callback);

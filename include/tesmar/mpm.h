@@ -203,7 +203,17 @@ TESMAR_API mpm_Status mpm_ClearRegistry(uint32_t flags);
 TESMAR_API const mpm_ModuleDesc *mpm_GetModuleDesc(int32_t module_id);
 
 /* ---- Life cycle ---- */
+
+/* Starts the message system (run by tmx_Initialize; a client does not call it): registers MPM's
+ * table, sets the output function to fputs when unset, resets the counters, limits and the
+ * pending list, makes the handler, directive and name tables anew, and makes stdout and stderr
+ * unbuffered. Returns 0. */
 TESMAR_API mpm_Status mpm_Initialize(uint32_t flags);
+
+/* Stops the message system (run by tmx_Terminate): closes an open message-text file, discards the
+ * pending messages, frees the counters, handlers, directives and the name cache, and closes the
+ * log file this module opened. Messages issued afterwards are returned without being kept.
+ * Returns 0. */
 TESMAR_API mpm_Status mpm_Terminate(uint32_t flags);
 
 /* ---- Issuing ---- */
@@ -249,6 +259,8 @@ TESMAR_API char *mpm_GetMessageText(uint32_t flags, int32_t module_id, int32_t m
  * the number below 1 or above the module's count; the out values are written in any case. */
 TESMAR_API mpm_Status mpm_DecodeStatus(mpm_Status code, int32_t *module_id, int32_t *msg_number);
 
+/* Sets mpm_last_status and mpm_last_severity, as issuing a message would, without issuing
+ * anything. Returns 0. */
 TESMAR_API mpm_Status mpm_SetLastStatus(uint32_t flags, mpm_Status code, mpm_Status severity);
 
 /* Registers (or replaces, or with a null handler removes) the handler of a key. Returns the

@@ -273,11 +273,13 @@ TESMAR_API mpm_Status mth_MatrixGlobalToLocalSys(uint32_t flags, const double *x
                                                  const double *y_axis, const double *z_axis,
                                                  const double *origin, double *out);
 
-/* Rotation by the angle (right-handed) about the axis through the point. */
+/* Rotation by the angle (right-handed) about the axis through the point. Returns 0; the quiet
+ * MTH_ZERO_LENGTH when the axis has no direction (out untouched); MTH_SINGULAR_MATRIX. */
 TESMAR_API mpm_Status mth_MatrixRotateAboutAxis(uint32_t flags, const double *point,
                                                 const double *axis, double angle, double *out);
 
-/* Translation by the distance along the axis (the point only fixes the frame). */
+/* Translation by the distance along the axis (the point only fixes the frame). Returns as
+ * mth_MatrixRotateAboutAxis. */
 TESMAR_API mpm_Status mth_MatrixTranslateAlongAxis(uint32_t flags, const double *point,
                                                    const double *axis, double distance,
                                                    double *out);

@@ -30,6 +30,13 @@ const char *field_name(const ddf_Schema *schema, const ddf_FieldDesc &desc);
 // a struct, otherwise the kind's value size.
 int32_t element_size(const ddf_FieldDesc &desc);
 
+// Is the field's value held in a memory block of its own, the entity holding only its address?
+// Arrays are, unless their size is fixed and they are stored in place (DDF_FIXED alone).
+inline bool held_in_block(const ddf_FieldDesc &desc) {
+  return (desc.flags & DDF_ARRAY) != 0 &&
+         ((desc.flags & (DDF_PTRFIXED | DDF_VARIABLE)) != 0 || (desc.flags & DDF_FIXED) == 0);
+}
+
 // Bytes a field occupies in the entity (before its filler bytes), as the entity walk advances:
 // 8 for a field held in a memory block, the elements of an embedded array, the subentity's bytes,
 // nothing for derived, method and the bracketing kinds. Literal dimensions are required for

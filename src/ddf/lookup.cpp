@@ -76,7 +76,7 @@ int64_t slot_size(const ddf_FieldDesc &desc) {
     default: return 0;
   }
   if ((desc.flags & DDF_ARRAY) == 0) return element_size(desc);
-  if ((desc.flags & (DDF_PTRFIXED | DDF_VARIABLE)) != 0 || (desc.flags & DDF_FIXED) == 0) return 8;
+  if (held_in_block(desc)) return 8;
   int64_t n = 1;
   int dims = desc.ndims - (desc.kind == DDF_FSTRING ? 1 : 0);
   for (int i = 0; i < dims && i < DDF_MAX_DIMS; ++i) {

@@ -9,16 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mpm/message_table.h"
 #include "tesmar/dst.h"
 
 namespace tesmar::dst {
 namespace {
-
-constexpr MessageRow kRows[] = {
-    {"NOMEMORY", kMemory, " No more memory available\n"},
-};
-constinit const MessageTable kTable(7, "DST", kRows);
 
 constexpr uint64_t kMaxCapacity = uint64_t{1} << 62;
 
@@ -60,12 +54,6 @@ mpm_Status append(DstString *string, const char *bytes, uint64_t n) {
 using namespace tesmar::dst;
 
 extern "C" {
-
-mpm_Status dst_Initialize(uint32_t) {
-  const mpm_ModuleDesc *entry = mpm_GetModuleDesc(7);
-  if (entry != nullptr && entry->count == 0) mpm_RegisterModule(0, &kTable.desc);
-  return 0;
-}
 
 mpm_Status dst_InitializeString(DstString *string, uint64_t initial_capacity) {
   if (string == nullptr) return DST_NOMEMORY;

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mpm/message_table.h"
 #include "tesmar/eam.h"
 #include "tesmar/mpm.h"
 
@@ -17,13 +16,6 @@ void *eam_guarded_state = nullptr;
 
 namespace tesmar::eam {
 namespace {
-
-constexpr MessageRow kRows[] = {
-    {"NULLPOINTER", kOrdinary, " NULL pointer\n"},
-    {"NOMEMORY", kMemory, " Out of memory\n"},
-    {"INVALIDSIZE", kOrdinary, " Invalid size = %d\n"},
-};
-constinit const MessageTable kTable(6, "EAM", kRows);
 
 constexpr int32_t kNodesPerBlock = 10;
 
@@ -60,11 +52,6 @@ void *duplicate(const void *bytes, int32_t size) {
 using namespace tesmar::eam;
 
 extern "C" {
-
-mpm_Status eam_Initialize(uint32_t) {
-  mpm_RegisterModule(0, &kTable.desc);
-  return 0;
-}
 
 olm_List *eam_CreateStack(uint32_t, const EamDescriptor *descriptor) {
   if (descriptor == nullptr) {

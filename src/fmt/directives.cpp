@@ -164,13 +164,9 @@ constexpr Entry kDirectives[] = {
 };
 
 }  // namespace
-}  // namespace tesmar::fmt
 
-using namespace tesmar::fmt;
-
-extern "C" mpm_Status fmt_Initialize(uint32_t) {
-  mpm_RegisterModule(0, &module_desc());
-  if (mpm_directive_table == nullptr) return 0;
+void register_directives() {
+  if (mpm_directive_table == nullptr) return;
   for (const Entry &e : kDirectives) {
     mpm_Directive d{};
     std::snprintf(d.name, sizeof d.name, "%s", e.name);
@@ -178,5 +174,6 @@ extern "C" mpm_Status fmt_Initialize(uint32_t) {
     auto *stored = static_cast<mpm_Directive *>(otm_AddObject(0, mpm_directive_table, &d));
     if (stored != nullptr) stored->handler = e.handler;
   }
-  return 0;
 }
+
+}  // namespace tesmar::fmt

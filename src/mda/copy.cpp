@@ -17,6 +17,7 @@
 // that copies) saves and restores the outer one. MDA_COPY_NESTED joins the run under way.
 #include "ddf/ddf_internal.h"
 #include "mda/mda_internal.h"
+#include "mda/work_list.h"
 
 namespace tesmar::mda {
 
@@ -33,27 +34,13 @@ struct Run {
   mda_CopyFilter filter;
   uint64_t scratch;
   db_ptr owner;          // the entered copy being walked; 0 for a copy not entered
-  db_ptr *pending;       // entered copies whose pointers are still to be redirected
-  std::size_t count;
-  std::size_t capacity;
+  WorkList<db_ptr> pending;  // entered copies whose pointers are still to be redirected
   Result failure;        // what stopped the walk
 };
 
 Run *g_run = nullptr;
 
 int compare_pairs(const void *a, const void *b) { return mda_ComparePtrs(a, b); }
-
-bool push_pending(Run &run, db_ptr ptr) {
-  if (run.count == run.capacity) {
-    const std::size_t capacity = run.capacity == 0 ? 32 : run.capacity * 2;
-    auto *grown = static_cast<db_ptr *>(std::realloc(run.pending, capacity * sizeof(db_ptr)));
-    if (grown == nullptr) return false;
-    run.pending = grown;
-    run.capacity = capacity;
-  }
-  run.pending[run.count++] = ptr;
-  return true;
-}
 
 // The TFI of the source's type form in the target model's schema, which must give it a structure
 // of the size the source's schema does.
@@ -125,7 +112,7 @@ Result copy_of_child(Run &run, db_ptr child, db_ptr *copied) {
   const Result unlocked = unlock_entity(0, child);
   if (status != 0) return status;
   if (unlocked != 0) return unlocked;
-  if (!push_pending(run, *copied)) return MDA_MALLOC_ERR;
+  if (!run.pending.push(*copied)) return MDA_MALLOC_ERR;
   status = unlock_entity(0, *copied);  // waits on the list unlocked
   if (status != 0) return status;
   if (table != nullptr && check_table_handle(table, child) == 0 && table->record_size == 8) {
@@ -187,8 +174,8 @@ Result redirect_all(Run &run, void *memory, db_ptr owner) {
 
 // Walks the pending copies until none is left.
 Result drain(Run &run) {
-  while (run.count > 0) {
-    const db_ptr next = run.pending[--run.count];
+  while (!run.pending.empty()) {
+    const db_ptr next = run.pending.pop();
     void *memory = nullptr;
     Result status = lock_entity(next, &memory);
     if (status != 0) return status;
@@ -214,6 +201,7 @@ Result copy_entity(uint32_t options, int32_t model, mda_CopyFilter filter, void 
   if (!nested) {
     fresh.map = otm_CreateTree(0, sizeof(Pair), compare_pairs, 0);
     if (fresh.map == nullptr) return mpm_last_status;
+    fresh.pending.init();
     fresh.model = model;
     fresh.filter = filter;
     g_run = &fresh;
@@ -226,7 +214,7 @@ Result copy_entity(uint32_t options, int32_t model, mda_CopyFilter filter, void 
   if (status == 0 && !nested) status = drain(run);
   if (!nested) {
     otm_DeleteTree(0, fresh.map);
-    std::free(fresh.pending);
+    fresh.pending.release();
     g_run = outer;
   }
   if (status != 0) {

@@ -11,33 +11,20 @@
 // The walk's callback takes no data of ours, so the list is module state, saved and restored when
 // a deletion starts inside another (from a callback).
 #include "mda/mda_internal.h"
+#include "mda/work_list.h"
 
 namespace tesmar::mda {
 
 namespace {
 
 struct TreeRun {
-  db_ptr *pending;
-  std::size_t count;
-  std::size_t capacity;
+  WorkList<db_ptr> pending;  // entities still to delete
   db_ptr owner;        // the entity being walked
   bool all;            // MDA_DELETE_ALL
   Result failure;      // what stopped the walk
 };
 
 TreeRun *g_tree = nullptr;
-
-bool push(TreeRun &run, db_ptr ptr) {
-  if (run.count == run.capacity) {
-    const std::size_t capacity = run.capacity == 0 ? 32 : run.capacity * 2;
-    auto *grown = static_cast<db_ptr *>(std::realloc(run.pending, capacity * sizeof(db_ptr)));
-    if (grown == nullptr) return false;
-    run.pending = grown;
-    run.capacity = capacity;
-  }
-  run.pending[run.count++] = ptr;
-  return true;
-}
 
 mpm_Status visit_child(void *, int32_t count, int32_t type, void *address,
                        const ddf_FieldDesc *) {
@@ -56,7 +43,7 @@ mpm_Status visit_child(void *, int32_t count, int32_t type, void *address,
       std::memcpy(&value, slot, sizeof value);
       status = Failure::issued(mda_ModifyPtr(run.owner, 0, &value));
       if (status == 0) std::memcpy(slot, &value, sizeof value);
-    } else if (status == 0 && !push(run, child)) {
+    } else if (status == 0 && !run.pending.push(child)) {
       run.failure = MDA_MALLOC_ERR;
       return MDA_TRAVERSE_STOP;
     }
@@ -108,16 +95,17 @@ Result delete_tree(uint32_t options, db_ptr ptr) {
     if (count >= 2) return 0;  // shared: left alone
   }
   TreeRun run{};
+  run.pending.init();
   run.all = all;
   TreeRun *outer = g_tree;
   g_tree = &run;
   Result status = delete_one(run, ptr, all ? options & ~MDA_DELETE_ALL : 0);
-  while (status == 0 && run.count > 0) {
-    const db_ptr next = run.pending[--run.count];
+  while (status == 0 && !run.pending.empty()) {
+    const db_ptr next = run.pending.pop();
     if (!mda_IsValidPtr(next)) continue;  // reached twice
     status = delete_one(run, next, 0);
   }
-  std::free(run.pending);
+  run.pending.release();
   g_tree = outer;
   return status;
 }

@@ -28,6 +28,7 @@
 
 #include "ddf/ddf_internal.h"
 #include "mda/mda_internal.h"
+#include "mda/work_list.h"
 #include "tesmar/dof.h"
 
 namespace tesmar::mda {
@@ -48,38 +49,7 @@ struct Item {
   uint32_t reserved;
 };
 
-// A growable table: 32 items in place, more on the heap. Plain data so that a frame holding it may
-// be left by a handler; release() frees what it allocated.
-struct Table {
-  Item fixed[kFixed];
-  Item *items;
-  std::size_t count;
-  std::size_t capacity;
-
-  void init() {
-    items = fixed;
-    count = 0;
-    capacity = kFixed;
-  }
-  bool push(const Item &item) {
-    if (count == capacity) {
-      const std::size_t grown = capacity * 2;
-      Item *more = static_cast<Item *>(std::malloc(grown * sizeof(Item)));
-      if (more == nullptr) return false;
-      std::memcpy(more, items, count * sizeof(Item));
-      if (items != fixed) std::free(items);
-      items = more;
-      capacity = grown;
-    }
-    items[count++] = item;
-    return true;
-  }
-  void release() {
-    if (items != fixed) std::free(items);
-    items = fixed;
-    count = 0;
-  }
-};
+using Table = WorkList<Item, kFixed>;
 
 uint64_t read_u64(const void *p) {
   uint64_t v;

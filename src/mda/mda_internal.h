@@ -78,6 +78,10 @@ extern mda_ModelRec g_models[kMaxModel + 1];
 
 // The record of a model in use, or null (model numbers outside 1..65535 included).
 mda_ModelRec *model_in_use(int32_t model);
+// Start-up: marks every slot free and no model current. Shut-down: frees every model in use (the
+// first failure stops it).
+void reset_model_table();
+mpm_Status free_every_model();
 inline int32_t number_of(const mda_ModelRec *rec) { return static_cast<int32_t>(rec - g_models); }
 inline bool memory_only(const mda_ModelRec *rec) { return (rec->options & MDA_MEMORY_ONLY) != 0; }
 

@@ -172,31 +172,25 @@ mda_ModelRec *model_in_use(int32_t model) {
   return rec->in_use != 0 ? rec : nullptr;
 }
 
+void reset_model_table() {
+  for (int32_t m = 1; m <= g_touched; ++m) g_models[m].in_use = 0;
+  mda_current_model = 0;
+  mda_current_model_rec = nullptr;
+}
+
+mpm_Status free_every_model() {
+  for (int32_t m = 1; m <= g_touched; ++m) {
+    if (g_models[m].in_use == 0) continue;
+    if (mpm_Status status = mda_FreeModel(0, m); status != 0) return status;
+  }
+  return 0;
+}
+
 }  // namespace tesmar::mda
 
 using namespace tesmar::mda;
 
 extern "C" {
-
-mpm_Status mda_Initialize(uint32_t) {
-  mpm_RegisterModule(0, &module_desc());
-  for (int32_t m = 1; m <= g_touched; ++m) g_models[m].in_use = 0;
-  mda_current_model = 0;
-  mda_current_model_rec = nullptr;
-  mda_DbgStream = stdout;
-  mda_copy_table = nullptr;
-  create_registry();
-  return 0;
-}
-
-mpm_Status mda_Terminate(uint32_t) {
-  for (int32_t m = 1; m <= g_touched; ++m) {
-    if (g_models[m].in_use == 0) continue;
-    if (mpm_Status status = mda_FreeModel(0, m); status != 0) return status;
-  }
-  drop_registry();
-  return 0;
-}
 
 mpm_Status mda_InitModelDef(uint32_t, mda_ModelDef *def) {
   if (def == nullptr) return report(MDA_NULL_MEMPTR);

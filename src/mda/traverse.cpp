@@ -48,11 +48,6 @@ bool allocating(uint32_t options) {
   return (options & (MDA_TRAVERSE_ALLOCATE | MDA_TRAVERSE_FREE | MDA_TRAVERSE_RESIZE)) != 0;
 }
 
-bool in_block(const ddf_FieldDesc &d) {
-  return (d.flags & DDF_ARRAY) != 0 &&
-         ((d.flags & (DDF_PTRFIXED | DDF_VARIABLE)) != 0 || (d.flags & DDF_FIXED) == 0);
-}
-
 // Gives a block field the block its registers call for (allocating walks only).
 Result allocate_field(Walk &w, const ddf_FieldDesc &d, char *slot, const int32_t *registers) {
   char *data = nullptr;
@@ -208,7 +203,7 @@ Result walk(Walk &w, const ddf_FieldDesc *fields, int32_t size, char *address, i
       int32_t count = 1;
       char *base = address;
       char *after = address + d.key + d.filler;
-      const bool held = in_block(d);
+      const bool held = ddf::held_in_block(d);
       if (held) {
         after = address + 8 + d.filler;
         status = field_elements(w, d, address, registers, &count, &base);
@@ -274,7 +269,7 @@ Result walk(Walk &w, const ddf_FieldDesc *fields, int32_t size, char *address, i
       status = enter_element(fields, f, &i, &address);
       if (status != 0) break;
     } else if (d.kind >= DDF_SHORT && d.kind <= DDF_PTR) {
-      if (in_block(d)) {
+      if (ddf::held_in_block(d)) {
         mda_TraverseFieldAddress = address;
         int32_t count = 0;
         char *first = nullptr;

@@ -209,7 +209,7 @@ mpm_DirectiveHandler find_handler(const mpm_DirectiveRecord &r) {
     return nullptr;
   mpm_Directive key{};
   std::memcpy(key.name, r.conversion, static_cast<std::size_t>(r.conversion_length));
-  auto *found = static_cast<mpm_Directive *>(otm_GetObject(1 | 8, mpm_directive_table, &key));
+  auto *found = static_cast<mpm_Directive *>(otm_GetObject(OTM_NO_MESSAGE | OTM_KEEP_CURRENT, mpm_directive_table, &key));
   return found != nullptr ? found->handler : nullptr;
 }
 

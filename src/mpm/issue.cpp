@@ -86,7 +86,7 @@ bool count_message(mpm_Status code, mpm_Status severity) {
 void uncount_message(mpm_Status code, mpm_Status severity) {
   if (mpm_count_tree != nullptr) {
     mpm_CountRecord key{static_cast<int32_t>(code), 0, 0, 0};
-    auto *record = static_cast<mpm_CountRecord *>(otm_GetObject(1 | 8, mpm_count_tree, &key));
+    auto *record = static_cast<mpm_CountRecord *>(otm_GetObject(OTM_NO_MESSAGE | OTM_KEEP_CURRENT, mpm_count_tree, &key));
     if (record != nullptr) {
       if (record->issued > 0) --record->issued;
       if (record->total > 0) --record->total;
@@ -135,49 +135,37 @@ void append_body(uint32_t flags, mpm_Status code, const char *user_text, char **
   std::free(own);
 }
 
-mpm_Status report(uint32_t flags, mpm_Status code, mpm_Status severity, const char *user_text,
-                  Options *opt, va_list *args) {
-  mpm_last_status = code;
-  mpm_last_severity = severity;
-  if (count_message(code, severity)) {
-    std::free(opt->text);
-    mpm_CallHandler(0, TMX_EXC_MAXERROR, code);
-  } else {
-    char *text = nullptr;
-    if (!(flags & MPM_NO_HEADER)) append_header(&text, code, severity);
-    if (opt->text != nullptr) append_text(&text, opt->text);
-    std::free(opt->text);
-    if (!(flags & MPM_HEADER_ONLY)) append_body(flags, code, user_text, &text, args);
-    if (text != nullptr) mpm_WriteText(flags, opt->stream != nullptr ? opt->stream : stderr, text);
-  }
-  call_handlers(code, severity);
-  if (!(flags & MPM_KEEP_PENDING)) {
-    if (flags & MPM_DISCARD_PENDING)
-      mpm_DiscardPending(flags);
-    else
-      mpm_FlushPending(flags);
-  }
-  return code;
+// Reads the option list (with MPM_OPTIONS) into `opt`; the message's arguments are then what
+// MPM_OPT_ARGS names, or what follows the list.
+va_list *arguments(uint32_t flags, va_list *ap, Options *opt) {
+  if (!(flags & MPM_OPTIONS)) return ap;
+  read_options(ap, opt);
+  return opt->args != nullptr ? opt->args : ap;
 }
 
-mpm_Status issue(uint32_t flags, mpm_Status code, mpm_Status severity, va_list *ap) {
+enum class Delivery { kPending, kReport };
+
+// The one path of every issued and reported message: the option list, the counters and limits,
+// the text (header, option text, body), then the pending list (issued) or the line writer
+// (reported), the handlers, and for a report the pending list's flush or discard.
+mpm_Status deliver(Delivery delivery, uint32_t flags, mpm_Status code, mpm_Status severity,
+                   const char *user_text, va_list *ap) {
   flags |= mpm_global_flags;
   Options opt;
-  va_list *args = ap;
-  if (flags & MPM_OPTIONS) {
-    read_options(ap, &opt);
-    if (opt.args != nullptr) args = opt.args;
-  }
+  va_list *args = arguments(flags, ap, &opt);
   if (!g_started) {
     // The message system is stopped: nothing to count or keep the message in.
     std::free(opt.text);
     return code;
   }
-  if (flags & MPM_IMMEDIATE)
-    return report(flags | MPM_OPTIONS | MPM_KEEP_PENDING, code, severity, nullptr, &opt, args);
+  if (delivery == Delivery::kPending && (flags & MPM_IMMEDIATE)) {
+    delivery = Delivery::kReport;
+    flags |= MPM_KEEP_PENDING;
+  }
+  const bool report = delivery == Delivery::kReport;
   mpm_last_status = code;
   mpm_last_severity = severity;
-  bool counted = !(flags & MPM_NO_COUNT);
+  const bool counted = report || !(flags & MPM_NO_COUNT);
   if (counted && count_message(code, severity)) {
     std::free(opt.text);
     mpm_CallHandler(0, TMX_EXC_MAXERROR, code);
@@ -186,30 +174,26 @@ mpm_Status issue(uint32_t flags, mpm_Status code, mpm_Status severity, va_list *
     if (!(flags & MPM_NO_HEADER)) append_header(&text, code, severity);
     if (opt.text != nullptr) append_text(&text, opt.text);
     std::free(opt.text);
-    mpm_AppendMessageV(flags, code, &text, args);
-    mpm_PendingMessage pending{severity, code, text, counted ? 1u : 0u, 0};
-    // An insertion that fails issues the list's own message; the text is then ours to free.
-    if (mpm_pending_list == nullptr || olm_AddObject(0, mpm_pending_list, OLM_HEAD, &pending) == nullptr)
-      std::free(text);
+    if (report) {
+      if (!(flags & MPM_HEADER_ONLY)) append_body(flags, code, user_text, &text, args);
+      if (text != nullptr) mpm_WriteText(flags, opt.stream != nullptr ? opt.stream : stderr, text);
+    } else {
+      mpm_AppendMessageV(flags, code, &text, args);
+      mpm_PendingMessage pending{severity, code, text, counted ? 1u : 0u, 0};
+      // An insertion that fails issues the list's own message; the text is then ours to free.
+      if (mpm_pending_list == nullptr ||
+          olm_AddObject(0, mpm_pending_list, OLM_HEAD, &pending) == nullptr)
+        std::free(text);
+    }
   }
   call_handlers(code, severity);
+  if (report && !(flags & MPM_KEEP_PENDING)) {
+    if (flags & MPM_DISCARD_PENDING)
+      mpm_DiscardPending(flags);
+    else
+      mpm_FlushPending(flags);
+  }
   return code;
-}
-
-mpm_Status report_entry(uint32_t flags, mpm_Status code, mpm_Status severity,
-                        const char *user_text, va_list *ap) {
-  flags |= mpm_global_flags;
-  Options opt;
-  va_list *args = ap;
-  if (flags & MPM_OPTIONS) {
-    read_options(ap, &opt);
-    if (opt.args != nullptr) args = opt.args;
-  }
-  if (!g_started) {
-    std::free(opt.text);
-    return code;
-  }
-  return report(flags, code, severity, user_text, &opt, args);
 }
 
 // Takes the head (newest) pending message out of the list.
@@ -229,7 +213,7 @@ extern "C" {
 mpm_Status mpm_IssueMessage(uint32_t flags, mpm_Status code, mpm_Status severity, ...) {
   va_list ap;
   va_start(ap, severity);
-  mpm_Status result = issue(flags, code, severity, &ap);
+  mpm_Status result = deliver(Delivery::kPending, flags, code, severity, nullptr, &ap);
   va_end(ap);
   return result;
 }
@@ -237,7 +221,7 @@ mpm_Status mpm_IssueMessage(uint32_t flags, mpm_Status code, mpm_Status severity
 mpm_Status mpm_ReportMessage(uint32_t flags, mpm_Status code, mpm_Status severity, ...) {
   va_list ap;
   va_start(ap, severity);
-  mpm_Status result = report_entry(flags, code, severity, nullptr, &ap);
+  mpm_Status result = deliver(Delivery::kReport, flags, code, severity, nullptr, &ap);
   va_end(ap);
   return result;
 }
@@ -245,7 +229,7 @@ mpm_Status mpm_ReportMessage(uint32_t flags, mpm_Status code, mpm_Status severit
 mpm_Status mpm_IssueUserMessage(uint32_t flags, const char *text, mpm_Status severity, ...) {
   va_list ap;
   va_start(ap, severity);
-  report_entry(flags, MPM_USER_DEFINED, severity, text != nullptr ? text : " ", &ap);
+  deliver(Delivery::kReport, flags, MPM_USER_DEFINED, severity, text != nullptr ? text : " ", &ap);
   va_end(ap);
   return MPM_USER_DEFINED;
 }
@@ -255,11 +239,7 @@ mpm_Status mpm_PrintMessage(uint32_t flags, mpm_Status code, ...) {
   va_start(ap, code);
   flags |= mpm_global_flags;
   Options opt;
-  va_list *args = &ap;
-  if (flags & MPM_OPTIONS) {
-    read_options(&ap, &opt);
-    if (opt.args != nullptr) args = opt.args;
-  }
+  va_list *args = arguments(flags, &ap, &opt);
   char *text = opt.text;
   mpm_AppendMessageV(flags, code, &text, args);
   va_end(ap);
@@ -300,7 +280,7 @@ mpm_Status mpm_FlushPending(uint32_t flags) {
 int32_t mpm_CheckLimits(mpm_Status code, mpm_Status severity) {
   if (mpm_count_tree != nullptr) {
     mpm_CountRecord key{static_cast<int32_t>(code), 0, 0, 0};
-    auto *record = static_cast<mpm_CountRecord *>(otm_GetObject(1 | 8, mpm_count_tree, &key));
+    auto *record = static_cast<mpm_CountRecord *>(otm_GetObject(OTM_NO_MESSAGE | OTM_KEEP_CURRENT, mpm_count_tree, &key));
     if (record != nullptr && record->limit != -1 && record->issued > record->limit) return 0;
   }
   int index;
@@ -314,7 +294,7 @@ mpm_HandlerRecord *mpm_SetHandler(uint32_t key, mpm_Handler handler) {
   if (mpm_handler_tree == nullptr) return nullptr;
   mpm_HandlerRecord record{key, 0, handler};
   if (handler == nullptr) {
-    if (otm_GetObject(1 | 8, mpm_handler_tree, &record) != nullptr)
+    if (otm_GetObject(OTM_NO_MESSAGE | OTM_KEEP_CURRENT, mpm_handler_tree, &record) != nullptr)
       otm_RemoveObject(0, mpm_handler_tree, &record);
     return nullptr;
   }
@@ -326,7 +306,7 @@ mpm_HandlerRecord *mpm_SetHandler(uint32_t key, mpm_Handler handler) {
 mpm_Status mpm_CallHandler(uint32_t, uint32_t key, mpm_Status code) {
   if (mpm_handler_tree == nullptr) return 0;
   mpm_HandlerRecord probe{key, 0, nullptr};
-  auto *record = static_cast<mpm_HandlerRecord *>(otm_GetObject(1 | 8, mpm_handler_tree, &probe));
+  auto *record = static_cast<mpm_HandlerRecord *>(otm_GetObject(OTM_NO_MESSAGE | OTM_KEEP_CURRENT, mpm_handler_tree, &probe));
   if (record != nullptr && record->handler != nullptr) record->handler(key, code);
   return 0;
 }

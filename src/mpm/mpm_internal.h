@@ -25,6 +25,10 @@ extern bool g_started;
 // the message system, which then goes on.
 void memory_failure();
 
+// A fresh empty tree in place of `tree` (deleted when there is one); null after a memory failure,
+// reported through memory_failure().
+otm_Tree *recreate_tree(otm_Tree *tree, int32_t size, otm_CompareFn compare);
+
 // Appends n bytes to a malloc'ed text (null allowed). Returns false, leaving *text untouched, when
 // memory fails.
 bool append_text(char **text, const char *bytes, std::size_t n);

@@ -1,5 +1,4 @@
-// Settings of the message system, its start-up and shut-down, and the small text helpers every
-// part of it shares.
+// Settings and state of the message system, and the small text helpers every part of it shares.
 #include <cstdlib>
 #include <cstring>
 
@@ -71,8 +70,6 @@ char *copy_text(const char *bytes, std::size_t n) {
   return copy;
 }
 
-namespace {
-
 otm_Tree *recreate_tree(otm_Tree *tree, int32_t size, otm_CompareFn compare) {
   if (tree != nullptr) otm_DeleteTree(0, tree);
   tree = otm_CreateTree(0, size, compare, 0);
@@ -80,47 +77,11 @@ otm_Tree *recreate_tree(otm_Tree *tree, int32_t size, otm_CompareFn compare) {
   return tree;
 }
 
-}  // namespace
 }  // namespace tesmar::mpm
 
 using namespace tesmar::mpm;
 
 extern "C" {
-
-mpm_Status mpm_Initialize(uint32_t) {
-  if (mpm_output_function == nullptr) mpm_output_function = &std::fputs;
-  mpm_RegisterModule(0, &module_desc());
-  g_started = true;
-  mpm_ResetCounts(0);
-  std::fflush(stderr);
-  std::fflush(stdout);
-  std::setvbuf(stderr, nullptr, _IONBF, 0);
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
-  mpm_handler_tree = recreate_tree(mpm_handler_tree, sizeof(mpm_HandlerRecord), mpm_CompareCodes);
-  mpm_directive_table = recreate_tree(mpm_directive_table, sizeof(mpm_Directive), mpm_CompareNames);
-  g_name_cache = recreate_tree(g_name_cache, sizeof(mpm_NameRecord), mpm_CompareCodes);
-  for (int32_t &limit : mpm_severity_limits) limit = -1;
-  return 0;
-}
-
-mpm_Status mpm_Terminate(uint32_t) {
-  if (g_text_source.close != nullptr) g_text_source.close();  // first: closing may still issue messages
-  if (mpm_pending_list != nullptr) {
-    mpm_DiscardPending(0);
-    olm_DeleteList(0, mpm_pending_list);
-    mpm_pending_list = nullptr;
-  }
-  otm_Tree **trees[] = {&mpm_count_tree, &mpm_handler_tree, &mpm_directive_table, &g_name_cache};
-  for (otm_Tree **tree : trees) {
-    if (*tree != nullptr) otm_DeleteTree(0, *tree);
-    *tree = nullptr;
-  }
-  mpm_CloseLogFile(0);
-  mpm_last_status = 0;
-  mpm_last_severity = 0;
-  g_started = false;
-  return 0;
-}
 
 mpm_Status mpm_ResetCounts(uint32_t) {
   if (mpm_pending_list == nullptr) {

@@ -95,7 +95,7 @@ const char *mpm_GetMessageName(mpm_Status code) {
   mpm_NameRecord key{};
   key.code = static_cast<int32_t>(code);
   if (g_name_cache != nullptr) {
-    auto *hit = static_cast<mpm_NameRecord *>(otm_GetObject(1 | 8, g_name_cache, &key));
+    auto *hit = static_cast<mpm_NameRecord *>(otm_GetObject(OTM_NO_MESSAGE | OTM_KEEP_CURRENT, g_name_cache, &key));
     if (hit != nullptr) return hit->name;
   }
   const mpm_ModuleDesc *desc = mpm_GetModuleDesc(module);

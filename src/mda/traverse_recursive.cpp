@@ -66,8 +66,7 @@ Result structure(Walk2 &w, const Level &l, int32_t *index, char **address) {
   int32_t count = 1;
   char *base = *address;
   char *after = *address + d.key + d.filler;
-  const bool held = (d.flags & DDF_ARRAY) != 0 &&
-                    ((d.flags & (DDF_PTRFIXED | DDF_VARIABLE)) != 0 || (d.flags & DDF_FIXED) == 0);
+  const bool held = ddf::held_in_block(d);
   if (held) {
     after = *address + 8 + d.filler;
     if (Result s = block_elements(d, *address, l.registers, &count, &base); s != 0)
@@ -180,8 +179,7 @@ Result run(Walk2 &w, const Level &l, int32_t *index, char **address, int32_t end
         if (d.kind < DDF_SHORT || d.kind > DDF_PTR) return MDA_INVALID_ARG;
         int32_t count = 1;
         char *first = at;
-        if ((d.flags & DDF_ARRAY) != 0 &&
-            ((d.flags & (DDF_PTRFIXED | DDF_VARIABLE)) != 0 || (d.flags & DDF_FIXED) == 0)) {
+        if (ddf::held_in_block(d)) {
           if (Result s = block_elements(d, at, l.registers, &count, &first); s != 0)
             return s;
           if (Result r = call(w, l, count, d.kind, first, &d); r != 0) return r;

@@ -1,4 +1,5 @@
-// FMT's message table (module 13): every line the directives print is one of these texts.
+// FMT's message table (module 13): every line the directives print is one of these texts; and its
+// start-up, which registers the directives.
 #include "fmt/fmt_internal.h"
 #include "mpm/message_table.h"
 
@@ -49,3 +50,9 @@ constinit const MessageTable kTable(13, "FMT", kRows);
 const mpm_ModuleDesc &module_desc() { return kTable.desc; }
 
 }  // namespace tesmar::fmt
+
+extern "C" mpm_Status fmt_Initialize(uint32_t) {
+  mpm_RegisterModule(0, &tesmar::fmt::module_desc());
+  tesmar::fmt::register_directives();
+  return 0;
+}

@@ -1,4 +1,5 @@
-// MDA's message table (module 9) and the issuing of its failures.
+// MDA's message table (module 9), the rule by which its bare codes become failures, and its
+// start-up and shut-down.
 #include "mda/mda_internal.h"
 #include <iterator>
 
@@ -106,3 +107,24 @@ Failure from_code(mpm_Status code) {
 }
 
 }  // namespace tesmar::mda
+
+using namespace tesmar::mda;
+
+extern "C" {
+
+mpm_Status mda_Initialize(uint32_t) {
+  mpm_RegisterModule(0, &module_desc());
+  reset_model_table();
+  mda_DbgStream = stdout;
+  mda_copy_table = nullptr;
+  create_registry();
+  return 0;
+}
+
+mpm_Status mda_Terminate(uint32_t) {
+  if (mpm_Status status = free_every_model(); status != 0) return status;
+  drop_registry();
+  return 0;
+}
+
+}  // extern "C"
