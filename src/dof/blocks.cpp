@@ -98,6 +98,64 @@ bool fits(uint32_t a, uint32_t b) {
   return static_cast<uint64_t>(a) + kHeaderSize + b <= UINT32_MAX;
 }
 
+// The freeing behind dof_FreeBlock (the file given).
+Failure free_block(DofFile *file, int64_t address) {
+  DofFreeList *list = file->free_list;
+  if (list == nullptr) {
+    if (address < 0 || address >= file->end) return failure(DOF_BAD_OFFSET, file);
+    return kOk;
+  }
+  uint32_t asked, capacity;
+  if (Failure f = read_header(file, address, &asked, &capacity)) return f;
+  const int64_t offset = address - kHeaderSize;
+  const int64_t block_end = address + capacity;
+
+  // Neighbours in the list; the block must overlap neither (nor be a free block already).
+  if (index_search(list, offset) != nullptr) return failure(DOF_BAD_OFFSET, file);
+  DofFreeBlock *before = g_nearest != nullptr && g_nearest->offset < offset ? g_nearest : nullptr;
+  DofFreeBlock *after = before != nullptr ? before->next : list->head;
+  if (before != nullptr && before->offset + kHeaderSize + before->size > offset)
+    return failure(DOF_BAD_OFFSET, file);
+  if (after != nullptr && after->offset < block_end) return failure(DOF_BAD_OFFSET, file);
+  ++list->free_requests;
+
+  const bool joins_before = before != nullptr &&
+                            before->offset + kHeaderSize + before->size == offset &&
+                            fits(before->size, capacity);
+  if (joins_before) {
+    before->size += capacity + kHeaderSize;
+    if (after != nullptr && after->offset == block_end && fits(before->size, after->size)) {
+      before->size += after->size + kHeaderSize;
+      before->next = after->next;
+      std::free(index_remove(list, after->offset));
+      --list->free_blocks;
+    }
+    index_resized(list, before->offset);
+    return kOk;
+  }
+  if (after != nullptr && after->offset == block_end && fits(capacity, after->size)) {
+    after->offset = offset;
+    after->size += capacity + kHeaderSize;
+    index_resized(list, offset);
+    return kOk;
+  }
+  DofFreeNode *node = index_new_node(offset, capacity);
+  if (node == nullptr) {
+    --list->free_requests;
+    return failure(DOF_REALLOC_ERR, file);
+  }
+  index_insert(list, node);
+  ++list->free_blocks;
+  if (before == nullptr) {
+    node->record.next = list->head;
+    list->head = &node->record;
+  } else {
+    node->record.next = after;
+    before->next = &node->record;
+  }
+  return kOk;
+}
+
 }  // namespace
 
 extern "C" {
@@ -118,7 +176,10 @@ mpm_Status dof_AllocateBlock(DofFile *file, uint32_t size, int64_t *address) {
   // When the free block cannot be taken, its message stands and the block is appended instead.
   if (DofFreeBlock *record = index_first_fit(list, size); record != nullptr) {
     Failure taken = take(file, record, size, address);
-    if (!taken) return 0;
+    if (!taken) {
+      TESMAR_CHECK_INVARIANT(free_list_fault(file));
+      return 0;
+    }
     issue(taken);
   }
   if (file->end > limit - kHeaderSize || size > limit - kHeaderSize - file->end)
@@ -126,65 +187,15 @@ mpm_Status dof_AllocateBlock(DofFile *file, uint32_t size, int64_t *address) {
   if (Failure f = write_header(file, file->end, size, size)) return issue(f);
   *address = file->end + kHeaderSize;
   file->end += static_cast<int64_t>(size) + kHeaderSize;
+  TESMAR_CHECK_INVARIANT(free_list_fault(file));
   return 0;
 }
 
 mpm_Status dof_FreeBlock(DofFile *file, int64_t address) {
   if (file == nullptr) return issue(failure(DOF_BAD_SLOT, nullptr));
-  DofFreeList *list = file->free_list;
-  if (list == nullptr) {
-    if (address < 0 || address >= file->end) return issue(failure(DOF_BAD_OFFSET, file));
-    return 0;
-  }
-  uint32_t asked, capacity;
-  if (Failure f = read_header(file, address, &asked, &capacity)) return issue(f);
-  const int64_t offset = address - kHeaderSize;
-  const int64_t block_end = address + capacity;
-
-  // Neighbours in the list; the block must overlap neither (nor be a free block already).
-  if (index_search(list, offset) != nullptr) return issue(failure(DOF_BAD_OFFSET, file));
-  DofFreeBlock *before = g_nearest != nullptr && g_nearest->offset < offset ? g_nearest : nullptr;
-  DofFreeBlock *after = before != nullptr ? before->next : list->head;
-  if (before != nullptr && before->offset + kHeaderSize + before->size > offset)
-    return issue(failure(DOF_BAD_OFFSET, file));
-  if (after != nullptr && after->offset < block_end) return issue(failure(DOF_BAD_OFFSET, file));
-  ++list->free_requests;
-
-  const bool joins_before = before != nullptr &&
-                            before->offset + kHeaderSize + before->size == offset &&
-                            fits(before->size, capacity);
-  if (joins_before) {
-    before->size += capacity + kHeaderSize;
-    if (after != nullptr && after->offset == block_end && fits(before->size, after->size)) {
-      before->size += after->size + kHeaderSize;
-      before->next = after->next;
-      std::free(index_remove(list, after->offset));
-      --list->free_blocks;
-    }
-    index_resized(list, before->offset);
-    return 0;
-  }
-  if (after != nullptr && after->offset == block_end && fits(capacity, after->size)) {
-    after->offset = offset;
-    after->size += capacity + kHeaderSize;
-    index_resized(list, offset);
-    return 0;
-  }
-  DofFreeNode *node = index_new_node(offset, capacity);
-  if (node == nullptr) {
-    --list->free_requests;
-    return issue(failure(DOF_REALLOC_ERR, file));
-  }
-  index_insert(list, node);
-  ++list->free_blocks;
-  if (before == nullptr) {
-    node->record.next = list->head;
-    list->head = &node->record;
-  } else {
-    node->record.next = after;
-    before->next = &node->record;
-  }
-  return 0;
+  const mpm_Status status = issue(free_block(file, address));
+  if (status == 0) TESMAR_CHECK_INVARIANT(free_list_fault(file));
+  return status;
 }
 
 mpm_Status dof_GetBlockSize(DofFile *file, int64_t address, uint32_t *size) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "mpm/failure.h"
+#include "mpm/invariant.h"
 #include "tesmar/dof.h"
 #include "tesmar/mpm.h"
 
@@ -72,8 +73,12 @@ DofFreeBlock *index_first_fit(const DofFreeList *list, uint32_t size);
 DofFreeNode *index_new_node(int64_t offset, uint32_t size);
 // Frees every node.
 void index_destroy(DofFreeList *list);
-// Checks the index against the list (order, sizes, largest sizes, count); for tests and asserts.
+// Checks the index against the list (order, sizes, largest sizes, count).
 bool index_consistent(const DofFreeList *list);
+
+// The free list's invariants (free_index.cpp): null when they hold, else the fault. Run after every
+// allocation and freeing in builds without NDEBUG, while the list is small enough to check whole.
+const char *free_list_fault(const DofFile *file);
 
 // Writes the statistics report.
 void write_statistics(std::FILE *stream, const DofFile *file);

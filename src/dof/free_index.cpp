@@ -21,6 +21,7 @@
 #include <cstdlib>
 
 #include "dof/dof_internal.h"
+#include "mpm/invariant.h"
 
 namespace tesmar::dof {
 
@@ -247,6 +248,16 @@ bool index_consistent(const DofFreeList *list) {
   ok = ok && record == nullptr;
   std::free(order);
   return ok;
+}
+
+const char *free_list_fault(const DofFile *file) {
+  const DofFreeList *list = file->free_list;
+  if (list == nullptr || list->free_blocks > kFullCheckLimit * 4) return nullptr;
+  if (!index_consistent(list)) return "the free index does not agree with the free list";
+  for (const DofFreeBlock *r = list->head; r != nullptr; r = r->next)
+    if (r->offset < 0 || r->offset + 8 + static_cast<int64_t>(r->size) > file->end)
+      return "a free block reaches past the end of the file";
+  return nullptr;
 }
 
 }  // namespace tesmar::dof

@@ -309,7 +309,7 @@ mpm_Status mda_MallocArray(uint32_t, void *owner, uint32_t element_size, void *s
   va_start(args, ndims);
   read_dims(ndims, args, dims);
   va_end(args);
-  return report(allocate_array(owner, element_size, slot, ndims, dims, true));
+  return report_chain(allocate_array(owner, element_size, slot, ndims, dims, true), owner);
 }
 
 mpm_Status mda_AllocateArray(uint32_t, void *owner, uint32_t element_size, void *slot,
@@ -319,7 +319,7 @@ mpm_Status mda_AllocateArray(uint32_t, void *owner, uint32_t element_size, void 
   va_start(args, ndims);
   read_dims(ndims, args, dims);
   va_end(args);
-  return report(allocate_array(owner, element_size, slot, ndims, dims, false));
+  return report_chain(allocate_array(owner, element_size, slot, ndims, dims, false), owner);
 }
 
 mpm_Status mda_ReallocArray(uint32_t options, void *owner, void *array, uint32_t element_size,
@@ -329,7 +329,8 @@ mpm_Status mda_ReallocArray(uint32_t options, void *owner, void *array, uint32_t
   va_start(args, ndims);
   read_dims(ndims, args, dims);
   va_end(args);
-  return report(realloc_array(options, owner, array, element_size, slot, ndims, dims));
+  return report_chain(realloc_array(options, owner, array, element_size, slot, ndims, dims),
+                      owner);
 }
 
 mpm_Status mda_GetArrayDims(const ddf_FieldDesc *desc, const void *array, int32_t *dims,

@@ -149,7 +149,7 @@ Result malloc_block(void *owner, uint64_t size, void *slot, void **data) {
 }
 
 // Moves the plain block `data` into a new block of `size` bytes (see mda_Realloc).
-Result realloc_block(void *owner, void *data, uint32_t size, void *slot) {
+Result realloc_block(void *owner, void *data, uint32_t size, void *slot, void **moved) {
   if (data == nullptr) return MDA_NULL_MEMPTR;
   MBlock *old = block_at(data, false);
   if (old == nullptr) {
@@ -205,6 +205,7 @@ Result realloc_block(void *owner, void *data, uint32_t size, void *slot) {
     else if (s + 8 <= kept) store_address(s + delta, data_of(nb));
   }
   std::free(old);
+  if (moved != nullptr) *moved = data_of(nb);
   return 0;
 }
 
@@ -276,19 +277,22 @@ using namespace tesmar::mda;
 extern "C" {
 
 mpm_Status mda_Malloc(uint32_t, void *owner, uint32_t size, void *slot) {
-  return report(malloc_block(owner, size, slot, nullptr));
+  return report_chain(malloc_block(owner, size, slot, nullptr), owner);
 }
 
 mpm_Status mda_Realloc(uint32_t, void *owner, void *data, uint32_t size, void *slot) {
-  return report(realloc_block(owner, data, size, slot));
+  void *moved = nullptr;
+  const Result result = realloc_block(owner, data, size, slot, &moved);
+  // Moving the first block moves the owner: the chain then starts at the new block.
+  return report_chain(result, owner == data || owner == nullptr ? moved : owner);
 }
 
 mpm_Status mda_AddMemory(uint32_t options, void *owner, void *data, void *slot) {
-  return report(add_memory(options, owner, data, slot));
+  return report_chain(add_memory(options, owner, data, slot), owner);
 }
 
 mpm_Status mda_Free(uint32_t options, void *owner, void *data) {
-  return report(free_block(options, owner, data));
+  return report_chain(free_block(options, owner, data), owner);
 }
 
 mpm_Status mda_FreeAttached(uint32_t, void *owner) {
@@ -298,7 +302,7 @@ mpm_Status mda_FreeAttached(uint32_t, void *owner) {
   free_chain(next_of(first));
   first->next = 0;
   first->reference = 0;
-  return 0;
+  return report_chain(kOk, owner);
 }
 
 mpm_Status mda_FreeEntityMemory(uint32_t, void *memory) {

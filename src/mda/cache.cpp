@@ -100,6 +100,7 @@ void cache_forget(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
   if (i >= static_cast<uint32_t>(rec->cache_size) || rec->cache[i].ptr != ptr) return;
   rec->cache[i].ptr = 0;
   cache_move_to_head(rec, static_cast<uint16_t>(i));
+  TESMAR_CHECK_INVARIANT(cache_fault(rec));
 }
 
 Result cache_enter(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
@@ -113,6 +114,7 @@ Result cache_enter(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
   rec->cache[i].ptr = ptr;
   cache_move_to_tail(rec, i);
   e->status = (e->status & ~MDA_ENTRY_CACHE_MASK) | i;
+  TESMAR_CHECK_INVARIANT(cache_fault(rec));
   return status;
 }
 

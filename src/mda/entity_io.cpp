@@ -408,7 +408,9 @@ Result write_entity(mda_ModelRec *rec, mda_EntityEntry *e, bool keep) {
 
 Result load_entity(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
   if (e->mloc != nullptr) return 0;
-  return memory_only(rec) ? load_parked(rec, e) : load_disk(rec, e, ptr);
+  Result loaded = memory_only(rec) ? load_parked(rec, e) : load_disk(rec, e, ptr);
+  if (!loaded) TESMAR_CHECK_INVARIANT(chain_fault(e->mloc, true));
+  return loaded;
 }
 
 Result check_chain(void *memory) {

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "mpm/failure.h"
+#include "mpm/invariant.h"
 #include "tesmar/mda.h"
 #include "tesmar/mpm.h"
 
@@ -54,6 +55,22 @@ inline Failure bad_block(const void *header) { return fail(MDA_BAD_MBLOCK).with(
 
 // Issues a failure (once its inner frames are gone) and returns its code.
 inline mpm_Status report(const Result &result) { return result.issue(); }
+
+// ---- Invariants (check.cpp) ----
+
+// Null when the chain of blocks whose first block holds `owner` is sound, else the first fault;
+// and the same for a model's cache (no cache: null). Run after every change in builds without
+// NDEBUG.
+// `slots_inside`: also require every successor slot to lie inside a block of the chain.
+const char *chain_fault(const void *owner, bool slots_inside = false);
+const char *cache_fault(const mda_ModelRec *rec);
+
+// report() for an operation that changed the chain of `owner` (null: none), which is checked
+// when the operation succeeded.
+inline mpm_Status report_chain(const Result &result, const void *owner) {
+  if (!result && owner != nullptr) TESMAR_CHECK_INVARIANT(chain_fault(owner, false));
+  return result.issue();
+}
 
 
 // ---- Handles ----
@@ -187,7 +204,8 @@ Result duplicate_chain(int32_t model, void *memory, void **copy);
 // Plain block allocation for inner callers (mda_Malloc without the report).
 Result malloc_block(void *owner, uint64_t size, void *slot, void **data);
 // mda_Realloc and mda_Free without the report.
-Result realloc_block(void *owner, void *data, uint32_t size, void *slot);
+// *moved (when given) receives the new data address.
+Result realloc_block(void *owner, void *data, uint32_t size, void *slot, void **moved = nullptr);
 Result free_block(uint32_t options, void *owner, void *data);
 
 // ---- Arrays (arrays.cpp) ----

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "mpm/invariant.h"
 #include "olm/olm_internal.h"
 
 using namespace tesmar::olm;
@@ -191,6 +192,7 @@ void *olm_AddObject(uint32_t, olm_List *list, int32_t position, const void *reco
     list->head = node;
   ++list->count;
   list->current = node;
+  TESMAR_CHECK_INVARIANT(check_after_change(list, node));
   return record_of(node);
 }
 
@@ -287,6 +289,7 @@ mpm_Status olm_RemoveObject(uint32_t, olm_List *list, int32_t position) {
   list->free_nodes = node;
   --list->count;
   list->cycle_index = 0;
+  TESMAR_CHECK_INVARIANT(check_after_change(list, list->current));
   return 0;
 }
 
@@ -299,6 +302,7 @@ mpm_Status olm_PurgeList(uint32_t, olm_List *list) {
   list->head = list->tail = list->current = nullptr;
   list->count = 0;
   list->cycle_index = 0;
+  TESMAR_CHECK_INVARIANT(check_after_change(list, nullptr));
   return 0;
 }
 

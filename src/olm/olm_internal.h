@@ -29,6 +29,14 @@ inline void *record_of(olm_Node *node) {
   return reinterpret_cast<unsigned char *>(node) + kRecordOffset;
 }
 
+// The invariants (check.cpp): null when they hold, else the first fault found. check_list looks at
+// the whole list with its blocks and free chain; check_node at the links around one node of the
+// list (null: only the ends); check_after_change, which the library runs after every change in
+// builds without NDEBUG, at the whole list while it is small and around the changed node after.
+const char *check_list(const olm_List *list);
+const char *check_node(const olm_List *list, const olm_Node *node);
+const char *check_after_change(const olm_List *list, const olm_Node *node);
+
 // Fault injection for the tests: when set to n > 0, the n-th allocation from now fails (once).
 extern int32_t g_fail_allocation;
 

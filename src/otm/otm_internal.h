@@ -32,6 +32,14 @@ inline void *record_of(otm_Node *node) {
   return reinterpret_cast<unsigned char *>(node) + kRecordOffset;
 }
 
+// The invariants (check.cpp): null when they hold, else the first fault found. check_tree looks at
+// the whole tree (and gives its height); check_path at the search path of `key`;
+// check_after_change, which the library runs after every change in builds without NDEBUG, at the
+// whole tree while it is small and at the path of the changed key once it is larger.
+const char *check_tree(const otm_Tree *tree, int *height);
+const char *check_path(const otm_Tree *tree, const void *key);
+const char *check_after_change(const otm_Tree *tree, const void *key);
+
 // Fault injection for the tests: when set to n > 0, the n-th allocation from now fails (once).
 extern int32_t g_fail_allocation;
 

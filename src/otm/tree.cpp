@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "mpm/invariant.h"
 #include "otm/otm_internal.h"
 
 using namespace tesmar::otm;
@@ -163,44 +164,9 @@ void free_nodes(otm_Node *node) {
   }
 }
 
-}  // namespace
-
-extern "C" {
-
-mpm_Status otm_InitializeTree(uint32_t, otm_Tree *tree, int32_t data_size, otm_CompareFn compare,
-                              uint64_t user) {
-  if (tree == nullptr) return mpm_IssueMessage(0, OTM_NULLPOINTER, MPM_ERROR);
-  if (data_size <= 0) return mpm_IssueMessage(0, OTM_INVALIDSIZE, MPM_ERROR, data_size);
-  if (compare == nullptr) return mpm_IssueMessage(0, OTM_NULLPOINTER, MPM_ERROR);
-  std::memset(tree, 0, sizeof *tree);
-  tree->data_size = data_size;
-  tree->compare = compare;
-  tree->user = user;
-  return 0;
-}
-
-otm_Tree *otm_CreateTree(uint32_t flags, int32_t data_size, otm_CompareFn compare, uint64_t user) {
-  if (data_size <= 0) {
-    mpm_IssueMessage(0, OTM_INVALIDSIZE, MPM_ERROR, data_size);
-    return nullptr;
-  }
-  auto *tree = static_cast<otm_Tree *>(allocate(sizeof(otm_Tree)));
-  if (tree == nullptr) {
-    mpm_IssueMessage(0, OTM_NOMEMORY, MPM_ERROR);
-    return nullptr;
-  }
-  if (otm_InitializeTree(flags, tree, data_size, compare, user) != 0) {
-    std::free(tree);
-    return nullptr;
-  }
-  return tree;
-}
-
-void *otm_AddObject(uint32_t, otm_Tree *tree, const void *record) {
-  if (tree == nullptr || record == nullptr || tree->compare == nullptr) {
-    mpm_IssueMessage(0, OTM_NULLPOINTER, MPM_ERROR);
-    return nullptr;
-  }
+// The insertion behind otm_AddObject (arguments checked): the stored record, or null after a
+// failure (issued).
+void *add(otm_Tree *tree, const void *record) {
   if (tree->root == nullptr) {
     otm_Node *node = new_node(tree, record);
     if (node == nullptr) {
@@ -286,6 +252,48 @@ void *otm_AddObject(uint32_t, otm_Tree *tree, const void *record) {
   return record_of(fresh);
 }
 
+}  // namespace
+
+extern "C" {
+
+mpm_Status otm_InitializeTree(uint32_t, otm_Tree *tree, int32_t data_size, otm_CompareFn compare,
+                              uint64_t user) {
+  if (tree == nullptr) return mpm_IssueMessage(0, OTM_NULLPOINTER, MPM_ERROR);
+  if (data_size <= 0) return mpm_IssueMessage(0, OTM_INVALIDSIZE, MPM_ERROR, data_size);
+  if (compare == nullptr) return mpm_IssueMessage(0, OTM_NULLPOINTER, MPM_ERROR);
+  std::memset(tree, 0, sizeof *tree);
+  tree->data_size = data_size;
+  tree->compare = compare;
+  tree->user = user;
+  return 0;
+}
+
+otm_Tree *otm_CreateTree(uint32_t flags, int32_t data_size, otm_CompareFn compare, uint64_t user) {
+  if (data_size <= 0) {
+    mpm_IssueMessage(0, OTM_INVALIDSIZE, MPM_ERROR, data_size);
+    return nullptr;
+  }
+  auto *tree = static_cast<otm_Tree *>(allocate(sizeof(otm_Tree)));
+  if (tree == nullptr) {
+    mpm_IssueMessage(0, OTM_NOMEMORY, MPM_ERROR);
+    return nullptr;
+  }
+  if (otm_InitializeTree(flags, tree, data_size, compare, user) != 0) {
+    std::free(tree);
+    return nullptr;
+  }
+  return tree;
+}
+
+void *otm_AddObject(uint32_t, otm_Tree *tree, const void *record) {
+  if (tree == nullptr || record == nullptr || tree->compare == nullptr) {
+    mpm_IssueMessage(0, OTM_NULLPOINTER, MPM_ERROR);
+    return nullptr;
+  }
+  void *added = add(tree, record);
+  if (added != nullptr) TESMAR_CHECK_INVARIANT(check_after_change(tree, record));
+  return added;
+}
 mpm_Status otm_AddArray(uint32_t flags, otm_Tree *tree, int32_t count, const void *array) {
   if (tree == nullptr || array == nullptr) return mpm_IssueMessage(0, OTM_NULLPOINTER, MPM_ERROR);
   if (count <= 0) return mpm_IssueMessage(0, OTM_INVALIDSIZE, MPM_ERROR, count);
@@ -326,6 +334,7 @@ mpm_Status otm_RemoveObject(uint32_t, otm_Tree *tree, const void *key) {
   --tree->count;
   tree->cycle_index = 0;
   tree->current = nullptr;
+  TESMAR_CHECK_INVARIANT(check_after_change(tree, key));
   return 0;
 }
 
