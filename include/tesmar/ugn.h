@@ -137,9 +137,11 @@ TESMAR_API const char *ugn_TempName(void);
 /* ---- Decompression ---- */
 
 /* Writes the contents of `input` (a gzip file, or the first file member of a zip archive; directory
- * members are passed over) to `output`. The input must really be one of these: other files, empty
- * archives, encrypted members, members stored with methods other than store and deflate, corrupt or
- * truncated data and members whose size or CRC do not match the archive's directory are refused.
+ * members are passed over) to `output`. A regular file that is neither is copied through unchanged
+ * (as zlib's gzread does), so a file can be decompressed "just in case"; an input that is not a
+ * regular file (a FIFO, a device) must be gzip data. Empty archives, encrypted members, members
+ * stored with methods other than store and deflate, corrupt or truncated gzip data and members
+ * whose size or CRC do not match the archive's directory are refused.
  * Output and input may not be the same file. The output appears only when everything succeeded; an
  * earlier file of that name stays as it was otherwise (symbolic links, devices and files with
  * several links are written in place). Member names are never used as paths.

@@ -3,8 +3,9 @@
 // Design notes.
 //
 // The input is tried as a zip archive first (minizip, opened through the platform layer), then as
-// gzip (zlib over a descriptor). Anything else, including a plain file that zlib would pass through
-// unchanged, is refused. Zip members are checked before a byte is written: directories are passed
+// gzip (zlib over a descriptor). A regular file that is neither is copied through unchanged, as
+// zlib's own reading of a plain file does, so that callers may decompress "just in case"; what is
+// not a regular file (a FIFO, a device) must really be gzip data and is refused otherwise. Zip members are checked before a byte is written: directories are passed
 // over, and a member that is encrypted or stored with a method other than store or deflate ends the
 // operation. Every byte taken out of a member is counted and checksummed; the count and CRC must match
 // the archive's directory, and the gzip stream must close cleanly, or the result is refused.
@@ -142,6 +143,19 @@ bool open_first_member(Input *in, unsigned char *fields, Failures *failures) {
   return true;
 }
 
+// The zip record a file starts with: 1 a local file header ("PK" 3 4), 2 the end record of an
+// empty archive ("PK" 5 6), 0 neither.
+int zip_signature(const char *path) {
+  int fd = platform::open_for_reading(path);
+  if (fd < 0) return 0;
+  unsigned char head[4] = {};
+  const int64_t n = platform::read_descriptor(fd, head, sizeof head);
+  platform::close_descriptor(fd);
+  if (n != 4 || head[0] != 'P' || head[1] != 'K') return 0;
+  if (head[2] == 3 && head[3] == 4) return 1;
+  return head[2] == 5 && head[3] == 6 ? 2 : 0;
+}
+
 bool open_input(Input *in, unsigned char *fields, Failures *failures) {
   platform::FileStatus status;
   if (!platform::stat_file(in->path, &status)) {
@@ -159,6 +173,13 @@ bool open_input(Input *in, unsigned char *fields, Failures *failures) {
     functions.zopen64_file = open_zip_stream;
     in->zip = unzOpen2_64(in->path, &functions);
     if (in->zip != nullptr) return open_first_member(in, fields, failures);
+    // A file that begins as a zip archive but cannot be read as one is not plain: an empty
+    // archive (only its end record) has no file member, anything else is damaged.
+    if (int zip = zip_signature(in->path); zip != 0) {
+      if (zip == 2) failures->add(UGN_FILE_OPEN_ERROR, in->path, ENOENT);
+      else failures->add(UGN_FILE_READ_ERROR, in->path, EBADMSG);
+      return false;
+    }
   }
   int fd = platform::open_for_reading(in->path);
   if (fd < 0) {
@@ -172,7 +193,8 @@ bool open_input(Input *in, unsigned char *fields, Failures *failures) {
     return false;
   }
   gzbuffer(in->gz, kChunk);
-  if (gzdirect(in->gz) != 0) {  // neither zip nor gzip: zlib would copy it through unchanged
+  // Neither zip nor gzip: zlib copies the bytes through unchanged, which only a regular file gets.
+  if (gzdirect(in->gz) != 0 && status.kind != platform::FileKind::kRegular) {
     failures->add(UGN_FILE_OPEN_ERROR, in->path, EBADMSG);
     return false;
   }

@@ -118,6 +118,14 @@ TEST_F(EngineTest, DirectivesReceiveWidthPrecisionAndTheirArguments) {
   EXPECT_EQ(g_seen.precision, 2);
   EXPECT_EQ(std::string(g_seen.conversion, static_cast<std::size_t>(g_seen.conversion_length)), "probe");
   EXPECT_EQ(format_text("%2$<probe> %1$s", "s", 9), "9 s");
+  EXPECT_EQ(g_seen.arg_number, 2);
+  // Without "N$" a directive gets the next sequential number, counted over such directives only.
+  EXPECT_EQ(format_text("%d %<probe>", 1, 2), "1 2");
+  EXPECT_EQ(g_seen.arg_number, 2);
+  EXPECT_EQ(format_text("%<probe>", 3), "3");
+  EXPECT_EQ(g_seen.arg_number, 1);
+  // A one-character name without a handler stays as its source text, like any other name.
+  EXPECT_EQ(format_text("%<d>|%d", 5), "%<d>|5");
   EXPECT_EQ(format_text("%*<probe>", 7, 8), "8");
   EXPECT_EQ(g_seen.width, 7);
   // A plain text goes through the engine only when asked.

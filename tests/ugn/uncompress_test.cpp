@@ -189,13 +189,18 @@ TEST_F(UncompressTest, DamagedDataIsAnErrorAndLeavesNoOutput) {
   EXPECT_FALSE(exists("out.bin"));
 }
 
-TEST_F(UncompressTest, FilesThatAreNotArchivesAreRefused) {
-  EXPECT_EQ(uncompress("data.txt"), UGN_FILE_OPEN_ERROR);
-  expect_report(UGN_FILE_OPEN_ERROR, "data.txt", EBADMSG);
-  EXPECT_FALSE(exists("out.bin"));
+TEST_F(UncompressTest, PlainFilesAreCopiedThroughUnchanged) {
+  // As gzread does: a caller may decompress "just in case".
+  EXPECT_EQ(uncompress("data.txt"), 0u) << report_;
+  EXPECT_TRUE(read_file(path("out.bin")) == data_);
   write_file(path("empty"), "");
-  EXPECT_EQ(uncompress("empty"), UGN_FILE_OPEN_ERROR);
-  EXPECT_FALSE(exists("out.bin"));
+  EXPECT_EQ(uncompress("empty", "out2.bin"), 0u) << report_;
+  EXPECT_EQ(read_file(path("out2.bin")), "");
+  // What begins as a zip archive and cannot be read as one is damaged, not plain.
+  write_file(path("broken.zip"), std::string("PK\x03\x04", 4) + "not really an archive");
+  EXPECT_EQ(uncompress("broken.zip", "out3.bin"), UGN_FILE_READ_ERROR);
+  expect_report(UGN_FILE_READ_ERROR, "broken.zip", EBADMSG);
+  EXPECT_FALSE(exists("out3.bin"));
   EXPECT_EQ(uncompress("missing.gz"), UGN_FILE_OPEN_ERROR);
   expect_report(UGN_FILE_OPEN_ERROR, "missing.gz", ENOENT);
   sh("mkdir adir");
@@ -216,7 +221,7 @@ TEST_F(UncompressTest, TheOutputIsNeverTheInput) {
 }
 
 TEST_F(UncompressTest, AFailureKeepsAnEarlierOutputAndSuccessReplacesIt) {
-  sh("gzip -c data.txt > data.gz && printf garbage > bad.gz");
+  sh("gzip -c data.txt > data.gz && printf '\\037\\213\\010\\000garbage' > bad.gz");
   write_file(path("out.bin"), "earlier");
   ASSERT_EQ(chmod(path("out.bin").c_str(), 0640), 0);
   EXPECT_NE(uncompress("bad.gz"), 0u);
