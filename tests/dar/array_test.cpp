@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/library.h"
+#include "support/random_driver.h"
 
 // Allocations beyond the sanitizer's limit answer null, as they do in the C library.
 extern "C" const char *__asan_default_options() { return "allocator_may_return_null=1"; }
@@ -112,33 +113,6 @@ TEST_P(DarTest, ExtractLastOfAnEmptyArrayCopiesNothing) {
   dar_Free(&a);
 }
 
-TEST_P(DarTest, DeleteFirstMovesOnlyTheRemainingElements) {
-  // Capacity equals count, so reading past the remaining elements would leave the storage.
-  DarArray a;
-  ASSERT_EQ(dar_InitializeArray(&a, GetParam(), sizeof(int32_t), 16), 0u);
-  for (int32_t i = 0; i < 16; ++i) dar_AppendElement(&a, &i);
-  EXPECT_EQ(dar_DeleteFirst(&a, 5), 0u);
-  ASSERT_EQ(dar_GetNumElements(&a), 11u);
-  for (int32_t i = 0; i < 11; ++i) EXPECT_EQ(*static_cast<int32_t *>(dar_IndexElement(&a, i)), i + 5);
-  EXPECT_EQ(dar_DeleteFirst(&a, 11), 0u);
-  EXPECT_EQ(dar_GetNumElements(&a), 0u);
-  EXPECT_EQ(dar_DeleteFirst(&a, 3), 0u);
-  EXPECT_EQ(dar_GetNumElements(&a), 0u);
-  dar_Free(&a);
-}
-
-TEST_P(DarTest, PrependKeepsEveryElement) {
-  DarArray a;
-  ASSERT_EQ(dar_InitializeArray(&a, GetParam(), sizeof(int32_t), 1), 0u);
-  for (int32_t i = 0; i < 100; ++i) {
-    void *p = dar_PrependElement(&a, &i);
-    ASSERT_EQ(p, dar_IndexElement(&a, 0));
-  }
-  ASSERT_EQ(dar_GetNumElements(&a), 100u);
-  for (int32_t i = 0; i < 100; ++i) EXPECT_EQ(*static_cast<int32_t *>(dar_IndexElement(&a, i)), 99 - i);
-  dar_Free(&a);
-}
-
 TEST_P(DarTest, ElementsFromTheSameArrayAreCopiedBeforeTheyMove) {
   for (std::size_t size : {std::size_t{4}, std::size_t{300}}) {
     DarArray a;
@@ -166,53 +140,52 @@ TEST_P(DarTest, ElementsFromTheSameArrayAreCopiedBeforeTheyMove) {
 }
 
 TEST_P(DarTest, RandomSequencesMatchAVector) {
-  std::mt19937 rng(1234 + GetParam());
+  RandomDriver r(1234 + GetParam());
+  auto any = [&](std::size_t n) { return static_cast<std::size_t>(r.pick(static_cast<int32_t>(n))); };
   for (std::size_t size : {std::size_t{1}, std::size_t{8}, std::size_t{24}, std::size_t{300}}) {
     DarArray a;
-    ASSERT_EQ(dar_InitializeArray(&a, GetParam(), size, rng() % 9), 0u);
+    ASSERT_EQ(dar_InitializeArray(&a, GetParam(), size, any(9)), 0u);
     std::vector<std::vector<unsigned char>> model;
     std::map<uint64_t, uintptr_t> slots;  // index -> address seen (segmented arrays never move them)
-    for (int step = 0; step < 3000; ++step) {
-      uint32_t op = rng() % 100;
-      uint32_t key = static_cast<uint32_t>(rng());
-      if (op < 50) {
-        model.push_back(element(size, key));
-        void *p = dar_AppendElement(&a, model.back().data());
-        ASSERT_EQ(p, dar_IndexElement(&a, model.size() - 1));
-      } else if (op < 62) {
-        model.insert(model.begin(), element(size, key));
-        void *p = dar_PrependElement(&a, model.front().data());
-        ASSERT_EQ(p, dar_IndexElement(&a, 0));
-      } else if (op < 80) {
-        std::vector<unsigned char> out(size, 0xEE);
-        int32_t got = dar_ExtractLast(&a, out.data());
-        ASSERT_EQ(got, model.empty() ? 0 : 1);
-        if (!model.empty()) {
-          EXPECT_EQ(out, model.back());
-          model.pop_back();
-        }
-      } else if (op < 92) {
-        uint64_t n = model.empty() ? rng() % 3 : rng() % (model.size() + 2);
-        ASSERT_EQ(dar_DeleteFirst(&a, n), 0u);
-        model.erase(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(std::min<uint64_t>(n, model.size())));
-      } else if (op < 93) {
-        dar_ClearArray(&a);
-        model.clear();
-      } else {
-        // Overwrite an element in place through its address.
-        if (model.empty()) continue;
-        std::size_t i = rng() % model.size();
-        model[i] = element(size, key);
-        std::memcpy(dar_IndexElement(&a, i), model[i].data(), size);
-      }
-      expect_same(&a, model);
-      if (a.kind == DAR_SEGMENTED) {
-        for (uint64_t i = 0; i < dar_GetCapacity(&a); ++i) {
-          auto [it, fresh] = slots.emplace(i, address(dar_IndexElement(&a, i)));
-          ASSERT_TRUE(fresh || it->second == address(dar_IndexElement(&a, i))) << "slot " << i << " moved";
-        }
-      }
-    }
+    auto fresh = [&] { return element(size, static_cast<uint32_t>(r.rng()())); };
+    r.run(3000,
+          {{50, [&] {
+              model.push_back(fresh());
+              void *p = dar_AppendElement(&a, model.back().data());
+              ASSERT_EQ(p, dar_IndexElement(&a, model.size() - 1));
+            }},
+           {12, [&] {
+              model.insert(model.begin(), fresh());
+              void *p = dar_PrependElement(&a, model.front().data());
+              ASSERT_EQ(p, dar_IndexElement(&a, 0));
+            }},
+           {18, [&] {
+              std::vector<unsigned char> out(size, 0xEE);
+              ASSERT_EQ(dar_ExtractLast(&a, out.data()), model.empty() ? 0 : 1);
+              if (model.empty()) return;
+              EXPECT_EQ(out, model.back());
+              model.pop_back();
+            }},
+           {12, [&] {
+              const uint64_t n = any(model.size() + 2);
+              ASSERT_EQ(dar_DeleteFirst(&a, n), 0u);
+              model.erase(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(std::min<uint64_t>(n, model.size())));
+            }},
+           {1, [&] { dar_ClearArray(&a), model.clear(); }},
+           {7, [&] {  // an element overwritten in place through its address
+              if (model.empty()) return;
+              const std::size_t i = any(model.size());
+              model[i] = fresh();
+              std::memcpy(dar_IndexElement(&a, i), model[i].data(), size);
+            }}},
+          [&] {
+            expect_same(&a, model);
+            if (a.kind != DAR_SEGMENTED) return;
+            for (uint64_t i = 0; i < dar_GetCapacity(&a); ++i) {
+              auto [it, added] = slots.emplace(i, address(dar_IndexElement(&a, i)));
+              ASSERT_TRUE(added || it->second == address(dar_IndexElement(&a, i))) << "slot " << i << " moved";
+            }
+          });
     dar_Free(&a);
   }
 }

@@ -94,6 +94,8 @@ TEST_F(CorruptionTest, SignatureAndVersion) {
   EXPECT_EQ(read(raw), DDF_ID_ERR);
   EXPECT_EQ(pending_texts().front(),
             "*** Error (DDF_ID_ERR) ***\nFile memory.ddf is not a binary DDF.\n");
+  EXPECT_EQ(read(std::vector<uint8_t>{}), DDF_READ_ERR);
+  EXPECT_EQ(read(std::vector<uint8_t>(DDF_PAGE_SIZE, 0)), DDF_ID_ERR);
 }
 
 TEST_F(CorruptionTest, SectionsMayComeInAnyOrder) {

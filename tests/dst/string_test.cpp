@@ -7,6 +7,7 @@
 #include <string>
 
 #include "support/library.h"
+#include "support/random_driver.h"
 
 namespace tesmar::test {
 namespace {
@@ -102,55 +103,56 @@ TEST_F(LibraryTest, DstSizesBeyondMemoryLeaveTheStringUnchanged) {
 }
 
 TEST_F(LibraryTest, DstRandomSequencesMatchAString) {
-  std::mt19937 rng(77);
+  RandomDriver r(77);
   DstString s;
-  ASSERT_EQ(dst_InitializeString(&s, rng() % 5), 0u);
+  ASSERT_EQ(dst_InitializeString(&s, static_cast<uint64_t>(r.pick(5))), 0u);
   std::string model;
-  for (int step = 0; step < 20000; ++step) {
-    uint32_t op = rng() % 100;
-    if (op < 30) {
-      char c = static_cast<char>(rng());
-      ASSERT_EQ(dst_AppendChar(&s, c), 0u);
-      model.push_back(c);
-    } else if (op < 45) {
-      std::string piece(rng() % 40, 'a');
-      for (char &c : piece) c = static_cast<char>('a' + rng() % 26);
-      ASSERT_EQ(dst_AppendString(&s, piece.c_str()), 0u);
-      model += piece;
-    } else if (op < 60) {
-      std::string piece(rng() % 40, '\0');
-      for (char &c : piece) c = static_cast<char>(rng());
-      ASSERT_EQ(dst_AppendSubstring(&s, piece.data(), static_cast<int64_t>(piece.size())), 0u);
-      model += piece;
-    } else if (op < 68 && !model.empty()) {
-      std::size_t from = rng() % model.size();
-      std::size_t n = rng() % (model.size() - from + 1);
-      ASSERT_EQ(dst_AppendSubstring(&s, s.data + from, static_cast<int64_t>(n)), 0u);
-      model += model.substr(from, n);
-    } else if (op < 80) {
-      char c = static_cast<char>(rng());
-      ASSERT_EQ(dst_PrependChar(&s, c), 0u);
-      model.insert(model.begin(), c);
-    } else if (op < 90) {
-      uint64_t n = rng() % (model.size() + 3);
-      EXPECT_EQ(dst_Erase(&s, n), 0u);
-      model.erase(0, std::min<uint64_t>(n, model.size()));
-    } else if (op < 91) {
-      dst_Empty(&s);
-      model.clear();
-    } else if (op < 93 && model.size() > 4096) {
-      dst_Erase(&s, model.size() - 100);
-      model.erase(0, model.size() - 100);
-    }
-    ASSERT_EQ(contents(&s), model) << "step " << step;
-    ASSERT_GE(dst_GetCapacity(&s), dst_GetLength(&s));
-    ASSERT_TRUE(std::has_single_bit(dst_GetCapacity(&s)));
-  }
-  char *text = nullptr;
-  ASSERT_EQ(dst_CopyString(&s, &text), 0u);
-  EXPECT_EQ(std::string(text, model.size()), model);
-  EXPECT_EQ(text[model.size()], '\0');
-  std::free(text);
+  auto any = [&](int32_t n) { return static_cast<std::size_t>(r.pick(static_cast<int32_t>(n))); };
+  auto text = [&](bool letters) {
+    std::string piece(any(40), '\0');
+    for (char &c : piece) c = static_cast<char>(letters ? 'a' + r.pick(26) : r.pick(256));
+    return piece;
+  };
+  auto append = [&](const std::string &piece, bool terminated) {
+    ASSERT_EQ(terminated ? dst_AppendString(&s, piece.c_str())
+                         : dst_AppendSubstring(&s, piece.data(), static_cast<int64_t>(piece.size())), 0u);
+    model += piece;
+  };
+  auto prepend = [&](char c) {
+    ASSERT_EQ(dst_PrependChar(&s, c), 0u);
+    model.insert(model.begin(), c);
+  };
+  auto erase = [&](uint64_t n) {
+    EXPECT_EQ(dst_Erase(&s, n), 0u);
+    model.erase(0, std::min<uint64_t>(n, model.size()));
+  };
+  auto self_append = [&] {  // bytes of the string itself
+    if (model.empty()) return;
+    const std::size_t from = any(static_cast<int32_t>(model.size()));
+    const std::size_t n = any(static_cast<int32_t>(model.size() - from + 1));
+    ASSERT_EQ(dst_AppendSubstring(&s, s.data + from, static_cast<int64_t>(n)), 0u);
+    model += model.substr(from, n);
+  };
+  r.run(20000,
+        {{30, [&] { append(std::string(1, static_cast<char>(r.pick(256))), false); }},
+         {15, [&] { append(text(true), true); }},
+         {15, [&] { append(text(false), false); }},
+         {8, self_append},
+         {12, [&] { prepend(static_cast<char>(r.pick(256))); }},
+         {10, [&] { erase(any(static_cast<int32_t>(model.size() + 3))); }},
+         {1, [&] { dst_Empty(&s), model.clear(); }},
+         {2, [&] { if (model.size() > 4096) erase(model.size() - 100); }},
+         {7, [] {}}},
+        [&] {
+          ASSERT_EQ(contents(&s), model) << r.where();
+          ASSERT_GE(dst_GetCapacity(&s), dst_GetLength(&s));
+          ASSERT_TRUE(std::has_single_bit(dst_GetCapacity(&s)));
+        });
+  char *text_copy = nullptr;
+  ASSERT_EQ(dst_CopyString(&s, &text_copy), 0u);
+  EXPECT_EQ(std::string(text_copy, model.size()), model);
+  EXPECT_EQ(text_copy[model.size()], '\0');
+  std::free(text_copy);
   dst_Free(&s);
 }
 

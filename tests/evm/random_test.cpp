@@ -14,6 +14,7 @@
 
 #include "evm/table_support.h"
 #include "support/library.h"
+#include "support/random_driver.h"
 
 namespace tesmar::test {
 namespace {
@@ -42,33 +43,23 @@ struct Live {
 
 constexpr int32_t kCodes = 40;
 
-class Sequence {
+class Sequence : RandomDriver {
  public:
-  explicit Sequence(uint32_t seed) : random_(seed) {}
+  explicit Sequence(uint32_t seed) : RandomDriver(seed) {}
   ~Sequence() {
     for (Live &live : tables_) evm_DeleteTable(0, live.table);
   }
 
   void run(int steps) {
     for (int i = 0; i < 3; ++i) create();
-    for (int step = 0; step < steps; ++step) {
-      switch (random_() % 10) {
-        case 0: create(); break;
-        case 1: copy(); break;
-        case 2: remove(); break;
-        case 3: case 4: merge(); break;
-        case 5: case 6: set_value(); break;
-        default: set_switch(); break;
-      }
-      verify();
-      if (HasFailure()) return;
-    }
+    RandomDriver::run(steps,
+                      {{1, [&] { create(); }}, {1, [&] { copy(); }}, {1, [&] { remove(); }},
+                       {2, [&] { merge(); }}, {2, [&] { set_value(); }}, {3, [&] { set_switch(); }}},
+                      [&] { verify(); });
   }
 
  private:
-  static bool HasFailure() { return ::testing::Test::HasFailure(); }
-
-  uint32_t pick(uint32_t n) { return static_cast<uint32_t>(random_() % n); }
+  uint32_t pick(uint32_t n) { return static_cast<uint32_t>(RandomDriver::pick(static_cast<int32_t>(n))); }
   int32_t code_of(uint32_t i) { return static_cast<int32_t>(0x30000 + i * 3); }
 
   std::string word() {
@@ -89,16 +80,16 @@ class Sequence {
       for (uint32_t i = 0; i < kCodes; ++i)
         if (pick(3) != 0) codes.push_back(code_of(i));
     }
-    std::shuffle(codes.begin(), codes.end(), random_);
+    std::shuffle(codes.begin(), codes.end(), rng());
     bool texts = pick(4) != 0;
     int32_t n = static_cast<int32_t>(codes.size());
     evm_Table *t = new_table(n, texts);
     std::vector<int16_t> slots(codes.size());
     for (std::size_t i = 0; i < slots.size(); ++i) slots[i] = static_cast<int16_t>(i);
-    std::shuffle(slots.begin(), slots.end(), random_);
+    std::shuffle(slots.begin(), slots.end(), rng());
     Model model;
     model.default_tolerance = pick(100) / 8.0;
-    model.user = static_cast<uint32_t>(random_());
+    model.user = static_cast<uint32_t>(rng()());
     for (int32_t i = 0; i < n; ++i) {
       ModelCheck m;
       m.kind = static_cast<int8_t>(pick(texts ? 4 : 3));
@@ -113,7 +104,7 @@ class Sequence {
       t->checks[i] = evm_Check{codes[static_cast<std::size_t>(i)], m.switches[0], m.switches[1],
                                m.switches[2], m.kind, slot, tolerance};
       switch (m.kind) {
-        case EVM_VALUE_INTEGER: t->integers[slot] = m.integer = static_cast<int32_t>(random_()); break;
+        case EVM_VALUE_INTEGER: t->integers[slot] = m.integer = static_cast<int32_t>(rng()()); break;
         case EVM_VALUE_DOUBLE: t->doubles[slot] = m.real = pick(1 << 20) / 64.0; break;
         case EVM_VALUE_TEXT:
           if (pick(5) != 0) {
@@ -181,7 +172,7 @@ class Sequence {
     Live &live = any();
     int32_t code = code_of(pick(kCodes + 2));
     auto at = live.model.checks.find(code);
-    int32_t integer = static_cast<int32_t>(random_());
+    int32_t integer = static_cast<int32_t>(rng()());
     double real = pick(1000) / 3.0;
     std::string text = word();
     bool null_text = pick(6) == 0;
@@ -255,7 +246,6 @@ class Sequence {
     }
   }
 
-  std::mt19937 random_;
   std::vector<Live> tables_;
 
  public:

@@ -63,32 +63,17 @@ inline mda_EntityEntry entry(db_ptr p) {
 }
 inline uint32_t locks(db_ptr p) { return mda::lock_count(entry(p).status); }
 
-// The cache's invariants: one list through every entry from lru to mru, linked both ways; each
-// occupied entry names an unlocked entity in memory whose status names that entry. An empty string
-// when all holds; `occupants` receives the handles from least to most recently used.
+// The cache's invariants (mda::cache_fault): an empty string when all holds; `occupants` receives
+// the cached handles from least to most recently used.
 inline std::string cache_fault(int32_t model, std::vector<db_ptr> *occupants = nullptr) {
   mda_ModelRec *rec = mda::model_in_use(model);
   if (rec == nullptr || rec->cache == nullptr) return "no cache";
-  std::vector<db_ptr> seen;
-  uint16_t previous = MDA_CACHE_NONE;
-  int32_t count = 0;
-  for (uint16_t i = rec->lru; i != MDA_CACHE_NONE; i = rec->cache[i].next) {
-    if (++count > rec->cache_size) return "the list loops";
-    const mda_CacheEntry &c = rec->cache[i];
-    if (c.previous != previous) return "entry " + std::to_string(i) + " has a wrong back link";
-    previous = i;
-    if (c.ptr == 0) continue;
-    const mda_EntityEntry *e = mda::lookup_valid(c.ptr);
-    if (e == nullptr) return "entry " + std::to_string(i) + " names no live entity";
-    if (e->mloc == nullptr) return "a cached entity is not in memory";
-    if (mda::lock_count(e->status) != 0 || (e->status & MDA_ENTRY_RWLOCK) != 0)
-      return "a cached entity is locked";
-    if ((e->status & MDA_ENTRY_CACHE_MASK) != i) return "a cached entity names another entry";
-    seen.push_back(c.ptr);
+  if (const char *fault = mda::cache_fault(rec)) return fault;
+  if (occupants != nullptr) {
+    occupants->clear();
+    for (uint16_t i = rec->lru; i != MDA_CACHE_NONE; i = rec->cache[i].next)
+      if (rec->cache[i].ptr != 0) occupants->push_back(rec->cache[i].ptr);
   }
-  if (previous != rec->mru) return "the list does not end at the most recently used entry";
-  if (count != rec->cache_size) return "the list misses entries";
-  if (occupants != nullptr) *occupants = seen;
   return "";
 }
 

@@ -9,6 +9,7 @@
 
 #include "chain_check.h"
 #include "mda_test.h"
+#include "support/random_driver.h"
 
 namespace tesmar::test {
 namespace {
@@ -51,9 +52,9 @@ char *slot_of(const Node &n, char *user, std::size_t i) {
   return elements_of(n, user) + 16 * i + 8;
 }
 
-class Shadow {
+class Shadow : public RandomDriver {
  public:
-  explicit Shadow(uint32_t seed) : rng_(seed) {
+  explicit Shadow(uint32_t seed) : RandomDriver(seed) {
     EXPECT_EQ(mda_Malloc(0, nullptr, kRootSize, &root_), 0u);
     root_node_.kind = Node::kHolder;
     root_node_.kids.resize(kRootSlots);
@@ -61,10 +62,10 @@ class Shadow {
   ~Shadow() { mda_FreeEntityMemory(0, root_); }
 
   int64_t uniform(int64_t lo, int64_t hi) {
-    return std::uniform_int_distribution<int64_t>(lo, hi)(rng_);
+    return std::uniform_int_distribution<int64_t>(lo, hi)(rng());
   }
 
-  void step(int i);
+  void step();
   void verify(void *root, const char *what);
   void verify() { verify(root_, "entity "); }
   std::string last;  // what the last step did
@@ -83,7 +84,6 @@ class Shadow {
   void resize_array(const Place &p);
   void fill(Node &n, char *user);
 
-  std::mt19937 rng_;
   void *root_ = nullptr;
   Node root_node_;
   int next_id_ = 1;
@@ -198,7 +198,7 @@ void Shadow::resize_array(const Place &p) {
   n.kids = std::move(kids);
 }
 
-void Shadow::step(int i) {
+void Shadow::step() {
   std::vector<Place> all;
   places(root_node_, static_cast<char *>(root_), &all);
   std::vector<Place> empty, full;
@@ -232,7 +232,7 @@ void Shadow::step(int i) {
     last = "move the entity";
     const uint32_t size = kRootSize + static_cast<uint32_t>(uniform(0, 64));
     ASSERT_EQ(mda_Realloc(0, root_, root_, size, &root_), 0u);
-  } else if (op == 99 && i % 7 == 0) {
+  } else if (op == 99 && RandomDriver::step() % 7 == 0) {
     last = "free attached";
     ASSERT_EQ(mda_FreeAttached(0, root_), 0u);
     std::memset(static_cast<char *>(root_) + 24, 0, 8 * kRootSlots);
@@ -286,13 +286,13 @@ using RandomBlockTest = LibraryTest;
 
 TEST_F(RandomBlockTest, ChainsStaySoundUnderRandomAllocationAndRelocation) {
   for (uint32_t seed = 1; seed <= 8; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
     Shadow shadow(seed);
-    for (int i = 0; i < 2500; ++i) {
-      shadow.step(i);
-      ASSERT_FALSE(HasFatalFailure()) << "seed " << seed << " step " << i;
+    shadow.run(2500, {{1, [&] { shadow.step(); }}}, [&] {
       shadow.verify();
-      ASSERT_FALSE(HasFailure()) << "seed " << seed << " step " << i << ": " << shadow.last;
-    }
+      if (HasFailure()) ADD_FAILURE() << shadow.where() << ": " << shadow.last;
+    });
+    ASSERT_FALSE(HasFailure());
   }
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "mda_test.h"
+#include "support/random_driver.h"
 
 namespace tesmar::test {
 namespace {
@@ -98,14 +99,14 @@ class StressTest : public MdaTest {
     types_ = {tf("point"), tf("layer"), tf("line"), tf("group"), tf("polyline")};
   }
 
-  std::mt19937 rng_;
+  RandomDriver driver_{0};
   std::vector<int32_t> models_;
   std::vector<uint32_t> types_;
   std::map<db_ptr, Shadow> shadow_;
   std::map<std::pair<int32_t, uint32_t>, std::vector<db_ptr>> order_;  // creation order per type
 
-  int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
-  double value() { return std::uniform_real_distribution<double>(-1e6, 1e6)(rng_); }
+  int pick(int n) { return driver_.pick(n); }
+  double value() { return std::uniform_real_distribution<double>(-1e6, 1e6)(driver_.rng()); }
 
   // A live entity of the model (any, or one of type form tf), or 0.
   db_ptr any_in(int32_t model, uint32_t tf = 0) {
@@ -381,26 +382,18 @@ class StressTest : public MdaTest {
   }
 
   void run(uint32_t seed) {
-    rng_.seed(seed);
-    for (int step = 0; step < kSteps && !HasFatalFailure(); ++step) {
-      int what = shadow_.size() < 40 ? 0 : pick(100);
-      if (what < 30) {
-        ASSERT_NO_FATAL_FAILURE(create());
-      } else if (what < 55) {
-        ASSERT_NO_FATAL_FAILURE(modify());
-      } else if (what < 70) {
-        ASSERT_NO_FATAL_FAILURE(set_pointer());
-      } else if (what < 90) {
-        ASSERT_NO_FATAL_FAILURE(remove());
-      } else {
-        ASSERT_NO_FATAL_FAILURE(copy());
-      }
-      ASSERT_NO_FATAL_FAILURE(check_lists_and_parents()) << "after step " << step;
-      if (step % 50 == 49) {
-        for (auto &[p, s] : shadow_) ASSERT_NO_FATAL_FAILURE(check_entity(p));
-      }
-      ASSERT_TRUE(pending_codes().empty()) << "step " << step << " left messages";
-    }
+    driver_ = RandomDriver(seed);
+    for (int i = 0; i < 40; ++i) ASSERT_NO_FATAL_FAILURE(create());
+    driver_.run(kSteps,
+                {{30, [&] { create(); }}, {25, [&] { modify(); }}, {15, [&] { set_pointer(); }},
+                 {20, [&] { remove(); }}, {10, [&] { copy(); }}},
+                [&] {
+                  ASSERT_NO_FATAL_FAILURE(check_lists_and_parents()) << driver_.where();
+                  if (driver_.step() % 50 == 49) {
+                    for (auto &[p, s] : shadow_) ASSERT_NO_FATAL_FAILURE(check_entity(p));
+                  }
+                  ASSERT_TRUE(pending_codes().empty()) << driver_.where() << " left messages";
+                });
   }
 };
 

@@ -132,49 +132,6 @@ std::vector<db_ptr> walk(mda_TypeLists *lists, int32_t tfi) {
   return out;
 }
 
-TEST_F(TableTest, TypeListsAgreeWithAShadowList) {
-  int32_t m = allocate();
-  mda_TypeLists *lists = mda::model_in_use(m)->type_lists;
-  const int32_t kTypes = 3;
-  ASSERT_GE(static_cast<int32_t>(lists->tf_count), kTypes);
-  std::vector<db_ptr> handles(40);
-  for (db_ptr &h : handles) ASSERT_EQ(mda_ReserveDbPtr(0, m, &h), 0u);
-  std::vector<std::list<db_ptr>> shadow(kTypes);  // oldest first
-  std::map<db_ptr, int32_t> listed;               // handle -> its type
-  std::mt19937 rng(7);
-  for (int step = 0; step < 4000; ++step) {
-    const db_ptr h = handles[rng() % handles.size()];
-    const int32_t tfi = static_cast<int32_t>(rng() % kTypes);
-    const auto it = listed.find(h);
-    if (rng() % 2 == 0) {
-      mpm_Status status = mda_AddToTypeList(lists, tfi, h);
-      if (it != listed.end()) {
-        EXPECT_EQ(status, MDA_DUPLICATE_ENTLIST_ENTRY);  // in this list or another one
-      } else {
-        ASSERT_EQ(status, 0u);
-        shadow[tfi].push_back(h);
-        listed[h] = tfi;
-      }
-    } else {
-      // Mostly from the list that holds it; sometimes from another one, which changes nothing.
-      const int32_t type = it != listed.end() && rng() % 5 != 0 ? it->second : tfi;
-      ASSERT_EQ(mda_RemoveFromTypeList(lists, type, h), 0u);
-      if (it != listed.end() && it->second == type) {
-        shadow[type].remove(h);
-        listed.erase(h);
-      }
-    }
-    mpm_DiscardPending(0);
-    for (int32_t t = 0; t < kTypes; ++t) {
-      std::vector<db_ptr> want(shadow[t].begin(), shadow[t].end());
-      ASSERT_EQ(walk(lists, t), want) << "step " << step << " type " << t;
-      ASSERT_EQ(lists->count[t], want.size());
-      ASSERT_EQ(lists->newest[t], want.empty() ? 0 : want.back());
-      ASSERT_EQ(lists->second_newest[t], want.size() < 2 ? 0 : want[want.size() - 2]);
-    }
-  }
-}
-
 TEST_F(TableTest, TypeListFaultsAreMended) {
   int32_t m = allocate();
   mda_TypeLists *lists = mda::model_in_use(m)->type_lists;
@@ -211,46 +168,6 @@ TEST_F(TableTest, TypeListFaultsAreMended) {
   EXPECT_EQ(mda_AddToTypeList(lists, 0, MDA_NULL_PTR), MDA_INVALID_PTR);
   EXPECT_EQ(mda_AddToTypeList(nullptr, 0, a), MDA_NULL_MEMPTR);
   EXPECT_EQ(mda_RemoveFromTypeList(lists, 0, MDA_MAKE_PTR(m, 50)), 0u);
-}
-
-TEST_F(TableTest, TheCacheTableIsOneListByIndex) {
-  mda_ModelRec rec{};
-  rec.cache_size = 32;
-  rec.cache = mda::create_cache(32);
-  ASSERT_NE(rec.cache, nullptr);
-  mda::reset_cache_table(&rec);
-  EXPECT_EQ(rec.lru, 0);
-  EXPECT_EQ(rec.mru, 31);
-  EXPECT_EQ(rec.cache[0].previous, MDA_CACHE_NONE);
-  EXPECT_EQ(rec.cache[0].next, 1);
-  EXPECT_EQ(rec.cache[31].next, MDA_CACHE_NONE);
-  auto order = [&rec] {
-    std::vector<int> out;
-    for (uint16_t i = rec.lru; i != MDA_CACHE_NONE && out.size() < 40; i = rec.cache[i].next)
-      out.push_back(i);
-    std::vector<int> back;
-    for (uint16_t i = rec.mru; i != MDA_CACHE_NONE && back.size() < 40; i = rec.cache[i].previous)
-      back.push_back(i);
-    std::reverse(back.begin(), back.end());
-    EXPECT_EQ(out, back);
-    return out;
-  };
-  std::list<int> shadow;
-  for (int i = 0; i < 32; ++i) shadow.push_back(i);
-  std::mt19937 rng(3);
-  for (int step = 0; step < 500; ++step) {
-    const uint16_t i = static_cast<uint16_t>(rng() % 32);
-    shadow.remove(i);
-    if (rng() % 2 == 0) {
-      mda::cache_move_to_head(&rec, i);
-      shadow.push_front(i);
-    } else {
-      mda::cache_move_to_tail(&rec, i);
-      shadow.push_back(i);
-    }
-    ASSERT_EQ(order(), std::vector<int>(shadow.begin(), shadow.end()));
-  }
-  std::free(rec.cache);
 }
 
 }  // namespace

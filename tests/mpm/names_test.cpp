@@ -1,6 +1,11 @@
 // Status codes: building, decoding, naming, and the name lookup the other way.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "support/library.h"
 
 namespace tesmar::test {
@@ -80,6 +85,43 @@ TEST_F(NamesTest, RestartRegistersEveryTableAgain) {
   EXPECT_STREQ(mpm_GetMessageName(OLM_INVALIDPOSITION), "OLM_INVALIDPOSITION");
   EXPECT_STREQ(mpm_GetMessageName(OQM_NOOBJECTS), "OQM_NOOBJECTS");
   EXPECT_STREQ(mpm_GetMessageName(OSM_NOOBJECTS), "OSM_NOOBJECTS");
+}
+
+// Every module's message table (names, kinds and texts, in order) as a digest, so that no row
+// changes unnoticed. When a change is meant, the failure message gives the new digest.
+TEST_F(NamesTest, MessageTablesAreTheOnesOfTheInterface) {
+  ASSERT_EQ(unl_Initialize(0), 0u);
+  const std::vector<std::pair<std::string, uint64_t>> expected = {
+      {"TMX", 0x00f4496caa575128ull}, {"MPM", 0x223e85fd0b0c7fafull}, {"OLM", 0x53cff60005982fa7ull},
+      {"OTM", 0xc177504cebb9d48full}, {"OSM", 0x49750ba4b905bd06ull}, {"OQM", 0xc12263b7ffcccdc3ull},
+      {"EAM", 0x1614796398924a9cull}, {"DST", 0xeac463eda2739e2bull}, {"DDF", 0x194ba7ea5a301efbull},
+      {"MDA", 0x2cc21bbfb748a69cull}, {"UGN", 0x76e18be73f85e717ull}, {"MTH", 0x85acc1d6311fbd8full},
+      {"EVM", 0x3bcd4b109d5ae0bbull}, {"FMT", 0xb7d68b7d24973801ull}, {"HDB", 0xcf2aae40598827f9ull},
+      {"DOF", 0xb52b2d83a1736b35ull}, {"UNL", 0x70a5b0f34fbc8e53ull},
+  };
+  std::vector<std::pair<std::string, uint64_t>> found;
+  for (int32_t id = 0; id < 256; ++id) {
+    const mpm_ModuleDesc *desc = mpm_GetModuleDesc(id);
+    if (desc == nullptr || desc->count == 0) continue;
+    uint64_t h = 14695981039346656037ull;  // FNV-1a over every row
+    auto mix = [&h](const std::string &bytes) {
+      for (unsigned char c : bytes + '\0') h = (h ^ c) * 1099511628211ull;
+    };
+    for (int32_t i = 0; i < desc->count; ++i) {
+      mix(desc->names[i].name);
+      mix(std::to_string(desc->names[i].kind) + ":" + std::to_string(desc->names[i].text_index));
+      mix(desc->texts[i] != nullptr ? desc->texts[i] : "(none)");
+    }
+    found.emplace_back(desc->name, h);
+  }
+  std::string listing;
+  for (const auto &[name, h] : found) listing += "{\"" + name + "\", 0x" + [&] {
+    char hex[20];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
+    return std::string(hex);
+  }() + "ull}, ";
+  EXPECT_EQ(found, expected) << listing;
+  unl_Terminate(0);
 }
 
 }  // namespace

@@ -35,9 +35,8 @@ struct Reference {
 };
 
 inline std::vector<Reference> references(const std::string &name) {
-  const char *root = std::getenv("TESMAR_SOURCE_DIR");
-  std::string path = std::string(root != nullptr ? root : ".") + "/tests/mth/reference.txt";
-  std::ifstream file(path);
+  std::ifstream file(TESMAR_MTH_REFERENCE);  // written by reference.py when the tests are built
+  EXPECT_TRUE(file.is_open()) << TESMAR_MTH_REFERENCE;
   std::vector<Reference> all;
   std::string line;
   while (std::getline(file, line)) {

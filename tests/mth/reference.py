@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Writes reference.txt: inputs of geometry operations with results computed at 50 digits.
+"""Writes the geometry tests' reference results: inputs with results computed at 50 digits.
 
-Run once from this folder (python3 reference.py > reference.txt); the output is committed and read
-by the tests, so the tests need neither Python nor mpmath. Inputs are doubles written so that they
-read back exactly; results are rounded to 25 significant digits.
+The build runs it (python3 reference.py > mth_reference.txt in the build tree) and the tests read
+its output. The inputs come from a seeded generator, so the output is the same on every run.
+Inputs are doubles written so that they read back exactly; results are rounded to 25 significant
+digits.
 
 Each line: NAME, then the inputs, then "=", then the expected results.
 """

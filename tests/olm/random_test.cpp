@@ -18,6 +18,7 @@
 #include "olm/list_check.h"
 #include "olm/olm_internal.h"
 #include "support/library.h"
+#include "support/random_driver.h"
 
 namespace tesmar::test {
 namespace {
@@ -55,10 +56,10 @@ struct Item {
 using Model = std::list<Item>;
 using It = Model::iterator;
 
-class Differential {
+class Differential : RandomDriver {
  public:
   Differential(uint64_t seed, int32_t key_range)
-      : rng_(seed), key_range_(key_range) {
+      : RandomDriver(seed), key_range_(key_range) {
     per_block_ = 1 + pick(5);
     list_ = olm_CreateList(0, sizeof(Rec), per_block_, seed);
     cur_ = model_.end();
@@ -68,28 +69,19 @@ class Differential {
   Differential &operator=(const Differential &) = delete;
 
   void run(int steps) {
-    for (int i = 0; i < steps && !::testing::Test::HasFailure(); ++i) {
-      step_ = i;
-      expected_.clear();
-      int what = pick(1000);
-      if (what < 300) add();
-      else if (what < 340) add_array();
-      else if (what < 460) get();
-      else if (what < 640) cycle();
-      else if (what < 720) reverse_cycle();
-      else if (what < 930) remove();
-      else if (what < 945) get_array();
-      else if (what < 960) copy();
-      else if (what < 995) merge();
-      else purge();
-      check();
-    }
+    RandomDriver::run(steps,
+                      {{300, [&] { add(); }}, {40, [&] { add_array(); }}, {120, [&] { get(); }},
+                       {180, [&] { cycle(); }}, {80, [&] { reverse_cycle(); }},
+                       {210, [&] { remove(); }}, {15, [&] { get_array(); }}, {15, [&] { copy(); }},
+                       {35, [&] { merge(); }}, {5, [&] { purge(); }}},
+                      [&] {
+                        check();
+                        expected_.clear();
+                      });
   }
 
  private:
-  int32_t pick(int32_t n) { return std::uniform_int_distribution<int32_t>(0, n - 1)(rng_); }
   Rec random_record() { return Rec{pick(key_range_), pick(1 << 30), pick(1 << 30)}; }
-  std::string where() const { return "step " + std::to_string(step_); }
   int32_t count() const { return static_cast<int32_t>(model_.size()); }
   It last() { return model_.empty() ? model_.end() : std::prev(model_.end()); }
 
@@ -365,7 +357,6 @@ class Differential {
     mpm_DiscardPending(0);
   }
 
-  std::mt19937_64 rng_;
   int32_t key_range_;
   int32_t per_block_;
   olm_List *list_;
@@ -373,7 +364,6 @@ class Differential {
   It cur_;           // the current record, end() for none
   int32_t index_ = 0;  // the cycle index the list must show
   std::vector<std::string> expected_;
-  int step_ = 0;
 };
 
 using ListRandomTest = LibraryTest;

@@ -20,6 +20,7 @@
 #include "otm/otm_internal.h"
 #include "otm/tree_check.h"
 #include "support/library.h"
+#include "support/random_driver.h"
 
 namespace tesmar::test {
 namespace {
@@ -46,9 +47,9 @@ const std::string kNotFound = "*** Error (OTM_NOTFOUND) ***\nObject not found\n"
 const std::string kNullPointer = "*** Error (OTM_NULLPOINTER) ***\nNULL pointer\n";
 
 // The tree, and the model of what it must hold and where its cursor and cycle stand.
-class Differential {
+class Differential : RandomDriver {
  public:
-  Differential(uint64_t seed, int32_t key_range) : rng_(seed), key_range_(key_range) {
+  Differential(uint64_t seed, int32_t key_range) : RandomDriver(seed), key_range_(key_range) {
     tree_ = otm_CreateTree(0, sizeof(Rec), compare_rec, seed);
   }
   ~Differential() { otm_DeleteTree(0, tree_); }
@@ -56,27 +57,18 @@ class Differential {
   Differential &operator=(const Differential &) = delete;
 
   void run(int steps) {
-    for (int i = 0; i < steps && !::testing::Test::HasFailure(); ++i) {
-      step_ = i;
-      expected_.clear();
-      int what = pick(1000);
-      if (what < 380) insert();
-      else if (what < 560) find();
-      else if (what < 760) remove();
-      else if (what < 940) cycle();
-      else if (what < 960) add_array();
-      else if (what < 975) get_array();
-      else if (what < 985) copy();
-      else if (what < 998) merge();
-      else free_tree();
-      check();
-    }
+    RandomDriver::run(steps,
+                      {{380, [&] { insert(); }}, {180, [&] { find(); }}, {200, [&] { remove(); }},
+                       {180, [&] { cycle(); }}, {20, [&] { add_array(); }}, {15, [&] { get_array(); }},
+                       {10, [&] { copy(); }}, {13, [&] { merge(); }}, {2, [&] { free_tree(); }}},
+                      [&] {
+                        check();
+                        expected_.clear();
+                      });
   }
 
  private:
-  int32_t pick(int32_t n) { return std::uniform_int_distribution<int32_t>(0, n - 1)(rng_); }
   Rec random_record() { return Rec{pick(key_range_), pick(1 << 30), pick(1 << 30)}; }
-  std::string where() const { return "step " + std::to_string(step_); }
 
   void insert_into_model(const Rec &r, void *stored) {
     auto [it, fresh] = model_.insert(r);
@@ -273,7 +265,6 @@ class Differential {
     mpm_DiscardPending(0);
   }
 
-  std::mt19937_64 rng_;
   int32_t key_range_;
   otm_Tree *tree_;
   Set model_;
@@ -282,7 +273,6 @@ class Differential {
   std::optional<int32_t> current_;      // the key of the current record
   bool descending_ = false;
   std::vector<std::string> expected_;   // messages the step must issue, oldest first
-  int step_ = 0;
 };
 
 using TreeRandomTest = LibraryTest;

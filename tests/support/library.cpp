@@ -61,6 +61,16 @@ std::vector<std::string> pending_texts() {
   return texts;
 }
 
+std::vector<std::string> take_pending() {
+  std::vector<std::string> texts = pending_texts();
+  mpm_DiscardPending(0);
+  return texts;
+}
+
+std::string error_text(const std::string &name, const std::string &text) {
+  return "*** Error (" + name + ") ***\n" + text;
+}
+
 mpm_CountRecord count_of(mpm_Status code) {
   mpm_CountRecord key{static_cast<int32_t>(code), 0, 0, 0};
   if (mpm_count_tree == nullptr) return key;

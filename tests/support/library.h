@@ -45,6 +45,35 @@ class OutputCapture {
 
 // The pending messages' texts, newest first.
 std::vector<std::string> pending_texts();
+// The same, after which they are dropped.
+std::vector<std::string> take_pending();
+// The text of a message issued at MPM_ERROR: "*** Error (NAME) ***\n" and the message's text.
+std::string error_text(const std::string &name, const std::string &text);
+
+// Makes the n-th allocation of a module fail (through its fault-injection counter, which counts
+// down to the failing allocation) for n = 1, 2, ... until `op` succeeds. After every failure `op`
+// must have returned false and left exactly `message` pending; `check` then verifies that nothing
+// changed. Leaks show in the sanitizer build.
+template <typename Op, typename Check>
+void fail_each_allocation(int32_t *counter, const std::string &message, Op op, Check check) {
+  for (int32_t n = 1;; ++n) {
+    ASSERT_LT(n, 10000);
+    *counter = n;
+    const bool ok = op();
+    const bool failed = *counter == 0;
+    *counter = 0;
+    check();
+    const std::vector<std::string> pending = take_pending();
+    if (!failed) {
+      EXPECT_TRUE(ok);
+      EXPECT_TRUE(pending.empty());
+      return;
+    }
+    EXPECT_FALSE(ok) << "allocation " << n;
+    ASSERT_EQ(pending.size(), 1u) << "allocation " << n;
+    EXPECT_EQ(pending[0], message) << "allocation " << n;
+  }
+}
 // The count record of a code, or {code, 0, 0, 0} when there is none.
 mpm_CountRecord count_of(mpm_Status code);
 // A fresh temporary directory for one test, removed when the object goes.
