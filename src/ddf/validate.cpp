@@ -48,7 +48,8 @@ const char *relocate(void *block, int64_t size, int64_t count, int64_t stride, i
   return nullptr;
 }
 
-constexpr int kMaxSubentityDepth = 64;
+constexpr int kMaxSubentityDepth = 64;  // type forms on a path of subentities, the top one included
+constexpr std::size_t kMaxStructNesting = 32;  // structures and unions open at once (as the walks)
 
 bool is_register(int x) { return x < 0 && -x < DDF_REGISTER_COUNT; }
 bool is_operand(int x) { return x >= 0 || is_register(x); }
@@ -148,6 +149,8 @@ class Checker {
         if (s.fld_data[first + k + d.aux].kind != DDF_ENDSTRUCT)
           return "a structure's count does not land on its endstruct";
         if (!open.empty() && k + d.aux >= open.back()) return "structures overlap";
+        // The checks below and the walks follow structures by recursion: keep them shallow.
+        if (open.size() >= kMaxStructNesting) return "structures nest too deeply";
         open.push_back(k + d.aux);
       } else if (d.kind == DDF_ENDSTRUCT) {
         if (open.empty() || open.back() != k) return "an endstruct closes no structure";

@@ -51,6 +51,11 @@ MBlock *owner_block(const void *owner) {
   return b != nullptr && (b->flags & MDA_MBLOCK_INDEPENDENT) != 0 ? b : nullptr;
 }
 
+MBlock *block_of_kind(const void *data, bool array) {
+  MBlock *b = find_block(data);
+  return b != nullptr && b->type == (array ? MDA_MBLOCK_ARRAY : MDA_MBLOCK_PLAIN) ? b : nullptr;
+}
+
 MBlock *find_block(const void *data) {
   // 40 bytes before an array's address lies its array header, whose bytes at the marker and type
   // positions are the row count and the low byte of the element offset, a multiple of 8: never
@@ -216,7 +221,7 @@ Result add_memory(uint32_t options, void *owner, void *data, void *slot) {
   MBlock *first = owner_block(owner);
   if (first == nullptr) return bad_block(static_cast<char *>(owner) - kHeader);
   const bool array = (options & MDA_ADD_ARRAY) != 0;
-  MBlock *b = block_at(data, array);
+  MBlock *b = block_of_kind(data, array);
   if (b == nullptr)
     return bad_block(static_cast<char *>(data) - kHeader - (array ? kArrayHeader : 0));
   if ((b->flags & MDA_MBLOCK_INDEPENDENT) == 0 || b == first || b->next != 0)
@@ -231,7 +236,7 @@ Result add_memory(uint32_t options, void *owner, void *data, void *slot) {
 Result free_block(uint32_t options, void *owner, void *data) {
   if (data == nullptr) return MDA_NULL_MEMPTR;
   const bool array = (options & MDA_FREE_ARRAY) != 0;
-  MBlock *b = block_at(data, array);
+  MBlock *b = block_of_kind(data, array);
   if (b == nullptr)
     return bad_block(static_cast<char *>(data) - kHeader - (array ? kArrayHeader : 0));
   if (owner == nullptr) {
@@ -260,7 +265,9 @@ Result memory_size(uint32_t options, const void *data, uint32_t *size) {
     *size = b->size - kHeader;
     return 0;
   }
-  MBlock *b = block_at(data, true);
+  // The block's own header tells its kind before anything in front of it is read: a plain block
+  // has no array header to read.
+  MBlock *b = block_of_kind(data, true);
   if (b == nullptr) return bad_block(static_cast<const char *>(data) - kHeader - kArrayHeader);
   const uint32_t offset = array_header(b)->element_offset;
   if (offset > b->size - kHeader) return bad_block(b);

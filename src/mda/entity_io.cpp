@@ -19,8 +19,11 @@
 // Loading trusts nothing in the file: every header is checked (marker, type, size, inside the
 // record's block), the chain runs forward only (so it ends), every slot position lies inside its
 // block and, once stored, holds its successor, array headers agree with their block and rows, and
-// the entity header names the entry's type form and handle. A record that fails is dropped whole
-// (MDA_BAD_MBLOCK) and the entry is not touched.
+// the entity header names the entry's type form and handle. Then the type's own fields decide:
+// a walk of the entity visits every field held in a block (arrays, structure arrays, texts), and
+// every such field must hold null or the address of one of the record's blocks, and every slot a
+// block header named must be one of those fields (check_block_fields). A record that fails is
+// dropped whole (MDA_BAD_MBLOCK) and the entry is not touched.
 //
 // In a memory-only model the image is parked instead: dloc holds a chain of its own (0 when none),
 // which loading duplicates.
@@ -373,12 +376,74 @@ Result relink(Table &t, db_ptr ptr, const mda_ModelRec *rec, const mda_EntityEnt
   return 0;
 }
 
+// The slots that the walk of a loaded record found holding block addresses.
+struct FieldCheck {
+  WorkList<uint64_t, 16> blocks;  // the addresses slots hold for the record's blocks, sorted
+  WorkList<uint64_t, 16> seen;    // slot addresses
+  bool refused;
+};
+
+bool holds(const WorkList<uint64_t, 16> &sorted, uint64_t value) {
+  return std::binary_search(sorted.items, sorted.items + sorted.count, value);
+}
+
+// Is `data` the address a slot holds for one of the record's blocks?
+bool admit(void *state, const void *slot, const void *data) {
+  auto &c = *static_cast<FieldCheck *>(state);
+  if (!holds(c.blocks, address_of(data)) || !c.seen.push(address_of(slot))) {
+    c.refused = true;
+    return false;
+  }
+  return true;
+}
+
+// Text fields are not walked through blocks: the callback offers their slots.
+mpm_Status offer_texts(void *, int32_t count, int32_t type, void *address, const ddf_FieldDesc *,
+                       mpm_Status *, int32_t *, void *user) {
+  if (type != DDF_VSTRING || address == nullptr) return 0;
+  for (int32_t i = 0; i < count; ++i) {
+    const char *slot = static_cast<const char *>(address) + 8 * static_cast<int64_t>(i);
+    const void *data = reinterpret_cast<const void *>(read_u64(slot));
+    if (data != nullptr && !admit(user, slot, data)) return MDA_TRAVERSE_STOP;
+  }
+  return 0;
+}
+
+Result check_fields(Table &t, FieldCheck &c) {
+  for (std::size_t i = 1; i < t.count; ++i)
+    if (!c.blocks.push(address_of(user_address(t.items[i].block)))) return MDA_MALLOC_ERR;
+  std::sort(c.blocks.items, c.blocks.items + c.blocks.count);
+  SlotAdmission admission{admit, &c};
+  SlotAdmission *const saved = g_slot_admission;
+  g_slot_admission = &admission;
+  bool answered = false;
+  const Result walked = walk_entity2(data_of(t.items[0].block), offer_texts, &c, &answered);
+  g_slot_admission = saved;
+  if (walked || c.refused) return bad_record(t.items[0].at);
+  // Every block but the first hangs from a slot, and that slot must be a field the walk found.
+  std::sort(c.seen.items, c.seen.items + c.seen.count);
+  for (std::size_t i = 0; i + 1 < t.count; ++i)
+    if (!holds(c.seen, t.items[i].block->reference)) return bad_record(t.items[i + 1].at);
+  return 0;
+}
+
+Result check_block_fields(Table &t) {
+  FieldCheck c{{}, {}, false};
+  c.blocks.init();
+  c.seen.init();
+  const Result checked = check_fields(t, c);
+  c.blocks.release();
+  c.seen.release();
+  return checked;
+}
+
 Result load_disk(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr) {
   if (e->dloc == MDA_NO_DLOC || rec->file == nullptr) return MDA_NULL_MEMPTR;
   Table t;
   t.init();
   Result status = read_chain(rec->file, e->dloc, t);
   if (status == 0) status = relink(t, ptr, rec, e);
+  if (status == 0) status = check_block_fields(t);
   if (status != 0) {
     drop(t);
     return status;

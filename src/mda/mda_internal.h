@@ -176,6 +176,9 @@ inline void store_address(void *slot, const void *value) {
 
 // The header of the block whose caller address is `data`: a plain block when the marker and type
 // 40 bytes before say so, else an array block when they do 88 bytes before; null when neither.
+// The block of that kind whose data starts at `data`, told from the block's own header first (a
+// plain block has no array header in front of it to read); null when there is none.
+MBlock *block_of_kind(const void *data, bool array);
 MBlock *find_block(const void *data);
 // The header at `data` - 40 (or - 88 when `array`) when it carries the marker and that type; else
 // null.
@@ -349,6 +352,15 @@ Result walk_target(void *entity, const ddf_FieldDesc *from, WalkTarget *target);
 // The descriptors of subentity number `number` of `schema`; false when the number is out of range.
 bool subentity_fields(const ddf_Schema *schema, int32_t number, const ddf_FieldDesc **first,
                       const ddf_FieldDesc **end);
+
+// While a record being loaded is checked (entity_io.cpp), every block address that a walk reads
+// from a slot is first offered here; a refused one ends the walk with MDA_BAD_MBLOCK before
+// anything at that address is read. Null otherwise.
+struct SlotAdmission {
+  bool (*admit)(void *state, const void *slot, const void *data);
+  void *state;
+};
+extern SlotAdmission *g_slot_admission;
 
 // The elements of a field held in a memory block, for the current walk's registers: `slot` holds
 // the block's address. A null block has 0 elements and no address. ARRAY_MISMATCH when the block is

@@ -73,6 +73,8 @@ bool subentity_fields(const ddf_Schema *schema, int32_t number, const ddf_FieldD
   return true;
 }
 
+SlotAdmission *g_slot_admission = nullptr;
+
 Result block_elements(const ddf_FieldDesc &desc, const void *slot, const int32_t *registers,
                           int32_t *count, char **first) {
   *count = 0;
@@ -80,6 +82,8 @@ Result block_elements(const ddf_FieldDesc &desc, const void *slot, const int32_t
   char *data = nullptr;
   std::memcpy(&data, slot, sizeof data);
   if (data == nullptr) return 0;  // no block, no elements
+  if (g_slot_admission != nullptr && !g_slot_admission->admit(g_slot_admission->state, slot, data))
+    return bad_block(data);
   const int32_t n = block_dims(desc);
   const uint64_t element = static_cast<uint64_t>(ddf::element_size(desc));
   if (n == 0 || element == 0) return MDA_INVALID_ARG;
@@ -170,8 +174,10 @@ void compute_let(const ddf_FieldDesc &desc, void *address, int32_t *registers) {
   const ddf_Opcode *program = schema->opcodes + desc.instr;
   const Result status = ddf_EvaluateOpcodes(program, &value);
   ddf_registers = saved;
+  // A record being checked while it loads is read, not changed: only the registers take the value.
+  const bool store = g_slot_admission == nullptr;
   if (status == 0) {
-    std::memcpy(address, &value, sizeof value);
+    if (store) std::memcpy(address, &value, sizeof value);
     return;
   }
   // A well-formed program fails only by its arithmetic (a division by zero): the field and its
@@ -184,7 +190,7 @@ void compute_let(const ddf_FieldDesc &desc, void *address, int32_t *registers) {
       const int32_t r = -static_cast<int32_t>(schema->opcodes[i - 1].dest);
       if (r >= 0 && r < DDF_REGISTER_COUNT) registers[r] = 0;
       value = 0;
-      std::memcpy(address, &value, sizeof value);
+      if (store) std::memcpy(address, &value, sizeof value);
       return;
     }
     if ((op.op != 'f' && op.op != 'g' && op.op != 'h' && op.op != 'i') || !in_range(op.a) ||

@@ -206,6 +206,64 @@ TEST_F(CompileTest, DiagnosticsNameFileLineAndColumn) {
   for (const auto &[text, expected] : cases) EXPECT_EQ(compile_error(text), expected) << text;
 }
 
+// Nesting that the reader (or the walks) would refuse is refused by the compiler, with a located
+// error, at the same depth; what the compiler accepts at each limit the reader reads back. Far
+// deeper nesting (20,000 levels) ends in the error, not in an exhausted stack.
+TEST_F(CompileTest, NestingIsBoundedWhereTheReaderBoundsIt) {
+  const std::string head = "database \"t\" version 1 release 0;\n";
+  auto structures = [&](int depth, const char *kind) {
+    std::string text = head + "entity e 1:0 {";
+    for (int i = 0; i < depth; ++i) text += std::string(" ") + kind + " s" + std::to_string(i) + " {";
+    text += " int x;";
+    for (int i = 0; i < depth; ++i) text += " }";
+    return text + " }";
+  };
+  auto subentities = [&](int levels) {  // e0 holds e1, which holds e2, ...
+    std::string text = head;
+    for (int i = 0; i <= levels; ++i) {
+      text += "entity e" + std::to_string(i) + " " + std::to_string(i + 1) + ":0 { int x" +
+              std::to_string(i) + ";";
+      if (i < levels) text += " subent e" + std::to_string(i + 1) + " in;";
+      text += " }\n";
+    }
+    return text;
+  };
+  auto parentheses = [&](int depth) {
+    return head + "entity e 1:0 { let x = " + std::string(depth, '(') + "1" + std::string(depth, ')') + "; }";
+  };
+  auto operators = [&](int count) {
+    std::string sum = "1";
+    for (int i = 0; i < count; ++i) sum += "+1";
+    return head + "entity e 1:0 { let x = " + sum + "; }";
+  };
+  auto reads_back = [](const std::string &text) {
+    ddf_Schema *schema = nullptr;
+    const mpm_Status status = read_bytes(file_bytes(compile_ok(text)), &schema);
+    if (schema != nullptr) ddf_FreeSchema(0, schema);
+    return status == 0;
+  };
+  EXPECT_TRUE(reads_back(structures(32, "struct")));
+  EXPECT_TRUE(reads_back(structures(32, "union")));
+  EXPECT_TRUE(reads_back(subentities(63)));
+  EXPECT_TRUE(reads_back(parentheses(32)));
+  EXPECT_TRUE(reads_back(operators(40)));  // long left chains run out of registers before 256
+  const std::pair<std::string, std::string> refused[] = {
+      {structures(33, "struct"), "structures and unions nest more than 32 deep"},
+      {structures(20000, "struct"), "structures and unions nest more than 32 deep"},
+      {structures(20000, "union"), "structures and unions nest more than 32 deep"},
+      {subentities(64), "subentities nest more than 63 levels deep"},
+      {subentities(20000), "subentities nest more than 63 levels deep"},
+      {parentheses(33), "parentheses nest more than 32 deep"},
+      {parentheses(20000), "parentheses nest more than 32 deep"},
+      {operators(20000), "an expression has more than 256 operators"},
+  };
+  for (const auto &[text, message] : refused) {
+    const std::string error = compile_error(text);
+    EXPECT_NE(error.find("error: " + message), std::string::npos) << error;
+    EXPECT_EQ(error.rfind("test.ddl:", 0), 0u) << error;  // located
+  }
+}
+
 TEST_F(CompileTest, RegistersRunOutWithAMessageNotACorruptSchema) {
   std::string text = "database \"t\" version 1 release 0;\nentity e 1:0 {";
   for (int i = 0; i < 64; ++i) text += " count c" + std::to_string(i) + ";";

@@ -189,6 +189,14 @@ TEST_F(BlockTest, AddressesThatAreNotBlocksGetBadMBlock) {
   EXPECT_EQ(mda_FreeEntityMemory(0, nullptr), MDA_NULL_MEMPTR);
   EXPECT_EQ(mda_Free(0, nullptr, nullptr), MDA_NULL_MEMPTR);
   EXPECT_EQ(mda_Malloc(0, nullptr, 8, nullptr), MDA_NULL_MEMPTR);
+  // A plain block where an array is expected is told by its own header: nothing in front of it
+  // is read (the sanitizer build would see a read before the block).
+  void *plain = nullptr;
+  ASSERT_EQ(mda_Malloc(0, nullptr, 16, &plain), 0u);
+  EXPECT_EQ(mda_GetMemorySize(0, plain, &size), MDA_BAD_MBLOCK);
+  EXPECT_EQ(mda_Free(MDA_FREE_ARRAY, nullptr, plain), MDA_BAD_MBLOCK);
+  EXPECT_EQ(mda_AddMemory(MDA_ADD_ARRAY, e.memory, plain, e.slot(0)), MDA_BAD_MBLOCK);
+  EXPECT_EQ(mda_FreeEntityMemory(0, plain), 0u);
   // The message names the header's address, printed once with its 0x.
   const std::string text = pending_texts().back();  // the first one issued
   char expected[96];

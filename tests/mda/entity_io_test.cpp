@@ -435,6 +435,76 @@ TEST_F(EntityIo, ACorruptedRecordIsRefusedAndTheEntryKept) {
   EXPECT_EQ(chain_fault(memory), "");
 }
 
+// Reads every element of every field, texts to their ends.
+mpm_Status read_everything(void *, int32_t count, int32_t type, void *address, const ddf_FieldDesc *,
+                           mpm_Status *, int32_t *, void *) {
+  static volatile std::size_t sink = 0;
+  if (address == nullptr || count <= 0) return 0;
+  if (type == DDF_VSTRING) {
+    for (int32_t i = 0; i < count; ++i) {
+      const char *text = nullptr;
+      std::memcpy(&text, static_cast<char *>(address) + 8 * i, sizeof text);
+      if (text != nullptr) sink = sink + std::strlen(text);
+    }
+  }
+  return 0;
+}
+
+// Every field of every block header of a stored record changed to 0, 1, 2, the block count and
+// all ones: the loader refuses the record (MDA_BAD_MBLOCK, the entry as it was) or the change was
+// to a field that loading rewrites anyway, and the entity comes back as it was stored. No change
+// may leave a block field holding something that is not one of the entity's blocks.
+TEST_F(EntityIo, EveryChangeOfABlockHeaderFieldIsRefusedOrHarmless) {
+  const int32_t model = disk(0, false, nested_);
+  DofFile *file = mda::model_in_use(model)->file;
+  const db_ptr p = make_holder(model, 2, 1);
+  const std::vector<std::string> original = image(mda::lookup(p)->mloc);
+  ASSERT_EQ(mda_UnlockEntity(0, p), 0u);
+  ASSERT_EQ(mda_WriteEntity(0, p), 0u);
+  const mda_EntityEntry before = entry(p);
+  const std::vector<Stored> blocks = record_of(file, before.dloc);
+  const struct {
+    uint32_t offset, width;
+  } fields[] = {{0, 4}, {4, 4}, {8, 8}, {16, 4}, {20, 4}, {24, 8}, {32, 4}, {36, 1}, {37, 1}, {38, 2}};
+  const uint64_t values[] = {0, 1, 2, blocks.size(), ~uint64_t{0}};
+  int refused = 0;
+  for (std::size_t b = 0; b < blocks.size(); ++b) {
+    for (const auto &f : fields) {
+      for (const uint64_t v : values) {
+        SCOPED_TRACE("block " + std::to_string(b) + " offset " + std::to_string(f.offset) +
+                     " value " + std::to_string(v));
+        const int64_t at = blocks[b].at + f.offset;
+        uint64_t saved = 0;
+        ASSERT_EQ(dof_ReadWrite(DOF_READ, file, f.width, at, &saved), 0u);
+        if (std::memcmp(&saved, &v, f.width) == 0) continue;
+        ASSERT_EQ(dof_ReadWrite(DOF_WRITE, file, f.width, at, const_cast<uint64_t *>(&v)), 0u);
+        void *memory = nullptr;
+        const mpm_Status status = mda_LockEntity(0, p, &memory);
+        if (status == 0) {
+          EXPECT_EQ(image(memory), original);
+          EXPECT_EQ(chain_fault(memory), "");
+          EXPECT_EQ(mda_TraverseEntity2(0, memory, read_everything, nullptr), 0u);
+          ASSERT_EQ(mda_UnlockEntity(0, p), 0u);
+          ASSERT_EQ(mda_WriteEntity(0, p), 0u);
+        } else {
+          ++refused;
+          EXPECT_EQ(status, MDA_BAD_MBLOCK);
+          EXPECT_EQ(memory, nullptr);
+          const mda_EntityEntry now = entry(p);
+          EXPECT_EQ(std::memcmp(&now, &before, sizeof now), 0);
+        }
+        mpm_DiscardPending(0);
+        ASSERT_EQ(dof_ReadWrite(DOF_WRITE, file, f.width, at, &saved), 0u);
+        ASSERT_EQ(entry(p).dloc, before.dloc);
+      }
+    }
+  }
+  EXPECT_GT(refused, 100);
+  void *memory = nullptr;
+  ASSERT_EQ(mda_LockEntity(0, p, &memory), 0u);
+  EXPECT_EQ(image(memory), original);
+}
+
 // The paged file's writes fail while `failing` is set.
 struct FailingWrites {
   static inline bool failing = false;

@@ -115,11 +115,11 @@ TEST_F(NamesTest, MessageTablesAreTheOnesOfTheInterface) {
     found.emplace_back(desc->name, h);
   }
   std::string listing;
-  for (const auto &[name, h] : found) listing += "{\"" + name + "\", 0x" + [&] {
+  for (const auto &entry : found) {
     char hex[20];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
-    return std::string(hex);
-  }() + "ull}, ";
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(entry.second));
+    listing += "{\"" + entry.first + "\", 0x" + hex + "ull}, ";
+  }
   EXPECT_EQ(found, expected) << listing;
   unl_Terminate(0);
 }

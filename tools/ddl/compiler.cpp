@@ -45,9 +45,14 @@ constexpr int kFirstTemp = DDF_REGISTER_COUNT - 1;  // temporaries count down fr
 constexpr int kMaxDescriptors = 128;                // field numbers are 8-bit
 
 // What a compiled entity type offers to the types that embed it.
+// Levels of subentities below an entity that the library's reader accepts (its walks refuse the
+// 64th).
+constexpr int kMaxSubentityLevels = 63;
+
 struct TypeResult {
   bool done = false;
   bool in_progress = false;
+  int subentity_levels = 0;  // the deepest chain of subentities below the type
   int64_t area = 0;  // bytes of the field area, a multiple of `align`
   int64_t align = 1;
   bool has_ptr = false;
@@ -159,6 +164,7 @@ class Compiler {
     if (r.done) return;
     const EntityDecl &e = s_.entities[i];
     r.in_progress = true;
+    ++compiling_;
     TypeState ts;
     ts.entity = lower(e.name.text);
     ts.result = &r;
@@ -192,6 +198,7 @@ class Compiler {
     r.size = static_cast<uint16_t>(size);
     r.in_progress = false;
     r.done = true;
+    --compiling_;
   }
 
   int push(TypeState &ts, const ddf_FieldDesc &d, const std::string &name, Loc loc) {
@@ -364,7 +371,13 @@ class Compiler {
         TypeResult &sub = results_[it->second];
         if (sub.in_progress)
           fail(m.sub_type.loc, "entity '" + lower(m.sub_type.text) + "' would contain itself");
+        // The reader and the walks follow subentities kMaxSubentityLevels levels below an entity.
+        const std::string too_deep = "subentities nest more than " +
+                                     std::to_string(kMaxSubentityLevels) + " levels deep";
+        if (compiling_ > kMaxSubentityLevels) fail(m.sub_type.loc, too_deep);
         compile_entity(it->second);
+        if (sub.subentity_levels + 1 > kMaxSubentityLevels) fail(m.sub_type.loc, too_deep);
+        r.subentity_levels = std::max(r.subentity_levels, sub.subentity_levels + 1);
         int tfi = tfi_of_[it->second];
         auto found = std::find(img_.subent_tfis.begin(), img_.subent_tfis.end(), tfi);
         if (found == img_.subent_tfis.end()) {
@@ -593,6 +606,7 @@ class Compiler {
   std::map<std::string, int> attr_bits_;
   std::map<std::string, int> by_name_;   // lower-case entity name -> declaration index
   std::vector<int> order_;               // declaration index per TFI
+  int compiling_ = 0;                    // entities whose compilation is under way
   std::vector<int> tfi_of_;              // TFI per declaration index
   std::vector<TypeResult> results_;      // per declaration index
   std::map<std::string, int16_t> desc_index_;

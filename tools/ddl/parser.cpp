@@ -2,6 +2,11 @@
 //
 // Words are contextual: a keyword is only a keyword where the grammar expects one, so fields may be
 // named `count` or `index`. The first error ends the parse.
+//
+// Nesting is bounded, so that no source can exhaust the stack of the parser, of the compiler or of
+// the library that reads the result: structures and unions nest at most kMaxStructNesting deep
+// (the library's reader and walks refuse deeper ones), parentheses at most kMaxParentheses deep,
+// and an expression has at most kMaxOperators operators.
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -11,6 +16,10 @@
 
 namespace tesmar::ddl {
 namespace {
+
+constexpr int kMaxStructNesting = 32;
+constexpr int kMaxParentheses = 32;
+constexpr int kMaxOperators = 256;
 
 struct Token {
   enum Kind { kEnd, kWord, kNumber, kString, kChar, kPunct } kind = kEnd;
@@ -332,6 +341,8 @@ class Parser {
   }
   std::unique_ptr<Expr> binary(std::unique_ptr<Expr> left,
                                std::unique_ptr<Expr> (Parser::*operand_fn)()) {
+    if (++operators_ > kMaxOperators)
+      fail("an expression has more than " + std::to_string(kMaxOperators) + " operators");
     auto e = std::make_unique<Expr>();
     e->kind = Expr::kBinary;
     e->op = tok_.text[0];
@@ -342,9 +353,14 @@ class Parser {
     return e;
   }
   std::unique_ptr<Expr> factor() {
-    if (accept("(")) {
+    if (is_punct("(")) {
+      if (paren_depth_ >= kMaxParentheses)
+        fail("parentheses nest more than " + std::to_string(kMaxParentheses) + " deep");
+      next();
+      ++paren_depth_;
       auto e = expr();
       expect(")");
+      --paren_depth_;
       return e;
     }
     auto e = std::make_unique<Expr>();
@@ -488,8 +504,11 @@ class Parser {
       m.kind = DDF_LET;
       m.name = name("the let field's name");
       expect("=");
+      operators_ = 0;
       m.expr = expr();
     } else if (w == "struct" || w == "union") {
+      if (struct_depth_ >= kMaxStructNesting)
+        fail("structures and unions nest more than " + std::to_string(kMaxStructNesting) + " deep");
       next();
       m.kind = DDF_STRUCT;
       m.is_union = w == "union";
@@ -497,7 +516,9 @@ class Parser {
       dims(&m);
       options(&m);
       expect("{");
+      ++struct_depth_;
       while (!is_punct("}")) m.members.push_back(member());
+      --struct_depth_;
       next();
       accept(";");
       return m;
@@ -554,6 +575,9 @@ class Parser {
   Lexer lexer_;
   Token tok_;
   Loc last_loc_;
+  int struct_depth_ = 0;  // structures and unions open around the current member
+  int paren_depth_ = 0;   // parentheses open around the current factor
+  int operators_ = 0;     // operators of the current let expression
 };
 
 }  // namespace

@@ -1,9 +1,13 @@
 // The binary schema file: a 36-byte preamble, the 456-byte header, then named sections, padded
 // with zeros to whole 32768-byte pages (docs/ddf-format.md).
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "ddl.h"
 
@@ -127,17 +131,44 @@ int64_t section_offset(const RawFile &raw, const std::string &name) {
   return -1;
 }
 
+// The bytes go to a fresh file beside the target, which is renamed over it once they are all
+// written and flushed: a failure (a full disk, say) leaves an earlier file of that name whole and
+// no partial file under it. Targets that a rename would replace rather than update (a device, a
+// FIFO, a symbolic link, a file with several links) are written in place.
 bool write_file(const Image &image, const std::string &path, std::string *error) {
-  std::vector<uint8_t> bytes = serialize(to_raw(image));
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    *error = "cannot create " + path;
+  const std::vector<uint8_t> bytes = serialize(to_raw(image));
+  struct stat st;
+  const bool exists = ::lstat(path.c_str(), &st) == 0;
+  const bool in_place = exists && (!S_ISREG(st.st_mode) || st.st_nlink > 1);
+  std::string temporary;
+  int fd = -1;
+  if (in_place) {
+    fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  } else {
+    for (int n = 0; n < 100 && fd < 0; ++n) {
+      temporary = path + "." + std::to_string(getpid()) + "." + std::to_string(n) + "~";
+      fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd < 0 && errno != EEXIST) break;
+    }
+  }
+  if (fd < 0) {
+    *error = "cannot create " + path + ": " + std::strerror(errno);
     return false;
   }
-  out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) {
-    *error = "cannot write " + path;
+  std::size_t done = 0;
+  int failure = 0;
+  while (done < bytes.size() && failure == 0) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0) done += static_cast<std::size_t>(n);
+    else if (n < 0 && errno == EINTR) continue;
+    else failure = n < 0 ? errno : ENOSPC;
+  }
+  if (failure == 0 && !in_place && ::fsync(fd) != 0) failure = errno;
+  if (::close(fd) != 0 && failure == 0) failure = errno;
+  if (failure == 0 && !in_place && std::rename(temporary.c_str(), path.c_str()) != 0) failure = errno;
+  if (failure != 0) {
+    if (!in_place) ::unlink(temporary.c_str());
+    *error = "cannot write " + path + ": " + std::strerror(failure);
     return false;
   }
   return true;

@@ -28,6 +28,7 @@ int compile(int argc, char **argv) {
   }
   if (input == nullptr || output == nullptr)
     return usage_error("ddl", "usage: tesmar ddl compile SCHEMA.ddl -o SCHEMA.ddf");
+  if (!check_input("ddl", input) || !check_output("ddl", input, output)) return 1;
   ddl::Image image;
   ddl::Diagnostic error;
   if (!ddl::compile_file(input, &image, &error)) {

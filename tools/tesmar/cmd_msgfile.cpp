@@ -209,6 +209,7 @@ bool write_texts(const std::vector<Entry> &entries) {
 }
 
 int build(const char *listing, const char *output) {
+  if (!check_input("msgfile", listing) || !check_output("msgfile", listing, output)) return 1;
   std::vector<Entry> entries;
   if (!read_listing(listing, &entries)) return 1;
   // The file is written beside the output and renamed over it at the end, so only a regular file

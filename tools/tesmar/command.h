@@ -24,6 +24,14 @@ struct Registrar {
 // Writes "tesmar NAME: message" on stderr; returns 2 (usage error) for convenience.
 int usage_error(const char *command, const char *message);
 
+// An input file that exists and is not a directory; otherwise prints "tesmar COMMAND: PATH:
+// reason" and gives false.
+bool check_input(const char *command, const char *path);
+
+// An output that is not the input (the same file, also under another name); otherwise prints why
+// and gives false.
+bool check_output(const char *command, const char *input, const char *output);
+
 // True when the argument asks for help.
 inline bool is_help(std::string_view arg) { return arg == "--help" || arg == "-h"; }
 
