@@ -12,17 +12,10 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz_support.h"
 #include "tesmar/tesmar.h"
 
 namespace {
-
-int discard(const char *, FILE *) { return 0; }
-
-std::string scratch_file() {
-  const char *base = std::getenv("TMPDIR");
-  return std::string(base != nullptr && *base ? base : "/tmp") + "/tesmar-fuzz-ddf-" +
-         std::to_string(getpid()) + ".ddf";
-}
 
 void use_field(const ddf_Schema *schema, uint32_t tf, const ddf_FieldDesc *desc) {
   unsigned char value[8];
@@ -75,25 +68,16 @@ void use_schema(ddf_Schema *schema) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static bool started = false;
-  static std::string path = scratch_file();
-  if (!started) {
-    tmx_Initialize(0);
-    mpm_output_function = discard;
-    started = true;
-  }
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return 0;
-  if (size > 0) std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  tesmar::fuzz::start_library();
+  static const tesmar::fuzz::Scratch scratch("ddf-read");
+  if (!scratch.write(data, size)) return 0;
   ddf_Schema *schema = nullptr;
-  mpm_Status status = ddf_ReadBinaryDDF(0, path.c_str(), &schema);
+  mpm_Status status = ddf_ReadBinaryDDF(0, scratch.path(), &schema);
   if (status == 0) {
     use_schema(schema);
   } else if (schema != nullptr) {
     std::abort();  // a failed read hands nothing over
   }
   mpm_DiscardPending(0);
-  std::remove(path.c_str());
   return 0;
 }

@@ -11,11 +11,10 @@
 
 #include "ddf/ddf_internal.h"
 #include "ddl.h"
+#include "fuzz_support.h"
 #include "tesmar/tesmar.h"
 
 namespace {
-
-int discard(const char *, FILE *) { return 0; }
 
 struct Memory {
   const std::vector<uint8_t> *bytes;
@@ -31,12 +30,7 @@ mpm_Status read_memory(void *context, int64_t position, uint32_t count, void *bu
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
-  static bool started = [] {
-    tmx_Initialize(0);
-    mpm_output_function = discard;
-    return true;
-  }();
-  (void)started;
+  tesmar::fuzz::start_library();
   tesmar::ddl::Image image;
   tesmar::ddl::Diagnostic error;
   const std::string_view text(reinterpret_cast<const char *>(data), size);

@@ -9,11 +9,10 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz_support.h"
 #include "tesmar/tesmar.h"
 
 namespace {
-
-int discard(const char *, FILE *) { return 0; }
 
 char *format(const char *fmt, ...) {
   va_list ap;
@@ -26,12 +25,7 @@ char *format(const char *fmt, ...) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static bool started = false;
-  if (!started) {
-    tmx_Initialize(0);
-    mpm_output_function = discard;
-    started = true;
-  }
+  tesmar::fuzz::start_library();
   if (size < 5) return 0;
   mpm_line_width = static_cast<int8_t>(data[0]);
   mpm_left_indent = static_cast<int8_t>(data[1]);

@@ -9,17 +9,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz_support.h"
 #include "tesmar/tesmar.h"
 
 namespace {
-
-int discard(const char *, FILE *) { return 0; }
-
-std::string scratch_file() {
-  const char *base = std::getenv("TMPDIR");
-  return std::string(base != nullptr && *base ? base : "/tmp") + "/tesmar-fuzz-msg-" +
-         std::to_string(getpid());
-}
 
 void append(mpm_Status code, ...) {
   char *text = nullptr;
@@ -38,18 +31,10 @@ void append(mpm_Status code, ...) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static bool started = false;
-  static std::string path = scratch_file();
-  if (!started) {
-    tmx_Initialize(0);
-    mpm_output_function = discard;
-    started = true;
-  }
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return 0;
-  if (size > 0) std::fwrite(data, 1, size, f);
-  std::fclose(f);
-  if (mpm_OpenMessageFile(0, path.c_str()) == 0) {
+  tesmar::fuzz::start_library();
+  static const tesmar::fuzz::Scratch scratch("message-file");
+  if (!scratch.write(data, size)) return 0;
+  if (mpm_OpenMessageFile(0, scratch.path()) == 0) {
     for (int32_t module = 0; module < 256; ++module) {
       const mpm_ModuleDesc *desc = mpm_GetModuleDesc(module);
       for (int32_t n = 1; n <= desc->count; ++n) std::free(mpm_GetMessageText(0, module, n));
@@ -64,6 +49,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     mpm_CloseMessageFile(0);
   }
   mpm_DiscardPending(0);
-  std::remove(path.c_str());
   return 0;
 }

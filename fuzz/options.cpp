@@ -12,11 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "tesmar/tesmar.h"
 
 namespace {
-
-int discard(const char *, FILE *) { return 0; }
 
 uint64_t g_slots[64];
 
@@ -42,12 +41,7 @@ std::vector<ugn_Option> fixed_table() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static bool started = false;
-  if (!started) {
-    tmx_Initialize(0);
-    mpm_output_function = discard;
-    started = true;
-  }
+  tesmar::fuzz::start_library();
   if (size < 1) return 0;
   const bool own_table = (data[0] & 1) != 0;
   std::vector<std::string> parts;

@@ -15,17 +15,10 @@
 #include <vector>
 
 #include "dof/dof_internal.h"
+#include "fuzz_support.h"
 #include "tesmar/tesmar.h"
 
 namespace {
-
-int discard(const char *, FILE *) { return 0; }
-
-std::string scratch_file() {
-  const char *base = std::getenv("TMPDIR");
-  return std::string(base != nullptr && *base ? base : "/tmp") + "/tesmar-fuzz-dof-" +
-         std::to_string(getpid());
-}
 
 int64_t argument(const uint8_t *p) {
   uint64_t v = 0;
@@ -36,29 +29,21 @@ int64_t argument(const uint8_t *p) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static bool started = false;
-  static std::string path = scratch_file();
-  if (!started) {
-    tmx_Initialize(0);
-    mpm_output_function = discard;
-    started = true;
-  }
+  tesmar::fuzz::start_library();
+  static const tesmar::fuzz::Scratch scratch("paged-file");
   if (size < 3) return 0;
   size_t length = (data[0] | data[1] << 8) % 16385;
   uint8_t shape = data[2];
   data += 3;
   size -= 3;
   if (length > size) length = size;
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return 0;
-  if (length > 0) std::fwrite(data, 1, length, f);
-  std::fclose(f);
+  if (!scratch.write(data, length)) return 0;
   data += length;
   size -= length;
 
   DofFile *file = nullptr;
   uint32_t flags = DOF_FREE_LIST | (shape & 1 ? DOF_READ_ONLY : DOF_OPEN_EXISTING);
-  if (dof_OpenFile(flags, path.c_str(), 1 + (shape >> 1) % 4, 16 << (shape >> 3) % 6, &file) == 0) {
+  if (dof_OpenFile(flags, scratch.path(), 1 + (shape >> 1) % 4, 16 << (shape >> 3) % 6, &file) == 0) {
     std::vector<uint8_t> buffer(1 << 16);
     for (; size >= 9; data += 9, size -= 9) {
       int64_t arg = argument(data + 1);
@@ -79,6 +64,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (dof_CloseFile(0, file) == DOF_CLOSE_ERR) dof_CloseFile(0, file);
   }
   mpm_DiscardPending(0);
-  std::remove(path.c_str());
   return 0;
 }

@@ -5,6 +5,9 @@
 set -eu
 binary=$1 seeds=$2 seconds=${3:-20}
 shift 3 2>/dev/null || shift $#
+# Both may be given relative to the current directory; the run happens in a scratch directory.
+case $binary in /*) ;; *) binary=$PWD/$binary ;; esac
+case $seeds in /*) ;; *) seeds=$PWD/$seeds ;; esac
 work=$(mktemp -d "${TMPDIR:-/tmp}/tesmar-fuzz.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/corpus"

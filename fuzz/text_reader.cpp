@@ -1,28 +1,14 @@
 // The text reader on arbitrary file contents: characters and line counts stay consistent.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
-#include "tesmar/tesmar.h"
-
-namespace {
-std::string scratch_file() {
-  const char *dir = std::getenv("TMPDIR");
-  return std::string(dir != nullptr && *dir ? dir : "/tmp") + "/tesmar-fuzz-text." +
-         std::to_string(getpid());
-}
-}  // namespace
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static const std::string path = scratch_file();
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  static const tesmar::fuzz::Scratch scratch("text-reader");
+  if (!scratch.write(data, size)) return 0;
   tmx_TextReader reader;
-  if (tmx_OpenTextReader(&reader, path.c_str()) != 1) std::abort();
+  if (tmx_OpenTextReader(&reader, scratch.path()) != 1) std::abort();
   int64_t characters = 0, line_ends = 0;
   for (int32_t c; (c = tmx_ReadChar(&reader)) != -1;) {
     if (c < 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) std::abort();
@@ -33,6 +19,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       reader.line != line_ends + 1)
     std::abort();
   tmx_CloseTextReader(&reader);
-  std::remove(path.c_str());
   return 0;
 }

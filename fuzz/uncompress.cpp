@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz_support.h"
 #include "tesmar/tesmar.h"
 
 namespace {
 
-int discard(const char *, FILE *) { return 0; }
 
 std::string g_directory, g_input, g_output;
 
@@ -29,8 +29,7 @@ void clean_up() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static bool started = false;
   if (!started) {
-    tmx_Initialize(0);
-    mpm_output_function = discard;
+    tesmar::fuzz::start_library();
     const char *base = std::getenv("TMPDIR");
     std::string dir = std::string(base != nullptr && *base ? base : "/tmp") + "/tesmar-fuzz-uncompress.XXXXXX";
     if (mkdtemp(dir.data()) == nullptr) std::abort();

@@ -300,35 +300,33 @@ Result array_dims(const ddf_FieldDesc *desc, const void *array, int32_t *dims, i
 
 using namespace tesmar::mda;
 
+// The dimensions that follow `ndims` among the variable arguments, in `dims`.
+#define TESMAR_READ_DIMS(ndims, dims)  \
+  int32_t dims[MDA_MAX_DIMS] = {};     \
+  do {                                 \
+    va_list args;                      \
+    va_start(args, ndims);             \
+    read_dims(ndims, args, dims);      \
+    va_end(args);                      \
+  } while (0)
+
 extern "C" {
 
 mpm_Status mda_MallocArray(uint32_t, void *owner, uint32_t element_size, void *slot, int32_t ndims,
                            ...) {
-  int32_t dims[MDA_MAX_DIMS] = {};
-  va_list args;
-  va_start(args, ndims);
-  read_dims(ndims, args, dims);
-  va_end(args);
+  TESMAR_READ_DIMS(ndims, dims);
   return report_chain(allocate_array(owner, element_size, slot, ndims, dims, true), owner);
 }
 
 mpm_Status mda_AllocateArray(uint32_t, void *owner, uint32_t element_size, void *slot,
                              int32_t ndims, ...) {
-  int32_t dims[MDA_MAX_DIMS] = {};
-  va_list args;
-  va_start(args, ndims);
-  read_dims(ndims, args, dims);
-  va_end(args);
+  TESMAR_READ_DIMS(ndims, dims);
   return report_chain(allocate_array(owner, element_size, slot, ndims, dims, false), owner);
 }
 
 mpm_Status mda_ReallocArray(uint32_t options, void *owner, void *array, uint32_t element_size,
                             void *slot, int32_t ndims, ...) {
-  int32_t dims[MDA_MAX_DIMS] = {};
-  va_list args;
-  va_start(args, ndims);
-  read_dims(ndims, args, dims);
-  va_end(args);
+  TESMAR_READ_DIMS(ndims, dims);
   return report_chain(realloc_array(options, owner, array, element_size, slot, ndims, dims),
                       owner);
 }

@@ -177,16 +177,23 @@ Result new_entity_memory(uint32_t options, mda_ModelRec *rec, uint32_t tf, int32
   return 0;
 }
 
+// new_entity_memory for a model given by number.
+Result memory_for_model(uint32_t options, int32_t model, uint32_t tf, mda_ModelRec **rec,
+                        int32_t *tfi, MBlock **out) {
+  *rec = model_in_use(model);
+  if (*rec == nullptr) return MDA_INVALID_MODEL;
+  return new_entity_memory(options, *rec, tf, tfi, out);
+}
+
 Result allocate_entity(uint32_t options, int32_t model, uint32_t tf, void **memory,
                        db_ptr *ptr) {
   if (memory != nullptr) *memory = nullptr;
   if (ptr == nullptr || (memory == nullptr && (options & MDA_UNLOCKED) == 0))
     return MDA_NULL_MEMPTR;
-  mda_ModelRec *rec = model_in_use(model);
-  if (rec == nullptr) return MDA_INVALID_MODEL;
+  mda_ModelRec *rec = nullptr;
   int32_t tfi = -1;
   MBlock *b = nullptr;
-  Result status = new_entity_memory(options, rec, tf, &tfi, &b);
+  Result status = memory_for_model(options, model, tf, &rec, &tfi, &b);
   if (status != 0) return status;
   Taken taken;
   status = take_number(rec, options, *ptr, &taken);
@@ -212,11 +219,10 @@ Result allocate_entity(uint32_t options, int32_t model, uint32_t tf, void **memo
 Result malloc_entity(uint32_t options, int32_t model, uint32_t tf, void **memory) {
   if (memory == nullptr) return MDA_NULL_MEMPTR;
   *memory = nullptr;
-  mda_ModelRec *rec = model_in_use(model);
-  if (rec == nullptr) return MDA_INVALID_MODEL;
+  mda_ModelRec *rec = nullptr;
   int32_t tfi = -1;
   MBlock *b = nullptr;
-  Result status = new_entity_memory(options, rec, tf, &tfi, &b);
+  Result status = memory_for_model(options, model, tf, &rec, &tfi, &b);
   if (status != 0) return status;
   *memory = data_of(b);
   return 0;

@@ -46,6 +46,22 @@ Failure active_ranges(int32_t range_count, const double *ranges, int32_t coordin
 
 using namespace tesmar::mth;
 
+namespace {
+
+// Selection sort, ascending for order 1 and descending otherwise (stable enough for the few values
+// the callers sort, and no allocation).
+template <typename T>
+void selection_sort(int32_t order, int32_t count, T *values) {
+  for (int32_t i = 0; i + 1 < count; ++i) {
+    int32_t pick = i;
+    for (int32_t j = i + 1; j < count; ++j)
+      if (order == 1 ? values[j] < values[pick] : values[j] > values[pick]) pick = j;
+    std::swap(values[i], values[pick]);
+  }
+}
+
+}  // namespace
+
 extern "C" {
 
 mpm_Status mth_FindActiveRanges(uint32_t, int32_t range_count, const double *ranges,
@@ -72,22 +88,12 @@ mpm_Status mth_SortDoubleArrayByBubble(int32_t order, int32_t count, int32_t rec
 }
 
 mpm_Status mth_SortDoubles(int32_t order, int32_t count, double *values) {
-  for (int32_t i = 0; i + 1 < count; ++i) {
-    int32_t pick = i;
-    for (int32_t j = i + 1; j < count; ++j)
-      if (order == 1 ? values[j] < values[pick] : values[j] > values[pick]) pick = j;
-    std::swap(values[i], values[pick]);
-  }
+  selection_sort(order, count, values);
   return 0;
 }
 
 int32_t mth_SortInts(int32_t order, int32_t count, int32_t *values) {
-  for (int32_t i = 0; i + 1 < count; ++i) {
-    int32_t pick = i;
-    for (int32_t j = i + 1; j < count; ++j)
-      if (order == 1 ? values[j] < values[pick] : values[j] > values[pick]) pick = j;
-    std::swap(values[i], values[pick]);
-  }
+  selection_sort(order, count, values);
   return count;
 }
 

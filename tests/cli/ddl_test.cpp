@@ -16,39 +16,11 @@
 namespace tesmar::test {
 namespace {
 
-// The indented lines after "    $ COMMAND\n" in the docs, without their indent, up to the next
-// line that is neither indented nor empty, or the next command.
-std::string listing_after(const std::string &docs, const std::string &command) {
-  std::size_t at = docs.find("    $ " + command + "\n");
-  if (at == std::string::npos) return "(no listing for " + command + ")";
-  std::istringstream lines(docs.substr(docs.find('\n', at) + 1));
-  std::string line, out, blanks;
-  while (std::getline(lines, line)) {
-    if (line.empty()) {
-      blanks += "\n";
-      continue;
-    }
-    if (line.rfind("    ", 0) != 0 || line.rfind("    $ ", 0) == 0) break;
-    out += blanks + line.substr(4) + "\n";
-    blanks.clear();
-  }
-  return out;
-}
-
 std::string without_addresses(const std::string &text) {
   return std::regex_replace(text, std::regex("Address: 0x[0-9a-f]+"), "Address: ADDR");
 }
 
-class DdlToolTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ToolRun run = run_tool(dir_, "ddl compile '" + source_dir() + "/samples/geometry.ddl' -o '" +
-                                     ddf_ + "'");
-    ASSERT_EQ(run.status, 0) << run.err;
-  }
-  TempDir dir_;
-  std::string ddf_ = dir_.file("geometry.ddf");
-};
+using DdlToolTest = SampleSchemaTest;
 
 TEST_F(DdlToolTest, ShowPrintsTheListingTheDocsShow) {
   ToolRun run = run_tool(dir_, "ddl show '" + ddf_ + "'");

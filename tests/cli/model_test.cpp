@@ -10,16 +10,7 @@
 namespace tesmar::test {
 namespace {
 
-class ModelToolTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ToolRun run = run_tool(dir_, "ddl compile '" + source_dir() + "/samples/geometry.ddl' -o '" +
-                                     ddf_ + "'");
-    ASSERT_EQ(run.status, 0) << run.err;
-  }
-  TempDir dir_;
-  std::string ddf_ = dir_.file("geometry.ddf");
-};
+using ModelToolTest = SampleSchemaTest;
 
 // The listing's total and the walk's entity count.
 int total_of(const std::string &out) {

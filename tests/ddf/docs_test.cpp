@@ -23,25 +23,6 @@ std::string source_file(const std::string &relative) {
   return text.str();
 }
 
-// The indented lines that follow "    $ COMMAND\n" in the docs, without their 4-blank indent, up to
-// the next line that is neither indented nor empty (or the next command).
-std::string listing_after(const std::string &docs, const std::string &command) {
-  std::size_t at = docs.find("    $ " + command + "\n");
-  if (at == std::string::npos) return "(no listing for " + command + ")";
-  std::istringstream lines(docs.substr(docs.find('\n', at) + 1));
-  std::string line, out, blanks;
-  while (std::getline(lines, line)) {
-    if (line.empty()) {
-      blanks += "\n";
-      continue;
-    }
-    if (line.rfind("    ", 0) != 0 || line.rfind("    $ ", 0) == 0) break;
-    out += blanks + line.substr(4) + "\n";
-    blanks.clear();
-  }
-  return out;
-}
-
 TEST_F(DocsTest, TheSampleListingInTheDocsIsWhatShowPrints) {
   std::string sample = source_file("samples/geometry.ddl");
   ASSERT_FALSE(sample.empty());

@@ -15,17 +15,6 @@
 
 namespace tesmar::test {
 
-// Codes of the pending messages, newest first.
-inline std::vector<mpm_Status> pending_codes() {
-  std::vector<mpm_Status> codes;
-  if (mpm_pending_list == nullptr) return codes;
-  int32_t n = 0;
-  auto *array = static_cast<mpm_PendingMessage *>(olm_GetArray(0, mpm_pending_list, &n));
-  for (int32_t i = 0; i < n; ++i) codes.push_back(array[i].code);
-  std::free(array);
-  return codes;
-}
-
 class DofTest : public LibraryTest {
  protected:
   TempDir dir_;

@@ -63,6 +63,16 @@ inline mda_EntityEntry entry(db_ptr p) {
 }
 inline uint32_t locks(db_ptr p) { return mda::lock_count(entry(p).status); }
 
+// The parents of an entity (through mda_GetParents).
+inline std::vector<db_ptr> parents(db_ptr p) {
+  int32_t n = 0;
+  db_ptr *array = nullptr;
+  EXPECT_EQ(mda_GetParents(0, p, &n, &array), 0u);
+  std::vector<db_ptr> out(array, array + n);
+  std::free(array);
+  return out;
+}
+
 // The cache's invariants (mda::cache_fault): an empty string when all holds; `occupants` receives
 // the cached handles from least to most recently used.
 inline std::string cache_fault(int32_t model, std::vector<db_ptr> *occupants = nullptr) {

@@ -47,15 +47,6 @@ std::vector<db_ptr> members_of(void *group) {
   return out;
 }
 
-std::vector<db_ptr> parents(db_ptr p) {
-  int32_t n = 0;
-  db_ptr *array = nullptr;
-  EXPECT_EQ(mda_GetParents(0, p, &n, &array), 0u);
-  std::vector<db_ptr> out(array, array + n);
-  std::free(array);
-  return out;
-}
-
 TEST_F(Copy, SharedChildrenAreCopiedOnceAndBackPointersFollow) {
   const int32_t m = disk(0, true);
   void *memory = nullptr;

@@ -26,15 +26,6 @@ db_ptr field(db_ptr entity, uint32_t offset) {
   return value;
 }
 
-std::vector<db_ptr> parents(db_ptr p) {
-  int32_t n = 0;
-  db_ptr *array = nullptr;
-  EXPECT_EQ(mda_GetParents(0, p, &n, &array), 0u);
-  std::vector<db_ptr> out(array, array + n);
-  std::free(array);
-  return out;
-}
-
 // Offsets in the sample schema: line start 24, end 32, layer 40; group member count 56, block 64.
 constexpr uint32_t kStart = 24, kEnd = 32, kLayer = 40;
 

@@ -75,14 +75,4 @@ db_ptr make_entity(int32_t model, uint32_t tf, bool with_memory) {
   return ptr;
 }
 
-std::vector<mpm_Status> pending_codes() {
-  std::vector<mpm_Status> codes;
-  if (mpm_pending_list == nullptr) return codes;
-  int32_t n = 0;
-  auto *array = static_cast<mpm_PendingMessage *>(olm_GetArray(0, mpm_pending_list, &n));
-  for (int32_t i = 0; i < n; ++i) codes.push_back(array[i].code);
-  std::free(array);
-  return codes;
-}
-
 }  // namespace tesmar::test

@@ -37,7 +37,6 @@ class MdaTest : public LibraryTest {
 // the entry), optionally with memory: an independent block of the type's size with its header.
 db_ptr make_entity(int32_t model, uint32_t tf, bool with_memory = false);
 
-// The MDA codes of the pending messages, newest first.
-std::vector<mpm_Status> pending_codes();
+
 
 }  // namespace tesmar::test

@@ -3,11 +3,24 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "otm/otm_internal.h"
 
 namespace tesmar::test {
+
+// The record of the OTM tests: a key, and bytes that tell records of one key apart.
+struct Rec {
+  int32_t key;
+  int32_t tag;
+  int64_t pad;
+};
+
+inline int compare_rec(const void *a, const void *b) {
+  int32_t x = static_cast<const Rec *>(a)->key, y = static_cast<const Rec *>(b)->key;
+  return (x > y) - (x < y);
+}
 
 inline void in_order(otm_Node *node, std::vector<const void *> *out) {
   if (node == nullptr) return;

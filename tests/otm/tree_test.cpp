@@ -16,17 +16,6 @@
 namespace tesmar::test {
 namespace {
 
-struct Rec {
-  int32_t key;
-  int32_t tag;
-  int64_t pad;
-};
-
-int compare_rec(const void *a, const void *b) {
-  int32_t x = static_cast<const Rec *>(a)->key, y = static_cast<const Rec *>(b)->key;
-  return (x > y) - (x < y);
-}
-
 // Orders like compare_rec but is another function.
 int compare_rec_too(const void *a, const void *b) { return compare_rec(a, b); }
 

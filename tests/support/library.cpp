@@ -61,6 +61,16 @@ std::vector<std::string> pending_texts() {
   return texts;
 }
 
+std::vector<mpm_Status> pending_codes() {
+  std::vector<mpm_Status> codes;
+  if (mpm_pending_list == nullptr) return codes;
+  int32_t n = 0;
+  auto *array = static_cast<mpm_PendingMessage *>(olm_GetArray(0, mpm_pending_list, &n));
+  for (int32_t i = 0; i < n; ++i) codes.push_back(array[i].code);
+  std::free(array);
+  return codes;
+}
+
 std::vector<std::string> take_pending() {
   std::vector<std::string> texts = pending_texts();
   mpm_DiscardPending(0);
@@ -134,6 +144,28 @@ ToolRun run_tool(const TempDir &dir, const std::string &arguments) {
   std::string command = "'" + tool_path() + "' " + arguments + " >'" + out + "' 2>'" + err + "'";
   int raw = std::system(command.c_str());
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out), read_file(err)};
+}
+
+std::string listing_after(const std::string &docs, const std::string &command) {
+  std::size_t at = docs.find("    $ " + command + "\n");
+  if (at == std::string::npos) return "(no listing for " + command + ")";
+  std::istringstream lines(docs.substr(docs.find('\n', at) + 1));
+  std::string line, out, blanks;
+  while (std::getline(lines, line)) {
+    if (line.empty()) {
+      blanks += "\n";
+      continue;
+    }
+    if (line.rfind("    ", 0) != 0 || line.rfind("    $ ", 0) == 0) break;
+    out += blanks + line.substr(4) + "\n";
+    blanks.clear();
+  }
+  return out;
+}
+
+void SampleSchemaTest::SetUp() {
+  ToolRun run = run_tool(dir_, "ddl compile '" + source_dir() + "/samples/geometry.ddl' -o '" + ddf_ + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
 }
 
 }  // namespace tesmar::test

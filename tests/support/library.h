@@ -45,6 +45,8 @@ class OutputCapture {
 
 // The pending messages' texts, newest first.
 std::vector<std::string> pending_texts();
+// The codes of the pending messages, newest first.
+std::vector<mpm_Status> pending_codes();
 // The same, after which they are dropped.
 std::vector<std::string> take_pending();
 // The text of a message issued at MPM_ERROR: "*** Error (NAME) ***\n" and the message's text.
@@ -101,6 +103,16 @@ std::string format_text(const char *format, ...);
 std::string source_dir();
 // The `tesmar` tool built beside the running test binary.
 std::string tool_path();
+// The indented lines that follow "    $ COMMAND\n" in a document, without their 4-blank indent, up
+// to the next line that is neither indented nor empty (or the next command).
+std::string listing_after(const std::string &docs, const std::string &command);
+// A temporary directory holding the sample schema compiled by the tool (`ddf_`).
+class SampleSchemaTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  TempDir dir_;
+  std::string ddf_ = dir_.file("geometry.ddf");
+};
 // Runs `tesmar ARGUMENTS` (quoted for the shell by the caller), its output kept in files of `dir`.
 struct ToolRun {
   int status;  // exit status, -1 when the tool did not exit normally
