@@ -21,5 +21,6 @@
 #include "tesmar/mda.h"
 #include "tesmar/dof.h"
 #include "tesmar/fmt.h"
+#include "tesmar/map.h"
 
 #endif

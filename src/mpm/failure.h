@@ -14,6 +14,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include "tesmar/mpm.h"
 
@@ -35,6 +37,9 @@ class Failure {
   constexpr Failure &with(uint64_t value) { return add(Arg::kHandle).u = value, *this; }
   constexpr Failure &with(const void *value) { return add(Arg::kPointer).p = value, *this; }
   constexpr Failure &with(const char *value) { return add(Arg::kText).s = value, *this; }
+  // A text written between the message's header and its text (what exactly was wrong, when the
+  // message's own text cannot say it); it must live until the failure is issued.
+  constexpr Failure &detailed(const char *text) { return detail_ = text, *this; }
 
   constexpr mpm_Status code() const { return code_; }
   constexpr mpm_Status severity() const { return severity_; }
@@ -45,11 +50,16 @@ class Failure {
   // Issues the failure (when it has a severity) with its arguments; returns its code.
   mpm_Status issue() const {
     if (code_ == 0 || severity_ == 0) return code_;
-    if (count_ == 0) return mpm_IssueMessage(0, code_, severity_);
+    char *detail = detail_ != nullptr ? copy(detail_) : nullptr;
+    auto emit = [&](auto... args) {
+      if (detail == nullptr) return mpm_IssueMessage(0, code_, severity_, args...);
+      return mpm_IssueMessage(MPM_OPTIONS, code_, severity_, MPM_OPT_TEXT, detail, MPM_OPT_END,
+                              args...);
+    };
+    if (count_ == 0) return emit();
     return args_[0].visit([&](auto first) {
-      if (count_ == 1) return mpm_IssueMessage(0, code_, severity_, first);
-      return args_[1].visit(
-          [&](auto second) { return mpm_IssueMessage(0, code_, severity_, first, second); });
+      if (count_ == 1) return emit(first);
+      return args_[1].visit([&](auto second) { return emit(first, second); });
     });
   }
 
@@ -76,6 +86,12 @@ class Failure {
   };
 
   constexpr Failure(mpm_Status code, mpm_Status severity) : code_(code), severity_(severity) {}
+  static char *copy(const char *text) {
+    const std::size_t n = std::strlen(text) + 1;
+    auto *out = static_cast<char *>(std::malloc(n));
+    if (out != nullptr) std::memcpy(out, text, n);
+    return out;
+  }
   constexpr Arg &add(typename Arg::Kind kind) {
     Arg &arg = args_[count_ < 2 ? count_++ : 1];
     arg.kind = kind;
@@ -86,6 +102,7 @@ class Failure {
   mpm_Status severity_ = 0;
   int32_t count_ = 0;
   Arg args_[2];
+  const char *detail_ = nullptr;
 };
 
 inline constexpr Failure kOk{};

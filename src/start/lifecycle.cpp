@@ -15,6 +15,7 @@
 #include "tesmar/evm.h"
 #include "tesmar/fmt.h"
 #include "tesmar/hdb.h"
+#include "tesmar/map.h"
 #include "tesmar/mda.h"
 #include "tesmar/mpm.h"
 #include "tesmar/mth.h"
@@ -30,16 +31,18 @@ int32_t g_references = 0;
 using StartFn = mpm_Status (*)(uint32_t);
 
 // Start-up order (after TMX); modules are added here as they join the library. UNL is started by
-// its client (unl_Initialize), not here.
+// its client (unl_Initialize), not here. The mapping engine, on top of everything, starts last and
+// stops first.
 constexpr StartFn kStartOrder[] = {
     hdb_Initialize, olm_Initialize, oqm_Initialize, osm_Initialize, otm_Initialize,
     dar_Initialize, dst_Initialize, ugn_Initialize, mpm_Initialize, ddf_Initialize,
     mda_Initialize, evm_Initialize, eam_Initialize, mth_Initialize, fmt_Initialize, dof_Initialize,
+    map_Initialize,
 };
 
 // Shut-down order of the modules that keep state.
 constexpr StartFn kStopOrder[] = {
-    ugn_Terminate, mda_Terminate, ddf_Terminate, mpm_Terminate,
+    map_Terminate, ugn_Terminate, mda_Terminate, ddf_Terminate, mpm_Terminate,
 };
 
 }  // namespace
