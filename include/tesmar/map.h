@@ -277,7 +277,8 @@ TESMAR_API mpm_Status map_DeleteEnv(uint32_t options, map_Env *env);
 
 /* Defines a single mapping from the source DTF to the target DTF (target schema null: it makes
  * nothing). options: MAP_GENERAL, MAP_TRANSIENT, MAP_GENERIC (kept in the flags; a general mapping
- * whose target type form is not TF_ANY is MAP_CHAINABLE), MAP_ENABLE (enable it at once).
+ * with a target schema and a target type form other than TF_ANY and TF_NONE is
+ * MAP_CHAINABLE), MAP_ENABLE (enable it at once).
  * MAP_INVALID_ARG (no environment, name or source schema), MAP_ALREADY_DEFINED, MAP_MALLOC_ERR,
  * MAP_TREE_ERR, and the statuses of map_EnableMapping. */
 TESMAR_API mpm_Status map_DefineMapping(uint32_t options, map_Env *env, const char *name,

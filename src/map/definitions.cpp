@@ -179,7 +179,10 @@ Failure define_mapping(uint32_t options, map_Env *env, const char *name, ddf_Sch
   record.target = map_DTF{target_schema, target_tf, 0};
   record.function = function;
   record.flags = options & (MAP_GENERIC | MAP_GENERAL | MAP_TRANSIENT);
-  if ((options & MAP_GENERAL) != 0 && target_tf != TF_ANY) record.flags |= MAP_CHAINABLE;
+  // Chainable: general, with one definite target type (a mapping to nothing feeds nothing).
+  if ((options & MAP_GENERAL) != 0 && target_schema != nullptr && target_tf != TF_ANY &&
+      target_tf != TF_NONE)
+    record.flags |= MAP_CHAINABLE;
   record.name = copy_text(name);
   if (record.name == nullptr) return fail(MAP_MALLOC_ERR);
   return insert(env, record);

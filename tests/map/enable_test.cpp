@@ -158,7 +158,8 @@ class EnableModel {
   std::optional<Dtf> feeds(const std::string &name) const {
     const Def &d = defs.at(name);
     if (d.kind == 0) {
-      if (!d.general || d.target.tf == TF_ANY || d.target.schema == nullptr) return std::nullopt;
+      if (!d.general || d.target.tf == TF_ANY || d.target.tf == TF_NONE || d.target.schema == nullptr)
+        return std::nullopt;
       return d.target;
     }
     if (d.kind == 1) return feeds(d.parts.back());
@@ -561,6 +562,27 @@ TEST_F(EnableTest, MemoryFailuresLeaveWhatWasThere) {
         if (now.size() < full.size() && !now.empty()) map_ClearDTFMapping(0, env_, geo_, geo("point"));
       });
   EXPECT_EQ(points(), full);
+}
+
+TEST_F(EnableTest, GenericMappingsOfLongEntityNames) {
+  const std::string name(150, 'n');
+  ddf_Schema *schema = read_schema("database \"long\" version 1 release 0;\nentity " + name +
+                                   " 1:0 { int a; }\n");
+  ASSERT_NE(schema, nullptr);
+  ASSERT_EQ(map_DefineGenericMappings(MAP_GENERIC_COPY | MAP_GENERIC_IGNORE, env_, schema), 0u);
+  for (const char *suffix : {" copy", " ignore"}) {
+    const std::string full = name + suffix;
+    const auto *m = static_cast<const map_Mapping *>(otm_GetObject(
+        OTM_NO_MESSAGE | OTM_KEEP_CURRENT, env_->mappings, std::array{full.c_str()}.data()));
+    ASSERT_NE(m, nullptr) << suffix;
+    EXPECT_EQ(m->flags, MAP_GENERIC | MAP_GENERAL | MAP_TRANSIENT);  // neither feeds a next one
+    EXPECT_EQ(m->target.type_form, suffix[1] == 'c' ? TF_ANY : TF_NONE);
+  }
+  // Defined twice: the first failure ends it, with the name.
+  EXPECT_EQ(map_DefineGenericMappings(MAP_GENERIC_IGNORE, env_, schema), MAP_ALREADY_DEFINED);
+  EXPECT_EQ(pending_codes(), std::vector<mpm_Status>{MAP_ALREADY_DEFINED});
+  mpm_DiscardPending(0);
+  ddf_FreeSchema(0, schema);
 }
 
 }  // namespace
