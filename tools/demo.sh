@@ -38,6 +38,10 @@ run extract "$work/part.txt.gz" -o "$work/part.txt"
 # Replacement message texts: build a message-text file from a listing and list what it replaces.
 run msgfile build "$samples/messages_de.lst" -o "$work/messages_de.msg"
 run msgfile show "$work/messages_de.msg"
+# Settings read from a configuration file against their schema, one of them overridden from the
+# command line (docs/config.md).
+run ddl compile "$samples/translate.ddl" -o "$work/translate.ddf"
+run config check "$samples/translate.cfg" --schema "$work/translate.ddf" -- -scale 25.4
 # CAD files recognised from their contents, with the facts found on the way.
 run filetype samples/filetype/iges_crlf.igs samples/filetype/step_two_schemas.stp \
   samples/filetype/dxf_comment.dxf samples/filetype/dwg_ac1015.dwg samples/filetype/model.txt

@@ -22,5 +22,6 @@
 #include "tesmar/dof.h"
 #include "tesmar/fmt.h"
 #include "tesmar/map.h"
+#include "tesmar/cfg.h"
 
 #endif

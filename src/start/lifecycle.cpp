@@ -7,6 +7,7 @@
 // tmx_Terminate that balances the first stops the modules that keep state, in their own order.
 // After a full stop a new start does all of it again, so every table is registered anew and the
 // start times are those of the new start.
+#include "tesmar/cfg.h"
 #include "tesmar/dar.h"
 #include "tesmar/ddf.h"
 #include "tesmar/dof.h"
@@ -37,12 +38,12 @@ constexpr StartFn kStartOrder[] = {
     hdb_Initialize, olm_Initialize, oqm_Initialize, osm_Initialize, otm_Initialize,
     dar_Initialize, dst_Initialize, ugn_Initialize, mpm_Initialize, ddf_Initialize,
     mda_Initialize, evm_Initialize, eam_Initialize, mth_Initialize, fmt_Initialize, dof_Initialize,
-    map_Initialize,
+    cfg_Initialize, map_Initialize,
 };
 
 // Shut-down order of the modules that keep state.
 constexpr StartFn kStopOrder[] = {
-    map_Terminate, ugn_Terminate, mda_Terminate, ddf_Terminate, mpm_Terminate,
+    map_Terminate, cfg_Terminate, ugn_Terminate, mda_Terminate, ddf_Terminate, mpm_Terminate,
 };
 
 }  // namespace

@@ -97,7 +97,7 @@ TEST_F(NamesTest, MessageTablesAreTheOnesOfTheInterface) {
       {"EAM", 0x1614796398924a9cull}, {"DST", 0xeac463eda2739e2bull}, {"DDF", 0x194ba7ea5a301efbull},
       {"MDA", 0x2cc21bbfb748a69cull}, {"UGN", 0x76e18be73f85e717ull}, {"MTH", 0x85acc1d6311fbd8full},
       {"EVM", 0x3bcd4b109d5ae0bbull}, {"FMT", 0xb7d68b7d24973801ull}, {"HDB", 0xcf2aae40598827f9ull},
-      {"DOF", 0xb52b2d83a1736b35ull}, {"MAP", 0xfb96340ca29ef47full},
+      {"CFG", 0x5fae2f362e88e988ull}, {"DOF", 0xb52b2d83a1736b35ull}, {"MAP", 0xfb96340ca29ef47full},
       {"UNL", 0x70a5b0f34fbc8e53ull},
   };
   std::vector<std::pair<std::string, uint64_t>> found;
