@@ -160,11 +160,21 @@ TEST_F(CfgTest, FieldsTakeTheirValuesOrTheirDefaults) {
   EXPECT_EQ(pts[4], 3.0);
   EXPECT_EQ(pts[5], 0.0);
   // Without a count, the count is the number of values; without values, the defaults.
-  const Result d = read(single_, "values = 1.0, 2.0, 3.0; open = ; title = ;");
+  const Result d = read(single_, "values = 1.0, 2.0, 3.0; open = ; title = ; code = \"\xFF\";");
   const char *f = entity(d.model, single_, "options");
   EXPECT_EQ(at<int32_t>(f, 72), 3);
   EXPECT_EQ(at<double>(f, 32), 1.0);
   EXPECT_EQ(at<const char *>(f, 40), nullptr);
+  EXPECT_EQ(f[48], '\xFF');  // a byte like any other, not the end of the text
+  // Doubles: correctly rounded, with D exponents.
+  const Result g = read(single_, "values = 2.5D-3, 0.1, 1.e5, -.5, 1.7976931348623157e308;");
+  const auto *v = at<const double *>(entity(g.model, single_, "options"), 80);
+  EXPECT_EQ(v[0], 2.5e-3);
+  EXPECT_EQ(v[1], 0.1);
+  EXPECT_EQ(v[2], 1e5);
+  EXPECT_EQ(v[3], -0.5);
+  EXPECT_EQ(v[4], 1.7976931348623157e308);
+  EXPECT_EQ(g.reported, "");
   EXPECT_EQ(at<const int32_t *>(f, 88), nullptr);  // an empty list: no elements
   mpm_DiscardPending(0);
 }
