@@ -42,6 +42,8 @@ run msgfile show "$work/messages_de.msg"
 # command line (docs/config.md).
 run ddl compile "$samples/translate.ddl" -o "$work/translate.ddf"
 run config check "$samples/translate.cfg" --schema "$work/translate.ddf" -- -scale 25.4
+# Which mappings a translator runs, as a mapping file a person can edit (docs/mapping-file.md).
+run map dump
 # CAD files recognised from their contents, with the facts found on the way.
 run filetype samples/filetype/iges_crlf.igs samples/filetype/step_two_schemas.stp \
   samples/filetype/dxf_comment.dxf samples/filetype/dwg_ac1015.dwg samples/filetype/model.txt

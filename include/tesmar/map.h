@@ -89,6 +89,16 @@ TESMAR_EXTERN_C_BEGIN
 #define MAP_GENERIC_IGNORE  0x2u
 /* map_ProcessEntity: the output is not deleted, and no parent check is made. */
 #define MAP_KEEP_SOURCE     0x1u
+/* map_LoadMapFile: honour TESMAR_TMP statements (the directory for temporary files). */
+#define MAP_FILE_ENVIRONMENT 0x16000u
+/* map_DbgDumpTable: include generic mappings (1); leave out the operations and the file form (2),
+ * the definitions and the file form (4), the definitions and the operations (8). */
+#define MAP_DUMP_GENERIC     0x1u
+#define MAP_DUMP_NO_OPS      0x2u
+#define MAP_DUMP_NO_DEFS     0x4u
+#define MAP_DUMP_FILE_ONLY   0x8u
+/* map_DbgDumpParameters: the mapping-file form (any of these bits). */
+#define MAP_DUMP_FILE_FORM   0x16u
 /* map_GetParameter: without a setting, give the registered default. */
 #define MAP_GET_DEFAULT     0x20000000u
 /* map_Context.options: entities whose DTF has no operations pass silently. */
@@ -401,6 +411,35 @@ TESMAR_API mpm_Status map_CommitEntity(uint32_t options, db_ptr entity, map_Cont
  * through the context's translation table), processed; and nothing. */
 TESMAR_API mpm_Status map__GenericCopy(db_ptr entity, map_Context *context);
 TESMAR_API mpm_Status map__GenericIgnore(db_ptr entity, map_Context *context);
+
+/* ---- Mapping files (docs/mapping-file.md) ---- */
+
+/* Reads a mapping file into the environment: enable statements ("NAME"; or "NAME", ARGUMENTS;),
+ * list definitions ("LIST" = "A", "B";), parameter defaults (MODULE_ROW = VALUE;) and, with
+ * MAP_FILE_ENVIRONMENT, TESMAR_TMP = DIRECTORY; statements. The first statement that is malformed
+ * or fails ends the reading: MAP_FILE_ERR with its line (the failure itself is issued first).
+ * A list definition identical to the list's existing one is accepted. MAP_INVALID_ARG,
+ * MAP_FILE_DOES_NOT_EXIST, MAP_OPEN_ERR, MAP_MALLOC_ERR. */
+TESMAR_API mpm_Status map_LoadMapFile(uint32_t options, const char *file_name, map_Env *env);
+
+/* map_LoadMapFile with MAP_FILE_ENVIRONMENT; nothing (0) for a null environment. */
+TESMAR_API mpm_Status map_DbgLoadEnv(uint32_t options, const char *file_name, map_Env *env);
+
+/* Writes the environment to the trace stream as a mapping file: the definitions of the lists its
+ * operations use, one enable statement per enabling in each DTF's operation list, the parameter
+ * defaults, and TESMAR_TMP when it is set. Loaded into an environment with the same single and
+ * conditional mappings, it gives the same operation tables and defaults (docs/mapping-file.md
+ * names what it cannot carry). Nothing for a null environment. */
+TESMAR_API mpm_Status map_DbgDumpEnv(uint32_t options, map_Env *env);
+
+/* Dumps the definitions, the enabled operations and the file form of the operations to the
+ * trace stream (MAP_DUMP_* options). MAP_INVALID_ARG. */
+TESMAR_API mpm_Status map_DbgDumpTable(uint32_t options, map_Env *env);
+
+/* Dumps the parameter registry: each parameter with its default and the address of its default
+ * variable, or with MAP_DUMP_FILE_FORM as mapping-file statements. MAP_INTERNAL_ERR for a
+ * parameter of an unknown type. */
+TESMAR_API mpm_Status map_DbgDumpParameters(uint32_t options);
 
 TESMAR_EXTERN_C_END
 

@@ -49,27 +49,6 @@ void set_xyz(char *memory, double x, double y, double z) {
   std::memcpy(memory + kX, &x, 8), std::memcpy(memory + kY, &y, 8), std::memcpy(memory + kZ, &z, 8);
 }
 
-// The trace stream, captured while the object lives.
-class TraceCapture {
- public:
-  TraceCapture() : file_(std::tmpfile()), saved_(map::g_trace) { map::g_trace = file_; }
-  ~TraceCapture() {
-    map::g_trace = saved_;
-    std::fclose(file_);
-  }
-  std::string text() {
-    std::fflush(file_);
-    std::rewind(file_);
-    std::string out;
-    for (int ch; (ch = std::fgetc(file_)) != EOF;) out += static_cast<char>(ch);
-    return out;
-  }
-
- private:
-  std::FILE *file_;
-  std::FILE *saved_;
-};
-
 class DispatchTest : public MapTest {
  public:  // the mapping functions reach the fixture through fixture_
   void SetUp() override {

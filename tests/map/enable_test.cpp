@@ -15,28 +15,12 @@
 namespace tesmar::test {
 namespace {
 
-mpm_Status noop(db_ptr, map_Context *) { return 0; }
-
 class EnableTest : public MapTest {
  protected:
   void SetUp() override {
     MapTest::SetUp();
     define_singles();
   }
-  void define_singles() {
-    // Single mappings between the geometry types: point -> line -> arc -> drawing point, and
-    // point -> point, point -> any geometry type, point -> nothing.
-    define("p2l", geo("point"), geo_, geo("line"));
-    define("l2a", geo("line"), geo_, geo("arc"));
-    define("a2x", geo("arc"), drawing_, drawing("dpoint"));
-    define("p2p", geo("point"), geo_, geo("point"));
-    define("p_any", geo("point"), geo_, TF_ANY);
-    ASSERT_EQ(map_DefineMapping(0, env_, "p_none", geo_, geo("point"), nullptr, TF_NONE, noop), 0u);
-  }
-  void define(const char *name, uint32_t source, ddf_Schema *target, uint32_t target_tf) {
-    ASSERT_EQ(map_DefineMapping(MAP_GENERAL, env_, name, geo_, source, target, target_tf, noop), 0u);
-  }
-  std::vector<std::string> points() const { return table(geo_, geo("point")); }
   int32_t default_long_ = 5;
 };
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "map/map_internal.h"
 #include "mda_test.h"
 #include "tesmar/map.h"
 
@@ -20,6 +21,29 @@ inline constexpr const char *kDrawingSchema = R"(
   entity dline 2:0 { ptr(dpoint) a; ptr(dpoint) b; int pen; }
   entity dmark 3:0 { ptr(dpoint) at; double size; }
 )";
+
+// The trace stream, captured while the object lives.
+class TraceCapture {
+ public:
+  TraceCapture() : file_(std::tmpfile()), saved_(tesmar::map::g_trace) { tesmar::map::g_trace = file_; }
+  ~TraceCapture() {
+    tesmar::map::g_trace = saved_;
+    std::fclose(file_);
+  }
+  std::string text() {
+    std::fflush(file_);
+    std::rewind(file_);
+    std::string out;
+    for (int ch; (ch = std::fgetc(file_)) != EOF;) out += static_cast<char>(ch);
+    return out;
+  }
+
+ private:
+  std::FILE *file_;
+  std::FILE *saved_;
+};
+
+inline mpm_Status noop(db_ptr, map_Context *) { return 0; }
 
 class MapTest : public LibraryTest {
  protected:
@@ -64,6 +88,21 @@ class MapTest : public LibraryTest {
     }
     return out;
   }
+
+  // Single mappings between the geometry types: point -> line -> arc -> drawing point, and
+  // point -> point, point -> any geometry type, point -> nothing.
+  void define_singles() {
+    define("p2l", geo("point"), geo_, geo("line"));
+    define("l2a", geo("line"), geo_, geo("arc"));
+    define("a2x", geo("arc"), drawing_, drawing("dpoint"));
+    define("p2p", geo("point"), geo_, geo("point"));
+    define("p_any", geo("point"), geo_, TF_ANY);
+    ASSERT_EQ(map_DefineMapping(0, env_, "p_none", geo_, geo("point"), nullptr, TF_NONE, noop), 0u);
+  }
+  void define(const char *name, uint32_t source, ddf_Schema *target, uint32_t target_tf) {
+    ASSERT_EQ(map_DefineMapping(MAP_GENERAL, env_, name, geo_, source, target, target_tf, noop), 0u);
+  }
+  std::vector<std::string> points() const { return table(geo_, geo("point")); }
 
   int32_t model(ddf_Schema *schema, const char *name, bool back_ptrs = true,
                 uint32_t options = MDA_MEMORY_ONLY) {

@@ -46,21 +46,21 @@ int run(int argc, char **argv) {
   if (!check_input("config", file) || !check_input("config", schema_file)) return 1;
   ddf_Schema *schema = nullptr;
   if (ddf_ReadBinaryDDF(0, schema_file, &schema) != 0) {
-    mpm_FlushPending(MPM_SHOW_ALL);
+    show_pending();
     return 1;
   }
   // The overrides: argv[overrides] ("--") stands where a program name would.
   char *text = nullptr, *rest = nullptr;
   if (overrides < argc &&
       cfg_SplitCmdLine(0, argc - overrides, argv + overrides, schema, &text, &rest) != 0) {
-    mpm_FlushPending(MPM_SHOW_ALL);
+    show_pending();
     ddf_FreeSchema(0, schema);
     return 1;
   }
   if (rest != nullptr) std::fprintf(stderr, "tesmar config: not configuration options: %s\n", rest);
   int32_t model = 0;
   const mpm_Status status = cfg_ParseFile(0, schema, file, text, &model);
-  mpm_FlushPending(MPM_SHOW_ALL);
+  show_pending();
   int exit_status = status == 0 ? 0 : 1;
   if (model != 0) {
     // The configuration as the writer gives it, through a file of our own.
@@ -75,7 +75,7 @@ int run(int argc, char **argv) {
         std::fclose(f);
       }
     } else {
-      mpm_FlushPending(MPM_SHOW_ALL);
+      show_pending();
       exit_status = 1;
     }
     std::remove(out.c_str());

@@ -32,6 +32,9 @@ bool check_input(const char *command, const char *path);
 // and gives false.
 bool check_output(const char *command, const char *input, const char *output);
 
+// Writes the pending messages on stderr, oldest first (the order they arose in), and drops them.
+void show_pending();
+
 // True when the argument asks for help.
 inline bool is_help(std::string_view arg) { return arg == "--help" || arg == "-h"; }
 

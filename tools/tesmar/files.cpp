@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "command.h"
+#include "tesmar/tesmar.h"
 
 namespace tesmar::cli {
 
@@ -30,6 +31,22 @@ bool check_output(const char *command, const char *input, const char *output) {
     return false;
   }
   return true;
+}
+
+}  // namespace tesmar::cli
+
+namespace tesmar::cli {
+
+void show_pending() {
+  olm_List *pending = mpm_pending_list;
+  for (int32_t n = pending != nullptr ? pending->count : 0; n >= 1; --n) {
+    const auto *m = static_cast<const mpm_PendingMessage *>(olm_GetObject(0, pending, n));
+    if (m == nullptr || m->text == nullptr) continue;
+    std::fputs(m->text, stderr);
+    const std::size_t length = std::strlen(m->text);
+    std::fputs(length > 0 && m->text[length - 1] == '\n' ? "\n" : "\n\n", stderr);
+  }
+  mpm_FlushPending(0);  // written: dropped, still counted
 }
 
 }  // namespace tesmar::cli
