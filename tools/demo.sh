@@ -27,11 +27,16 @@ run ddl show "$ddf"
 # whose 32-entry cache sends nearly all of them to its paged file; every field walked, the model
 # listed, the error summary and the paged file's statistics printed.
 run model "$ddf" --entities 3000
+# A model saved to a file and read back (docs/saved-model.md).
+work0=$(mktemp -d "${TMPDIR:-/tmp}/tesmar-demo.XXXXXX")
+trap 'rm -f "$ddf"; rm -rf "$work0"' EXIT
+run model "$ddf" --entities 30 --memory --save "$work0/tour.sav"
+run model show "$work0/tour.sav" --schema "$ddf" --entity 2
 # Japanese names as CAD files carry them: Shift_JIS read through the JIS tables.
 run text "$samples/names.sjis" --from sjis
 # A gzipped input written out through the decompressor.
 work=$(mktemp -d "${TMPDIR:-/tmp}/tesmar-demo.XXXXXX")
-trap 'rm -f "$ddf"; rm -rf "$work"' EXIT
+trap 'rm -f "$ddf"; rm -rf "$work" "$work0"' EXIT
 printf 'A translator receives its input compressed.\n' > "$work/part.txt"
 gzip "$work/part.txt"
 run extract "$work/part.txt.gz" -o "$work/part.txt"

@@ -131,6 +131,12 @@ typedef int32_t MDA_COUNT;
 #define MDA_NO_DELAYED_WRITE  0x4u /* entities are written when they are unlocked */
 /* Operations over models: every model in use. */
 #define MDA_ALL_MODELS        0x100000u
+/* Saving and restoring: the operation does nothing and succeeds. */
+#define MDA_DO_NOTHING        0x40000u
+/* Saving: write over an existing file (without it an existing file is MDA_FILE_EXISTS). */
+#define MDA_OVERWRITE         0x200000u
+/* Saving and restoring: the binary form instead of the text form. */
+#define MDA_BINARY            0x400000u
 /* Entity creation and deletion: use (or leave) a number reserved with mda_ReserveDbPtr. */
 #define MDA_USE_RESERVED      0x80000u
 
@@ -1083,6 +1089,42 @@ TESMAR_API mpm_Status mda_WriteEntity(uint32_t options, db_ptr ptr);
  * no stored image gives MDA_NULL_MEMPTR. On failure null is returned after the message is issued
  * and the entity is left as it was. */
 TESMAR_API void *mda_LoadEntity(uint32_t options, db_ptr ptr);
+
+/* ---- Saved-model files (docs/saved-model.md) ---- */
+
+/* Where the text form wraps its lines (80; 0: no wrapping). */
+TESMAR_API extern int32_t mda_SaveLineWidth;
+/* The file version (version * 100 + release) of the save or restore under way; fields of a later
+ * version are neither written nor read. */
+TESMAR_API extern int32_t mda_SaveFileVersion;
+
+/* Writes every entity of *model to a saved-model file: text, or with MDA_BINARY binary (signature
+ * "112448" on this machine: byte order and the schema's sizes of char, short, int, long, pointer).
+ * The file version is the model's save version when set, else its schema's version and release
+ * (each 0 to 99, else MDA_INVALID_ARG). The file is written whole under a new name and then put in
+ * place, so the target holds the old file or the new one. Without MDA_OVERWRITE an existing file
+ * is MDA_FILE_EXISTS. A pointer to another model is written as null (MDA_CROSS_MODEL_PTR, a
+ * warning). MDA_NULL_MEMPTR, MDA_INVALID_MODEL, MDA_OPEN_ERR, MDA_FILE_WRITE_ERR, MDA_INTERNAL_ERR
+ * (structures nested more than 10 deep), and the statuses of locking. The third argument is not
+ * used. */
+TESMAR_API mpm_Status mda_SaveModel(uint32_t options, const char *file_name, int32_t unused,
+                                    const int32_t *model);
+
+/* mda_SaveModel for the given entities and everything they reach through pointers (within the
+ * first one's model). MDA_NULL_MEMPTR (no handles), MDA_INVALID_PTR, MDA_TREE_ERR. */
+TESMAR_API mpm_Status mda_SaveEntities(uint32_t options, const char *file_name, int32_t count,
+                                       const db_ptr *handles);
+
+/* Reads a saved-model file (MDA_BINARY: the binary form) into *model, which must hold no live
+ * entity (MDA_MODEL_NOT_EMPTY). Records keep their numbers: gaps are reserved (at most 2^20 more
+ * numbers than records), records may come in any order. The model's restore hooks run before and
+ * after; its back pointers are rebuilt when it keeps them. MDA_INCORRECT_SIGNATURE,
+ * MDA_INCORRECT_DBNAME, MDA_NEWER_DBVERSION (older versions and other releases are warnings),
+ * MDA_UNKNOWN_NAME, MDA_FILE_READ_ERR (anything malformed, with the line for the text form),
+ * MDA_OPEN_ERR, MDA_INTERNAL_ERR. A failed restore leaves the model empty. The third argument is
+ * not used. */
+TESMAR_API mpm_Status mda_RestoreModel(uint32_t options, const char *file_name, int32_t unused,
+                                       const int32_t *model);
 
 TESMAR_EXTERN_C_END
 

@@ -208,7 +208,13 @@ mpm_Status map_DbgDumpEnv(uint32_t, map_Env *env) {
   if (mpm_Status s = map_DbgDumpTable(MAP_DUMP_FILE_ONLY, env); s != 0) return s;
   if (mpm_Status s = map_DbgDumpParameters(MAP_DUMP_FILE_FORM); s != 0) return s;
   const char *tmp = nullptr;
-  if (tmx_GetEnv(0, "TESMAR_TMP", &tmp) == 0 && tmp != nullptr && *tmp != '\0') {
+  // Only a value that one statement carries as it is (no blank, quote, ';', '#', comment opener
+  // or control character) is written.
+  bool writable = tmx_GetEnv(0, "TESMAR_TMP", &tmp) == 0 && tmp != nullptr && *tmp != '\0';
+  for (const char *c = tmp; writable && *c != '\0'; ++c)
+    writable = static_cast<unsigned char>(*c) > 0x20 && std::strchr("\"';#", *c) == nullptr &&
+               !(c[0] == '/' && c[1] == '*');
+  if (writable) {
     mpm_Fprintf(g_trace, "\n\n/* Tesmar Environment */\n\n");
     mpm_Fprintf(g_trace, "TESMAR_TMP = %s;\n", tmp);
   }

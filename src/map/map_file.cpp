@@ -168,6 +168,7 @@ bool same_list(const map_Env *env, const map_Mapping &list, const std::string &c
 
 // One statement; a failure has been issued (MAP_FILE_ERR is the caller's).
 Failure examine(uint32_t options, map_Env *env, const std::string &s) {
+  if (s.find('\0') != std::string::npos) return fail(MAP_PARSE_ERR).detailed(kept("a zero byte in the statement: "));
   std::size_t i = 0;
   while (i < s.size() && is_blank(s[i])) ++i;
   if (i == s.size()) return kOk;  // an empty statement
@@ -195,6 +196,10 @@ Failure examine(uint32_t options, map_Env *env, const std::string &s) {
     std::string value;
     for (std::size_t k = end; k < s.size(); ++k)
       if (!is_blank(s[k]) && s[k] != '=') value += s[k];
+    // A directory name: no quotes, no control characters.
+    for (char c : value)
+      if (c == '"' || c == '\'' || static_cast<unsigned char>(c) < 0x20)
+        return fail(MAP_PARSE_ERR).detailed(kept("TESMAR_TMP names no directory: "));
     return passed(ugn_PutEnv(0, "TESMAR_TMP", value.c_str()));
   }
   std::size_t eq = end;

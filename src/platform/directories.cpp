@@ -32,6 +32,14 @@ int rename_file(const char *from, const char *to) {
   return ::rename(from, to);
 }
 
+int link_file(const char *from, const char *to) {
+  if (from == nullptr || to == nullptr) {
+    errno = EINVAL;
+    return -1;
+  }
+  return ::link(from, to);
+}
+
 int set_permissions(int fd, uint32_t permissions) {
   return ::fchmod(fd, static_cast<mode_t>(permissions & 07777));
 }

@@ -66,6 +66,9 @@ int open_for_reading(const char *name);
 // rename(); 0 or -1 with errno set.
 int rename_file(const char *from, const char *to);
 
+// link(): a second name for a file, failing (EEXIST) when the name is taken; 0 or -1 with errno.
+int link_file(const char *from, const char *to);
+
 // fchmod() of an open descriptor; 0 or -1 with errno set.
 int set_permissions(int fd, uint32_t permissions);
 

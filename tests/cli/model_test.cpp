@@ -44,5 +44,31 @@ TEST_F(ModelToolTest, RefusesBadArgumentsAndFiles) {
       << not_schema.out << not_schema.err;
 }
 
+// A model saved, shown and converted both ways comes back the same; a damaged file is refused.
+TEST_F(ModelToolTest, SavesShowsAndConvertsModels) {
+  const std::string text = dir_.file("tour.sav"), binary = dir_.file("tour.bin"), back = dir_.file("back.sav");
+  const std::string schema = " --schema '" + ddf_ + "'";
+  ToolRun made = run_tool(dir_, "model '" + ddf_ + "' --entities 300 --save '" + text + "'");
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_NE(made.out.find("saved the model to"), std::string::npos);
+  ToolRun shown = run_tool(dir_, "model show '" + text + "'" + schema + " --entity 2");
+  ASSERT_EQ(shown.status, 0) << shown.err;
+  EXPECT_EQ(total_of(shown.out), 300) << shown.out;
+  EXPECT_NE(shown.out.find("entity 2:\n"), std::string::npos) << shown.out;
+  ASSERT_EQ(run_tool(dir_, "model convert '" + text + "' '" + binary + "'" + schema + " --binary").status, 0);
+  ASSERT_EQ(run_tool(dir_, "model convert '" + binary + "' '" + back + "'" + schema).status, 0);
+  const std::string a = read_file(text), b = read_file(back);
+  EXPECT_EQ(a.substr(a.find('\n')), b.substr(b.find('\n')));  // the same but for the model's number
+  EXPECT_EQ(run_tool(dir_, "model show '" + binary + "'" + schema).status, 0);
+  // A damaged file, a missing entity, usage errors.
+  write_file(dir_.file("bad.sav"), a.substr(0, a.size() / 2));
+  ToolRun bad = run_tool(dir_, "model show '" + dir_.file("bad.sav") + "'" + schema);
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("MDA_FILE_READ_ERR"), std::string::npos) << bad.err;
+  EXPECT_EQ(run_tool(dir_, "model show '" + text + "'" + schema + " --entity 100000").status, 1);
+  EXPECT_EQ(run_tool(dir_, "model show '" + text + "'").status, 2);
+  EXPECT_EQ(run_tool(dir_, "model convert '" + text + "' '" + text + "'" + schema).status, 1);
+}
+
 }  // namespace
 }  // namespace tesmar::test

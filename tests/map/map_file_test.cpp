@@ -3,12 +3,15 @@
 #include <array>
 #include <functional>
 #include <map>
+#include <string_view>
 
 #include "map_test.h"
 #include "support/random_driver.h"
 
 namespace tesmar::test {
 namespace {
+
+using namespace std::literals;
 
 class MapFileTest : public MapTest {
  protected:
@@ -65,7 +68,7 @@ TEST_F(MapFileTest, EveryStatementForm) {
 
 TEST_F(MapFileTest, ErrorsNameTheirLine) {
   const struct {
-    const char *text;
+    std::string_view text;
     uint32_t options;
     std::vector<std::string> pending;  // newest first; the last is the file error
   } cases[] = {
@@ -76,6 +79,8 @@ TEST_F(MapFileTest, ErrorsNameTheirLine) {
       {"MAP_LIST_ERR 1;", 0, {"MAP_FILE_ERR 1", "MAP_PARSE_ERR"}},
       {"NOT_A_NAME = 1;", 0, {"MAP_FILE_ERR 1", "MAP_PARSE_ERR"}},
       {"TESMAR_TMP = /tmp;", 0, {"MAP_FILE_ERR 1", "MAP_PARSE_ERR"}},  // without the option
+      {"TESMAR_TMP = /tmp/\"x\";", MAP_FILE_ENVIRONMENT, {"MAP_FILE_ERR 1", "MAP_PARSE_ERR"}},
+      {"\"p2l\", COMMIT\0;"sv, 0, {"MAP_FILE_ERR 1", "MAP_PARSE_ERR"}},
       {"\"p2l\n;", 0, {"MAP_FILE_ERR 2"}},  // the quote never closes
       {"\"p2l\" COMMIT;", 0, {"MAP_FILE_ERR 1", "MAP_PARSE_ERR"}},
       {"\"p2l\", BOGUS;", 0, {"MAP_FILE_ERR 1", "MAP_PARSE_ERR"}},
@@ -85,8 +90,8 @@ TEST_F(MapFileTest, ErrorsNameTheirLine) {
       {"\"p2l\";\n\"p2p\"", 0, {"MAP_FILE_ERR 2"}},  // an unfinished last statement
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(load(c.text, c.options), MAP_FILE_ERR);
+    SCOPED_TRACE(std::string(c.text));
+    EXPECT_EQ(load(std::string(c.text), c.options), MAP_FILE_ERR);
     std::vector<std::string> got;
     for (const std::string &t : take_pending()) {
       const std::string name = t.substr(t.find('(') + 1, t.find(')') - t.find('(') - 1);

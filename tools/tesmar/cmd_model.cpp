@@ -1,9 +1,10 @@
 // `tesmar model`: builds a model of the bundled geometry schema's entities in a disk-backed store,
-// walks every entity's fields, and prints what it holds.
+// walks every entity's fields, and prints what it holds; saves it, shows and converts saved models.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "command.h"
@@ -129,14 +130,107 @@ bool parse_count(const char *text, long *value) {
   return end != text && *end == '\0' && errno == 0 && *value >= 10 && *value <= 10000000;
 }
 
+// The form of a saved-model file: binary unless it begins (after blanks) with BEGIN_MODEL.
+uint32_t form_of(const char *file) {
+  std::FILE *f = std::fopen(file, "rb");
+  char head[64] = {};
+  const std::size_t n = f != nullptr ? std::fread(head, 1, sizeof head - 1, f) : 0;
+  if (f != nullptr) std::fclose(f);
+  std::size_t i = 0;
+  while (i < n && (head[i] == ' ' || head[i] == '\t' || head[i] == '\r' || head[i] == '\n')) ++i;
+  return std::strncmp(head + i, "BEGIN_MODEL", 11) == 0 ? 0 : MDA_BINARY;
+}
+
+// A memory-only model of the schema with a saved model restored into it; 0 on failure (reported).
+int32_t restored(const char *file, ddf_Schema *schema) {
+  mda_ModelDef def;
+  mda_InitModelDef(0, &def);
+  std::snprintf(def.name, sizeof def.name, "restored");
+  def.schema = schema;
+  def.back_ptrs = 1;
+  int32_t model = 0;
+  if (mda_AllocateModel(MDA_MEMORY_ONLY, &def, &model) != 0) return 0;
+  if (mda_RestoreModel(form_of(file), file, 0, &model) != 0) {
+    mda_FreeModel(0, model);
+    return 0;
+  }
+  return model;
+}
+
+// `show FILE --schema S [--entity N]` and `convert IN OUT --schema S [--binary]`.
+int run_saved(int argc, char **argv) {
+  const bool convert = std::strcmp(argv[1], "convert") == 0;
+  const char *files[2] = {}, *schema_file = nullptr;
+  int given = 0;
+  long entity = 0;
+  bool binary = false;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--schema") == 0 && i + 1 < argc) {
+      schema_file = argv[++i];
+    } else if (!convert && std::strcmp(argv[i], "--entity") == 0 && i + 1 < argc) {
+      char *end = nullptr;
+      entity = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || entity < 1) return usage_error("model", "--entity takes an entity number");
+    } else if (convert && std::strcmp(argv[i], "--binary") == 0) {
+      binary = true;
+    } else if (argv[i][0] != '-' && given < (convert ? 2 : 1)) {
+      files[given++] = argv[i];
+    } else {
+      return usage_error("model", (std::string("unexpected argument ") + argv[i]).c_str());
+    }
+  }
+  if (given != (convert ? 2 : 1) || schema_file == nullptr)
+    return usage_error("model", convert ? "convert takes IN, OUT and --schema SCHEMA.ddf"
+                                        : "show takes a saved model FILE and --schema SCHEMA.ddf");
+  if (!check_input("model", files[0]) || !check_input("model", schema_file)) return 1;
+  if (convert && !check_output("model", files[0], files[1])) return 1;
+  ddf_Schema *schema = nullptr;
+  if (ddf_ReadBinaryDDF(0, schema_file, &schema) != 0) {
+    show_pending();
+    return 1;
+  }
+  int rc = 1;
+  const int32_t model = restored(files[0], schema);
+  if (model != 0 && convert) {
+    rc = mda_SaveModel(MDA_OVERWRITE | (binary ? MDA_BINARY : 0), files[1], 0, &model) == 0 ? 0 : 1;
+  } else if (model != 0) {
+    mda_SetCurrentModel(model, 0);
+    mpm_Printf("%<ModelList>");
+    rc = 0;
+    if (entity != 0) {
+      const db_ptr p = MDA_MAKE_PTR(model, static_cast<uint64_t>(entity));
+      void *memory = nullptr;
+      if (mda_IsValidPtr(p) != 0 && mda_LockEntity(0, p, &memory) == 0) {
+        std::printf("entity %ld:\n", entity);
+        std::fflush(stdout);
+        mda_TraverseEntity(0, memory, mda_DumpFieldCallback);
+        mda_UnlockEntity(0, p);
+      } else {
+        std::fprintf(stderr, "tesmar model: %s holds no entity %ld\n", files[0], entity);
+        rc = 1;
+      }
+    }
+  }
+  show_pending();
+  if (model != 0) mda_FreeModel(0, model);
+  ddf_FreeSchema(0, schema);
+  return rc;
+}
+
 int run(int argc, char **argv) {
-  const char *file = nullptr;
+  if (argc >= 2 && (std::strcmp(argv[1], "show") == 0 || std::strcmp(argv[1], "convert") == 0))
+    return run_saved(argc, argv);
+  const char *file = nullptr, *save = nullptr;
   long entities = 5000;
-  bool memory_only = false;
+  bool memory_only = false, binary = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--entities") == 0) {
       if (i + 1 >= argc || !parse_count(argv[++i], &entities))
         return usage_error("model", "--entities takes a number from 10 to 10000000");
+    } else if (std::strcmp(argv[i], "--save") == 0 && i + 1 < argc) {
+      save = argv[++i];
+    } else if (std::strcmp(argv[i], "--binary") == 0) {
+      binary = true;
     } else if (std::strcmp(argv[i], "--memory") == 0) {
       memory_only = true;
     } else if (file == nullptr && argv[i][0] != '-') {
@@ -211,6 +305,14 @@ int run(int argc, char **argv) {
       mpm_Printf("%<ModelList>");
       mpm_Printf("%<ErrorSummary>");
       rc = g_totals.dangling == 0 && g_totals.entities == static_cast<uint64_t>(made) ? 0 : 1;
+      if (save != nullptr) {
+        if (mda_SaveModel(MDA_OVERWRITE | (binary ? MDA_BINARY : 0), save, 0, &model) == 0) {
+          std::printf("saved the model to %s (%s form)\n", save, binary ? "binary" : "text");
+        } else {
+          show_pending();
+          rc = 1;
+        }
+      }
     }
   done:
     mda_FreeModel(0, model);  // a disk-backed model prints its paged file's statistics here
@@ -223,13 +325,19 @@ int run(int argc, char **argv) {
 
 const Registrar registrar{
     {"model", "build a model of the geometry schema's entities, walk it, list it",
-     "usage: tesmar model SCHEMA.ddf [--entities N] [--memory]\n\n"
+     "usage: tesmar model SCHEMA.ddf [--entities N] [--memory] [--save FILE [--binary]]\n"
+     "       tesmar model show FILE --schema SCHEMA.ddf [--entity N]\n"
+     "       tesmar model convert IN OUT --schema SCHEMA.ddf [--binary]\n\n"
      "Reads a binary schema holding the bundled geometry schema's entities (tesmar ddl compile\n"
      "samples/geometry.ddl), builds N entities (default 5000) in a disk-backed model with a\n"
      "32-entry cache (or, with --memory, a memory-only one): layers and points, lines, arcs and\n"
      "polylines pointing at them, groups of earlier entities. It then walks every field of every\n"
      "entity, checking that each pointer names a live entity, and prints the model listing, the\n"
-     "error summary and the paged file's statistics.\n",
+     "error summary and the paged file's statistics. --save writes the model to a saved-model\n"
+     "file (docs/saved-model.md), in the text form or with --binary the binary one.\n\n"
+     "show restores a saved model (either form) and prints its listing, and with --entity N the\n"
+     "fields of entity N. convert restores IN and writes it to OUT in the text form, or with\n"
+     "--binary the binary one.\n",
      run}};
 
 }  // namespace
