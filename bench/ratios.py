@@ -2,7 +2,7 @@
 """Turns the JSON output of a benchmark program into the ratio tables of docs/performance.md.
 
 Benchmarks are named "<ours or peer>/<operation>/<record bytes>/<records>" (bench/containers.cpp,
-bench/entities.cpp, bench/mapping.cpp);
+bench/entities.cpp, bench/mapping.cpp, bench/saved_model.cpp);
 each cell is our CPU time per item divided by the peer's, from the fastest repetition of each.
 
 usage: bench_containers --benchmark_repetitions=5 --benchmark_format=json | bench/ratios.py
@@ -13,7 +13,9 @@ import sys
 PAIRS = [("otm", "std::set", "Tree (OTM / std::set)"), ("olm", "std::list", "List (OLM / std::list)"),
          ("ours", "sqlite", "Disk-backed model / SQLite"),
          ("memory", "vector", "Memory-only model / std::vector"),
-         ("engine", "hand", "Mapping engine / hand-written loop")]
+         ("engine", "hand", "Mapping engine / hand-written loop"),
+         ("text", "sqlite", "Saved model, text form / SQLite"),
+         ("binary", "sqlite", "Saved model, binary form / SQLite")]
 
 
 def main():

@@ -256,10 +256,14 @@ mpm_Status map_LoadMapFile(uint32_t options, const char *file_name, map_Env *env
   } catch (const std::bad_alloc &) {
     f = fail(MAP_MALLOC_ERR);
   }
-  const Failure inner = reading->inner;
-  delete reading;  // closes the file and frees the statement
-  issue(inner);    // what the statement's own call found (an issued one is not issued again)
-  return issue(f);
+  // The file is closed before anything is issued; the texts the failures name live in the
+  // reading, so it is freed only after they are issued.
+  if (reading->file != nullptr) std::fclose(reading->file);
+  reading->file = nullptr;
+  issue(reading->inner);  // what the statement's own call found (an issued one is not issued again)
+  const mpm_Status status = issue(f);
+  delete reading;
+  return status;
 }
 
 mpm_Status map_DbgLoadEnv(uint32_t options, const char *file_name, map_Env *env) {
