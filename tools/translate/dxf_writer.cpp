@@ -1,0 +1,470 @@
+// The DXF writer: the target model as an ASCII DXF file, release R2000 (AC1015) or a later one
+// the settings name. A first pass over the model gathers what the header and the tables need
+// (layers, blocks and their members, the drawing's extents, the number of handles); the second
+// writes HEADER, CLASSES, TABLES, BLOCKS, ENTITIES and OBJECTS with consistent handles and owners.
+// The file is written under a temporary name in the output's directory and renamed at the end.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "geometry.h"
+#include "records.h"
+#include "translate.h"
+
+namespace tesmar::translate {
+namespace {
+
+const char *release_code(const std::string &release) {
+  static const char *const kReleases[][2] = {{"R2000", "AC1015"}, {"R2004", "AC1018"},
+                                             {"R2007", "AC1021"}, {"R2010", "AC1024"},
+                                             {"R2013", "AC1027"}, {"R2018", "AC1032"}};
+  for (const auto &r : kReleases)
+    if (release == r[0]) return r[1];
+  return nullptr;
+}
+
+// $INSUNITS of an IGES units flag.
+int insunits(int flag) {
+  static const int kUnits[] = {0, 1, 4, 0, 2, 3, 6, 7, 9, 13, 5, 8};
+  return flag >= 1 && flag <= 11 ? kUnits[flag] : 0;
+}
+
+constexpr double kOrigin[3] = {0, 0, 0};
+
+struct Extents {
+  double low[3] = {1e300, 1e300, 1e300}, high[3] = {-1e300, -1e300, -1e300};
+  void add(const double p[3]) {
+    for (int i = 0; i < 3; ++i) low[i] = std::min(low[i], p[i]), high[i] = std::max(high[i], p[i]);
+  }
+  void add_ocs(const double extrusion[3], const double o[3], double radius) {
+    const Ocs ocs(extrusion);
+    for (int dx = -1; dx <= 1; dx += 2)
+      for (int dy = -1; dy <= 1; dy += 2) {
+        const double v[3] = {o[0] + dx * radius, o[1] + dy * radius, o[2]};
+        double w[3];
+        ocs.to_world(v, w);
+        add(w);
+      }
+  }
+  bool empty() const { return low[0] > high[0]; }
+};
+
+class Writer {
+ public:
+  Writer(const Translator &t, const IgesFile &file, std::FILE *out)
+      : t_(t), file_(file), out_(out), digits_(t.settings.precision != 0 ? 16 : 12) {}
+  bool write();
+
+ private:
+  void gather();
+  void each(const std::function<void(db_ptr, void *)> &fn) const;
+  // Group code and value lines.
+  void g(int code, const char *value) { std::fprintf(out_, "%3d\n%s\n", code, value); }
+  void g(int code, const std::string &value) { g(code, value.c_str()); }
+  void gi(int code, long long value) { std::fprintf(out_, "%3d\n%lld\n", code, value); }
+  void gd(int code, double value) {
+    if (value == 0) value = 0;  // no "-0"
+    std::fprintf(out_, "%3d\n%.*g\n", code, digits_, value);
+  }
+  void gh(int code, unsigned long long handle) { std::fprintf(out_, "%3d\n%llX\n", code, handle); }
+  void point(int code, const double p[3]) { gd(code, p[0]), gd(code + 10, p[1]), gd(code + 20, p[2]); }
+  unsigned long long handle() { return next_++; }
+  std::string text(const char *s) const;
+
+  void header();
+  void table(const char *name, unsigned long long h, int count, const char *subclass = nullptr);
+  void tables();
+  void blocks();
+  void entity(db_ptr e, void *memory, unsigned long long owner);
+  void common(const char *type, const Properties &p, unsigned long long owner, const char *subclass);
+
+  const Translator &t_;
+  const IgesFile &file_;
+  std::FILE *out_;
+  int digits_;
+  unsigned long long next_ = 0x20;
+  std::set<std::string> layers_;
+  std::map<db_ptr, std::vector<db_ptr>> members_;  // block -> its entities
+  std::map<db_ptr, std::string> block_names_;
+  std::map<db_ptr, unsigned long long> block_records_;
+  uint64_t handles_needed_ = 0;
+  Extents extents_;
+  unsigned long long model_space_ = 0, paper_space_ = 0, root_ = 0, groups_ = 0;
+  unsigned long long block_table_ = 0;
+};
+
+void Writer::each(const std::function<void(db_ptr, void *)> &fn) const {
+  mda_ModelDef info;
+  if (mda_GetModelInfo(t_.target, &info) != 0 || info.type_lists == nullptr) return;
+  mda_TypeLists *lists = info.type_lists;
+  for (uint32_t tfi = 0; tfi < lists->tf_count; ++tfi) {
+    lists->cursor[tfi] = lists->oldest[tfi];
+    for (db_ptr e = 0; mda_NextOfType(lists, static_cast<int32_t>(tfi), &e) == 0;) {
+      void *m = nullptr;
+      if (mda_LockEntity(0, e, &m) != 0) continue;
+      fn(e, m);
+      mda_UnlockEntity(0, e);
+    }
+  }
+}
+
+void Writer::gather() {
+  layers_.insert("0");
+  each([&](db_ptr e, void *m) {
+    uint32_t tf = static_cast<const mda_EntityHeader *>(m)->tf;
+    if (tf == dxf::kBlock) {
+      const auto *b = static_cast<const DxfBlock *>(m);
+      block_names_[e] = b->name != nullptr ? b->name : "";
+      members_[e];
+      return;
+    }
+    const auto *x = static_cast<const DxfEntity *>(m);
+    if (x->p.layer != nullptr) layers_.insert(x->p.layer);
+    ++handles_needed_;
+    if (x->p.owner != 0) {
+      members_[x->p.owner].push_back(e);
+      return;
+    }
+    switch (tf) {
+      case dxf::kLine: extents_.add(static_cast<const DxfLine *>(m)->start), extents_.add(static_cast<const DxfLine *>(m)->end); break;
+      case dxf::kPoint: extents_.add(static_cast<const DxfPoint *>(m)->at); break;
+      case dxf::kCircle: extents_.add_ocs(x->p.extrusion, static_cast<const DxfCircle *>(m)->center, static_cast<const DxfCircle *>(m)->radius); break;
+      case dxf::kArc: extents_.add_ocs(x->p.extrusion, static_cast<const DxfArc *>(m)->center, static_cast<const DxfArc *>(m)->radius); break;
+      case dxf::kLwPolyline: {
+        const auto *o = static_cast<const DxfLwPolyline *>(m);
+        for (int32_t i = 0; i < o->n; ++i) {
+          const double v[3] = {o->points[i][0], o->points[i][1], o->elevation};
+          extents_.add_ocs(x->p.extrusion, v, 0);
+        }
+        break;
+      }
+      case dxf::kPolyline: {
+        const auto *o = static_cast<const DxfPolyline *>(m);
+        for (int32_t i = 0; i < o->n; ++i) extents_.add(o->points[i]);
+        break;
+      }
+      case dxf::kSpline: {
+        const auto *o = static_cast<const DxfSpline *>(m);
+        for (int32_t i = 0; i < o->ncontrol; ++i) extents_.add(o->control[i]);
+        break;
+      }
+      case dxf::kText: extents_.add(static_cast<const DxfText *>(m)->at); break;
+      case dxf::kInsert: extents_.add(static_cast<const DxfInsert *>(m)->at); break;
+      default: break;
+    }
+    if (tf == dxf::kPolyline) handles_needed_ += static_cast<uint64_t>(static_cast<const DxfPolyline *>(m)->n) + 1;
+  });
+  // Block members' 3D polylines: their vertices need handles too.
+  for (auto &[block, list] : members_)
+    for (db_ptr e : list) {
+      void *m = nullptr;
+      if (mda_LockEntity(0, e, &m) != 0) continue;
+      if (static_cast<const mda_EntityHeader *>(m)->tf == dxf::kPolyline)
+        handles_needed_ += static_cast<uint64_t>(static_cast<const DxfPolyline *>(m)->n) + 1;
+      mda_UnlockEntity(0, e);
+    }
+}
+
+std::string Writer::text(const char *s) const {
+  std::string out;
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(s); *p != 0 && out.size() < 250; ++p) {
+    if (*p < ' ') out += ' ';
+    else if (*p < 0x80) out += static_cast<char>(*p);
+    else {  // outside ASCII: \U+XXXX of the byte read as Latin-1
+      char u[12];
+      std::snprintf(u, sizeof u, "\\U+%04X", *p);
+      out += u;
+    }
+  }
+  return out;
+}
+
+void Writer::header() {
+  g(0, "SECTION"), g(2, "HEADER");
+  g(9, "$ACADVER"), g(1, release_code(t_.settings.release));
+  g(9, "$DWGCODEPAGE"), g(3, "ANSI_1252");
+  g(9, "$HANDSEED");
+  // Every handle is known before anything is written: tables, layers, blocks, entities.
+  const uint64_t fixed = 64 + 2 * layers_.size() + 4 * (block_names_.size() + 2);
+  gh(5, next_ + fixed + handles_needed_);
+  g(9, "$INSUNITS"), gi(70, t_.settings.units == "file" ? insunits(file_.units_flag) : insunits(t_.output_units_flag));
+  g(9, "$MEASUREMENT"), gi(70, 1);
+  Extents e = extents_;
+  if (e.empty()) e.add(kOrigin);
+  g(9, "$EXTMIN"), point(10, e.low);
+  g(9, "$EXTMAX"), point(10, e.high);
+  g(0, "ENDSEC");
+  g(0, "SECTION"), g(2, "CLASSES"), g(0, "ENDSEC");
+}
+
+void Writer::table(const char *name, unsigned long long h, int count, const char *subclass) {
+  g(0, "TABLE"), g(2, name), gh(5, h), gh(330, 0), g(100, "AcDbSymbolTable"), gi(70, count);
+  if (subclass != nullptr) g(100, subclass);
+}
+
+void Writer::tables() {
+  g(0, "SECTION"), g(2, "TABLES");
+  // VPORT: the active viewport, looking at the extents.
+  unsigned long long th = handle();
+  table("VPORT", th, 1);
+  Extents e = extents_;
+  if (e.empty()) e.add(kOrigin);
+  g(0, "VPORT"), gh(5, handle()), gh(330, th), g(100, "AcDbSymbolTableRecord"),
+      g(100, "AcDbViewportTableRecord"), g(2, "*Active"), gi(70, 0);
+  gd(10, 0), gd(20, 0), gd(11, 1), gd(21, 1);
+  gd(12, (e.low[0] + e.high[0]) / 2), gd(22, (e.low[1] + e.high[1]) / 2);
+  gd(13, 0), gd(23, 0), gd(14, 1), gd(24, 1), gd(15, 1), gd(25, 1);
+  gd(16, 0), gd(26, 0), gd(36, 1), gd(17, 0), gd(27, 0), gd(37, 0);
+  gd(40, std::max(1.0, (e.high[1] - e.low[1]) * 1.1)), gd(41, 1.5), gd(42, 50), gd(43, 0), gd(44, 0),
+      gd(50, 0), gd(51, 0);
+  gi(71, 0), gi(72, 100), gi(73, 1), gi(74, 3), gi(75, 0), gi(76, 0), gi(77, 0), gi(78, 0);
+  g(0, "ENDTAB");
+  // LTYPE
+  th = handle();
+  table("LTYPE", th, 3);
+  for (const char *name : {"ByBlock", "ByLayer", "Continuous"}) {
+    g(0, "LTYPE"), gh(5, handle()), gh(330, th), g(100, "AcDbSymbolTableRecord"),
+        g(100, "AcDbLinetypeTableRecord"), g(2, name), gi(70, 0);
+    g(3, std::strcmp(name, "Continuous") == 0 ? "Solid line" : ""), gi(72, 65), gi(73, 0), gd(40, 0);
+  }
+  g(0, "ENDTAB");
+  // LAYER
+  th = handle();
+  table("LAYER", th, static_cast<int>(layers_.size()));
+  for (const std::string &name : layers_) {
+    g(0, "LAYER"), gh(5, handle()), gh(330, th), g(100, "AcDbSymbolTableRecord"),
+        g(100, "AcDbLayerTableRecord"), g(2, text(name.c_str())), gi(70, 0), gi(62, 7),
+        g(6, "Continuous");
+  }
+  g(0, "ENDTAB");
+  // STYLE
+  th = handle();
+  table("STYLE", th, 1);
+  g(0, "STYLE"), gh(5, handle()), gh(330, th), g(100, "AcDbSymbolTableRecord"),
+      g(100, "AcDbTextStyleTableRecord"), g(2, "Standard"), gi(70, 0), gd(40, 0), gd(41, 1),
+      gd(50, 0), gi(71, 0), gd(42, 2.5), g(3, "txt"), g(4, "");
+  g(0, "ENDTAB");
+  th = handle();
+  table("VIEW", th, 0);
+  g(0, "ENDTAB");
+  th = handle();
+  table("UCS", th, 0);
+  g(0, "ENDTAB");
+  th = handle();
+  table("APPID", th, 1);
+  g(0, "APPID"), gh(5, handle()), gh(330, th), g(100, "AcDbSymbolTableRecord"),
+      g(100, "AcDbRegAppTableRecord"), g(2, "ACAD"), gi(70, 0);
+  g(0, "ENDTAB");
+  th = handle();
+  table("DIMSTYLE", th, 1, "AcDbDimStyleTable");
+  g(0, "DIMSTYLE"), gh(105, handle()), gh(330, th), g(100, "AcDbSymbolTableRecord"),
+      g(100, "AcDbDimStyleTableRecord"), g(2, "Standard"), gi(70, 0);
+  g(0, "ENDTAB");
+  // BLOCK_RECORD: model space, paper space and one per block.
+  block_table_ = handle();
+  table("BLOCK_RECORD", block_table_, static_cast<int>(block_names_.size() + 2));
+  model_space_ = handle(), paper_space_ = handle();
+  auto record = [&](unsigned long long h, const std::string &name) {
+    g(0, "BLOCK_RECORD"), gh(5, h), gh(330, block_table_), g(100, "AcDbSymbolTableRecord"),
+        g(100, "AcDbBlockTableRecord"), g(2, name);
+  };
+  record(model_space_, "*Model_Space"), record(paper_space_, "*Paper_Space");
+  for (const auto &[b, name] : block_names_) {
+    block_records_[b] = handle();
+    record(block_records_[b], text(name.c_str()));
+  }
+  g(0, "ENDTAB");
+  g(0, "ENDSEC");
+}
+
+void Writer::blocks() {
+  g(0, "SECTION"), g(2, "BLOCKS");
+  auto begin = [&](unsigned long long owner, const std::string &name, bool paper) {
+    g(0, "BLOCK"), gh(5, handle()), gh(330, owner), g(100, "AcDbEntity");
+    if (paper) gi(67, 1);
+    g(8, "0"), g(100, "AcDbBlockBegin"), g(2, name), gi(70, 0), gd(10, 0), gd(20, 0), gd(30, 0),
+        g(3, name), g(1, "");
+  };
+  auto end = [&](unsigned long long owner, bool paper) {
+    g(0, "ENDBLK"), gh(5, handle()), gh(330, owner), g(100, "AcDbEntity");
+    if (paper) gi(67, 1);
+    g(8, "0"), g(100, "AcDbBlockEnd");
+  };
+  begin(model_space_, "*Model_Space", false), end(model_space_, false);
+  begin(paper_space_, "*Paper_Space", true), end(paper_space_, true);
+  for (const auto &[b, name] : block_names_) {
+    const unsigned long long owner = block_records_[b];
+    begin(owner, text(name.c_str()), false);
+    for (db_ptr e : members_[b]) {
+      void *m = nullptr;
+      if (mda_LockEntity(0, e, &m) != 0) continue;
+      entity(e, m, owner);
+      mda_UnlockEntity(0, e);
+    }
+    end(owner, false);
+  }
+  g(0, "ENDSEC");
+}
+
+void Writer::common(const char *type, const Properties &p, unsigned long long owner, const char *subclass) {
+  g(0, type), gh(5, handle()), gh(330, owner), g(100, "AcDbEntity");
+  g(8, text(p.layer != nullptr ? p.layer : "0"));
+  if (p.color != 256) gi(62, p.color);
+  g(100, subclass);
+}
+
+void Writer::entity(db_ptr, void *m, unsigned long long owner) {
+  const uint32_t tf = static_cast<const mda_EntityHeader *>(m)->tf;
+  const auto *x = static_cast<const DxfEntity *>(m);
+  const Properties &p = x->p;
+  const bool tilted = !(p.extrusion[0] == 0 && p.extrusion[1] == 0 && p.extrusion[2] == 1);
+  auto extrusion = [&] {
+    if (tilted) point(210, p.extrusion);
+  };
+  switch (tf) {
+    case dxf::kLine: {
+      const auto *o = static_cast<const DxfLine *>(m);
+      common("LINE", p, owner, "AcDbLine"), point(10, o->start), point(11, o->end);
+      break;
+    }
+    case dxf::kPoint:
+      common("POINT", p, owner, "AcDbPoint"), point(10, static_cast<const DxfPoint *>(m)->at);
+      break;
+    case dxf::kCircle: {
+      const auto *o = static_cast<const DxfCircle *>(m);
+      common("CIRCLE", p, owner, "AcDbCircle"), point(10, o->center), gd(40, o->radius), extrusion();
+      break;
+    }
+    case dxf::kArc: {
+      const auto *o = static_cast<const DxfArc *>(m);
+      common("ARC", p, owner, "AcDbCircle"), point(10, o->center), gd(40, o->radius), extrusion();
+      g(100, "AcDbArc"), gd(50, o->start_angle), gd(51, o->end_angle);
+      break;
+    }
+    case dxf::kLwPolyline: {
+      const auto *o = static_cast<const DxfLwPolyline *>(m);
+      common("LWPOLYLINE", p, owner, "AcDbPolyline"), gi(90, o->n), gi(70, o->closed ? 1 : 0);
+      if (o->elevation != 0) gd(38, o->elevation);
+      for (int32_t i = 0; i < o->n; ++i) gd(10, o->points[i][0]), gd(20, o->points[i][1]);
+      extrusion();
+      break;
+    }
+    case dxf::kPolyline: {
+      const auto *o = static_cast<const DxfPolyline *>(m);
+      const unsigned long long h = next_;
+      common("POLYLINE", p, owner, "AcDb3dPolyline"), gi(66, 1), gd(10, 0), gd(20, 0), gd(30, 0),
+          gi(70, 8 | (o->closed ? 1 : 0));
+      for (int32_t i = 0; i < o->n; ++i) {
+        g(0, "VERTEX"), gh(5, handle()), gh(330, h), g(100, "AcDbEntity"),
+            g(8, text(p.layer != nullptr ? p.layer : "0")), g(100, "AcDbVertex"),
+            g(100, "AcDb3dPolylineVertex"), point(10, o->points[i]), gi(70, 32);
+      }
+      g(0, "SEQEND"), gh(5, handle()), gh(330, h), g(100, "AcDbEntity"),
+          g(8, text(p.layer != nullptr ? p.layer : "0"));
+      break;
+    }
+    case dxf::kSpline: {
+      const auto *o = static_cast<const DxfSpline *>(m);
+      common("SPLINE", p, owner, "AcDbSpline");
+      gi(70, o->flags), gi(71, o->degree), gi(72, o->nknots), gi(73, o->ncontrol), gi(74, 0);
+      gd(42, 1e-10), gd(43, 1e-10);
+      for (int32_t i = 0; i < o->nknots; ++i) gd(40, o->knots[i]);
+      if (o->flags & 4)
+        for (int32_t i = 0; i < o->ncontrol; ++i) gd(41, o->weights[i]);
+      for (int32_t i = 0; i < o->ncontrol; ++i) point(10, o->control[i]);
+      break;
+    }
+    case dxf::kText: {
+      const auto *o = static_cast<const DxfText *>(m);
+      common("TEXT", p, owner, "AcDbText"), point(10, o->at), gd(40, o->height > 0 ? o->height : 1);
+      g(1, text(o->text != nullptr ? o->text : "")), gd(50, o->rotation), g(7, "Standard");
+      g(100, "AcDbText");
+      break;
+    }
+    case dxf::kInsert: {
+      const auto *o = static_cast<const DxfInsert *>(m);
+      auto it = block_names_.find(o->block);
+      if (it == block_names_.end()) break;
+      common("INSERT", p, owner, "AcDbBlockReference"), g(2, text(it->second.c_str())), point(10, o->at);
+      gd(41, o->scale), gd(42, o->scale), gd(43, o->scale), gd(50, o->rotation);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+bool Writer::write() {
+  gather();
+  header();
+  tables();
+  blocks();
+  g(0, "SECTION"), g(2, "ENTITIES");
+  each([&](db_ptr e, void *m) {
+    const uint32_t tf = static_cast<const mda_EntityHeader *>(m)->tf;
+    if (tf == dxf::kBlock || static_cast<const DxfEntity *>(m)->p.owner != 0) return;
+    entity(e, m, model_space_);
+  });
+  g(0, "ENDSEC");
+  g(0, "SECTION"), g(2, "OBJECTS");
+  root_ = handle(), groups_ = handle();
+  g(0, "DICTIONARY"), gh(5, root_), gh(330, 0), g(100, "AcDbDictionary"), gi(281, 1),
+      g(3, "ACAD_GROUP"), gh(350, groups_);
+  g(0, "DICTIONARY"), gh(5, groups_), gh(330, root_), g(100, "AcDbDictionary"), gi(281, 1);
+  g(0, "ENDSEC");
+  g(0, "EOF");
+  return std::ferror(out_) == 0;
+}
+
+}  // namespace
+
+bool write_dxf(const Translator &t, const IgesFile &file, const char *output, std::string *why) {
+  if (release_code(t.settings.release) == nullptr) {
+    *why = "release \"" + t.settings.release + "\" is not one of R2000, R2004, R2007, R2010, R2013, R2018";
+    return false;
+  }
+  std::string temp = std::string(output) + ".XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) {
+    *why = std::string("cannot create a file beside ") + output + ": " + std::strerror(errno);
+    return false;
+  }
+  std::FILE *out = fdopen(fd, "wb");
+  if (out == nullptr) {
+    ::close(fd);
+    std::remove(temp.c_str());
+    *why = std::strerror(errno);
+    return false;
+  }
+  std::vector<char> buffer(1 << 20);
+  setvbuf(out, buffer.data(), _IOFBF, buffer.size());
+  Writer writer(t, file, out);
+  bool ok = writer.write();
+  ok = std::fflush(out) == 0 && ok;
+  ok = std::fclose(out) == 0 && ok;
+  if (!ok) {
+    *why = std::string("writing ") + output + " failed: " + std::strerror(errno);
+    std::remove(temp.c_str());
+    return false;
+  }
+  ::chmod(temp.c_str(), 0644);
+  if (std::rename(temp.c_str(), output) != 0) {
+    *why = std::string("cannot put ") + output + " in place: " + std::strerror(errno);
+    std::remove(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace tesmar::translate

@@ -1,0 +1,317 @@
+// The run of `tesmar translate`: detect and decompress the input, read the settings (a
+// configuration file and command-line overrides), read the IGES file into the source model, run
+// the mappings (a mapping file may change them) into the target model, write the DXF file, save
+// the models when asked, and report what was done.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "messages.h"
+#include "records.h"
+#include "translate.h"
+
+namespace tesmar::translate {
+namespace {
+
+// The settings schema's entities (samples/translate.ddl).
+struct InputSettings {
+  mda_EntityHeader header;
+  char *units;
+  double scale;
+  char *surfaces;
+};
+struct OutputSettings {
+  mda_EntityHeader header;
+  char *release, *layers, *unsupported;
+  int32_t precision;
+};
+
+const char *type_name(int32_t type) {
+  switch (type) {
+    case TMX_FILETYPE_ACIS_TEXT: return "an ACIS text file";
+    case TMX_FILETYPE_ACIS_BINARY: return "an ACIS binary file";
+    case TMX_FILETYPE_DXF: return "a DXF file";
+    case TMX_FILETYPE_DXF_BINARY: return "a binary DXF file";
+    case TMX_FILETYPE_DWG: return "a DWG file";
+    case TMX_FILETYPE_IGES_COMPRESSED: return "a compressed ASCII IGES file (not read yet)";
+    case TMX_FILETYPE_IGES_BINARY: return "a binary IGES file";
+    case TMX_FILETYPE_MODEL: return "a saved-model file";
+    case TMX_FILETYPE_STEP: return "a STEP file";
+    case TMX_FILETYPE_VDAFS: return "a VDAFS file";
+    case TMX_FILETYPE_AP242_XML: return "an AP242 XML file";
+    default: return "of no known type";
+  }
+}
+
+const char *entity_name(int type) {
+  switch (type) {
+    case 100: return "circular arc"; case 102: return "composite curve"; case 104: return "conic arc";
+    case 106: return "copious data"; case 108: return "plane"; case 110: return "line";
+    case 112: return "parametric spline curve"; case 114: return "parametric spline surface";
+    case 116: return "point"; case 118: return "ruled surface"; case 120: return "surface of revolution";
+    case 122: return "tabulated cylinder"; case 123: return "direction"; case 124: return "transformation matrix";
+    case 126: return "rational B-spline curve"; case 128: return "rational B-spline surface";
+    case 141: return "boundary"; case 142: return "curve on a surface"; case 143: return "bounded surface";
+    case 144: return "trimmed surface"; case 186: return "manifold solid B-rep";
+    case 190: return "plane surface"; case 192: return "cylindrical surface"; case 194: return "conical surface";
+    case 196: return "spherical surface"; case 198: return "toroidal surface";
+    case 202: case 206: case 212: case 214: case 216: case 218: case 220: case 222:
+      return type == 212 ? "general note" : "dimension or annotation";
+    case 308: return "subfigure definition"; case 314: return "colour definition";
+    case 402: return "associativity"; case 406: return "property"; case 408: return "subfigure instance";
+    case 410: return "view"; case 502: return "vertex list"; case 504: return "edge list";
+    case 508: return "loop"; case 510: return "face"; case 514: return "shell";
+    default: return "entity";
+  }
+}
+
+bool surface_type(int type) {
+  return type == 108 || type == 114 || type == 118 || type == 120 || type == 122 || type == 128 ||
+         type == 140 || type == 143 || type == 144 || type == 186 || (type >= 190 && type <= 198) ||
+         (type >= 502 && type <= 514);
+}
+
+// Millimetres per unit of an IGES units flag (3: the units name says).
+double millimetres(int flag) {
+  static const double kMm[] = {0, 25.4, 1, 0, 304.8, 1609344, 1000, 1e6, 0.0254, 0.001, 10, 0.0000254};
+  return flag >= 1 && flag <= 11 ? kMm[flag] : 0;
+}
+
+// The units flag of a name (Global parameter 15 or the setting `units`); 0 for none.
+int units_flag(std::string name) {
+  for (char &c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  static const char *const kNames[][2] = {
+      {"IN", "1"}, {"INCH", "1"}, {"INCHES", "1"}, {"MM", "2"}, {"FT", "4"}, {"FOOT", "4"},
+      {"FEET", "4"}, {"MI", "5"}, {"MILE", "5"}, {"M", "6"}, {"METER", "6"}, {"METRE", "6"},
+      {"KM", "7"}, {"MIL", "8"}, {"UM", "9"}, {"MICRON", "9"}, {"CM", "10"}, {"UIN", "11"}};
+  for (const auto &n : kNames)
+    if (name == n[0]) return std::atoi(n[1]);
+  return 0;
+}
+
+std::string string_or(const char *s, const char *fallback) {
+  return s != nullptr && *s != '\0' ? s : fallback;
+}
+
+bool read_settings(const Options &o, ddf_Schema *schema, Settings *s) {
+  char *text = nullptr, *rest = nullptr;
+  if (!o.settings.empty()) {
+    std::vector<char *> argv{const_cast<char *>("translate")};
+    for (const std::string &a : o.settings) argv.push_back(const_cast<char *>(a.c_str()));
+    if (cfg_SplitCmdLine(0, static_cast<int32_t>(argv.size()), argv.data(), schema, &text, &rest) != 0)
+      return false;
+    if (rest != nullptr) {
+      std::fprintf(stderr, "tesmar translate: not settings: %s\n", rest);
+      std::free(text), std::free(rest);
+      return false;
+    }
+  }
+  int32_t model = 0;
+  const mpm_Status status = o.config.empty() ? cfg_ParseFile(CFG_TEXT, schema, "", text, &model)
+                                             : cfg_ParseFile(0, schema, o.config.c_str(), text, &model);
+  std::free(text);
+  if (status != 0) {
+    if (model != 0) cfg_FreeModel(0, model);
+    return false;
+  }
+  bool ok = true;
+  db_ptr e = 0;
+  void *m = nullptr;
+  if (cfg_GetEntity(model, 1u << 16, &e) == 0 && mda_LockEntity(0, e, &m) == 0) {
+    const auto *in = static_cast<const InputSettings *>(m);
+    s->units = string_or(in->units, "file");
+    s->scale = in->scale;
+    const std::string surfaces = string_or(in->surfaces, "boundaries");
+    s->surface_boundaries = surfaces == "boundaries";
+    if (surfaces != "boundaries" && surfaces != "skip") {
+      std::fprintf(stderr, "tesmar translate: surfaces = \"%s\": \"boundaries\" or \"skip\"\n", surfaces.c_str());
+      ok = false;
+    }
+    mda_UnlockEntity(0, e);
+  }
+  if (cfg_GetEntity(model, 2u << 16, &e) == 0 && mda_LockEntity(0, e, &m) == 0) {
+    const auto *out = static_cast<const OutputSettings *>(m);
+    s->release = string_or(out->release, "R2000");
+    const std::string layers = string_or(out->layers, "name");
+    s->layers_by_name = layers == "name";
+    const std::string unsupported = string_or(out->unsupported, "report");
+    s->report_unsupported = unsupported != "quiet";
+    s->precision = out->precision;
+    if ((layers != "name" && layers != "level") || (unsupported != "report" && unsupported != "quiet")) {
+      std::fprintf(stderr, "tesmar translate: layers is \"name\" or \"level\", unsupported \"report\" or \"quiet\"\n");
+      ok = false;
+    }
+    mda_UnlockEntity(0, e);
+  }
+  cfg_FreeModel(0, model);
+  if (!(s->scale > 0)) {
+    std::fprintf(stderr, "tesmar translate: scale must be above 0\n");
+    ok = false;
+  }
+  return ok;
+}
+
+int32_t new_model(ddf_Schema *schema, const char *name) {
+  mda_ModelDef def;
+  mda_InitModelDef(0, &def);
+  std::snprintf(def.name, sizeof def.name, "%s", name);
+  def.schema = schema;
+  int32_t model = 0;
+  return mda_AllocateModel(MDA_KEEP_CURRENT, &def, &model) == 0 ? model : 0;
+}
+
+// gzip or zip input: decompressed to a scratch file first.
+bool compressed(const std::string &name) {
+  unsigned char magic[4] = {};
+  std::FILE *f = std::fopen(name.c_str(), "rb");
+  if (f == nullptr) return false;
+  const std::size_t n = std::fread(magic, 1, 4, f);
+  std::fclose(f);
+  return (n >= 2 && magic[0] == 0x1f && magic[1] == 0x8b) ||
+         (n == 4 && magic[0] == 'P' && magic[1] == 'K' && magic[2] == 3 && magic[3] == 4);
+}
+
+struct Scratch {
+  std::string name;
+  ~Scratch() {
+    if (!name.empty()) std::remove(name.c_str());
+  }
+};
+
+void print_counts(const char *what, const std::map<int, int64_t> &counts) {
+  for (const auto &[type, n] : counts)
+    std::printf("  %-10s %4d %-26s %lld\n", what, type, entity_name(type), static_cast<long long>(n));
+}
+
+}  // namespace
+
+int translate(const Options &o) {
+  register_messages();
+  Schemas schemas;
+  std::string why;
+  if (!load_schemas(&schemas, &why)) {
+    std::fprintf(stderr, "tesmar translate: the translator's schemas: %s\n", why.c_str());
+    free_schemas(&schemas);
+    return 1;
+  }
+  Translator t;
+  t.iges = schemas.iges, t.dxf = schemas.dxf;
+  int rc = 1;
+  IgesFile file;
+  Scratch scratch;
+  std::string input = o.input;
+  do {
+    if (!read_settings(o, schemas.settings, &t.settings)) break;
+    if (compressed(input)) {
+      const char *base = std::getenv("TMPDIR");
+      scratch.name = std::string(base != nullptr && *base ? base : "/tmp") + "/tesmar-translate-" +
+                     std::to_string(getpid()) + ".igs";
+      if (ugn_Uncompress(0, scratch.name.c_str(), input.c_str()) != 0) break;
+      input = scratch.name;
+    }
+    int32_t type = TMX_FILETYPE_UNKNOWN;
+    void *facts = nullptr;
+    if (tmx_GetFileType(0, input.c_str(), &type, &facts) != 0) {
+      mpm_FlushPending(MPM_SHOW_ALL);
+      break;
+    }
+    mpm_DiscardPending(0);  // an unknown type's warning: said below in plain words
+    if (type == TMX_FILETYPE_IGES && facts != nullptr) std::free(static_cast<tmx_FileTypeIges *>(facts)->line_end);
+    std::free(facts);
+    if (type != TMX_FILETYPE_IGES) {
+      std::fprintf(stderr, "tesmar translate: %s: not an IGES file: it is %s\n", o.input.c_str(), type_name(type));
+      break;
+    }
+    t.source = new_model(schemas.iges, "iges");
+    t.target = new_model(schemas.dxf, "dxf");
+    if (t.source == 0 || t.target == 0) break;
+    if (!read_iges(input.c_str(), t.source, schemas.iges, &file, o.progress)) break;
+    file.name = o.input;
+    // Units: the file's, or those the settings name; then the setting `scale`.
+    int from = file.units_flag == 3 ? units_flag(file.units_name) : file.units_flag;
+    if (from == 0) from = 2;
+    t.output_units_flag = from;
+    if (t.settings.units != "file") {
+      t.output_units_flag = units_flag(t.settings.units);
+      if (t.output_units_flag == 0) {
+        std::fprintf(stderr, "tesmar translate: units = \"%s\": not a unit (mm, cm, m, km, inch, foot, mile, mil, micron)\n",
+                     t.settings.units.c_str());
+        break;
+      }
+    }
+    t.unit_scale = t.settings.scale * millimetres(from) / millimetres(t.output_units_flag) /
+                   (file.model_scale > 0 ? file.model_scale : 1.0);
+    if (!define_mappings(&t)) {
+      std::fprintf(stderr, "tesmar translate: the mappings could not be defined\n");
+      mpm_FlushPending(MPM_SHOW_ALL);
+      break;
+    }
+    if (!o.map_file.empty() && map_LoadMapFile(0, o.map_file.c_str(), t.env) != 0) {
+      mpm_FlushPending(MPM_SHOW_ALL);
+      break;
+    }
+    run_mappings(&t, file, o.progress);
+    if (!write_dxf(t, file, o.output.c_str(), &why)) {
+      std::fprintf(stderr, "tesmar translate: %s\n", why.c_str());
+      break;
+    }
+    if (!o.save_dir.empty()) {
+      const std::string s = o.save_dir + "/source.model", d = o.save_dir + "/target.model";
+      if (mda_SaveModel(MDA_OVERWRITE, s.c_str(), 0, &t.source) != 0 ||
+          mda_SaveModel(MDA_OVERWRITE, d.c_str(), 0, &t.target) != 0) {
+        mpm_FlushPending(MPM_SHOW_ALL);
+        break;
+      }
+    }
+    rc = file.errors == 0 ? 0 : 1;
+  } while (false);
+
+  if (t.source != 0 && file.entities > 0) {
+    int64_t translated = 0, skipped = 0, unsupported = 0, surfaces = 0;
+    for (const auto &[type, n] : t.counts.translated) translated += n;
+    for (const auto &[type, n] : t.counts.skipped) skipped += n;
+    for (const auto &[type, n] : file.unsupported_by_type) {
+      unsupported += n;
+      if (surface_type(type)) surfaces += n;
+    }
+    mda_ModelDef info;
+    const uint64_t written = mda_GetModelInfo(t.target, &info) == 0 ? info.entity_count : 0;
+    std::printf("%s: %lld entities read, %lld translated, %lld skipped, %lld of unsupported types; "
+                "%llu DXF entities written to %s\n",
+                o.input.c_str(), static_cast<long long>(file.entities), static_cast<long long>(translated),
+                static_cast<long long>(skipped), static_cast<long long>(unsupported),
+                static_cast<unsigned long long>(written), rc == 0 || file.errors > 0 ? o.output.c_str() : "nothing");
+    if (t.settings.report_unsupported && unsupported > 0) {
+      std::printf("not translated (unsupported types):");
+      for (const auto &[type, n] : file.unsupported_by_type)
+        std::printf(" %d %s x%lld;", type, entity_name(type), static_cast<long long>(n));
+      std::printf("\n");
+    }
+    if (surfaces > 0 || t.counts.translated.count(144) != 0 || t.counts.translated.count(143) != 0)
+      std::printf("the file holds surfaces or solids: %s\n",
+                  t.settings.surface_boundaries ? "their boundary curves are drawn as wireframe"
+                                                : "they are not drawn (surfaces = \"skip\")");
+    if (written == 0) std::printf("the drawing is empty: nothing in the file could be drawn\n");
+    if (o.report) {
+      std::printf("entities by IGES type:\n");
+      print_counts("read", file.read_by_type);
+      print_counts("translated", t.counts.translated);
+      print_counts("skipped", t.counts.skipped);
+      print_counts("unsupported", file.unsupported_by_type);
+    }
+    if (file.errors > 0) std::printf("%lld errors in the IGES file\n", static_cast<long long>(file.errors));
+    mpm_Printf("%<ErrorSummary>");
+  }
+  if (t.env != nullptr) map_DeleteEnv(0, t.env);
+  if (t.source != 0) mda_FreeModel(0, t.source);
+  if (t.target != 0) mda_FreeModel(0, t.target);
+  free_schemas(&schemas);
+  return rc;
+}
+
+}  // namespace tesmar::translate
