@@ -4,7 +4,7 @@
 PACKAGES := build-essential cmake ninja-build pkg-config gcc g++ clang libclang-rt-14-dev \
             libgtest-dev libbenchmark-dev zlib1g-dev libminizip-dev \
             libicu-dev libsqlite3-dev liblapack-dev gzip zip unzip file python3 \
-            python3-mpmath
+            python3-mpmath python3-ezdxf
 
 .PHONY: all deps build build-asan demo test test-default test-asan bench clean
 

@@ -260,7 +260,8 @@ bool tokenize(std::string_view s, char pd, char rd, std::vector<Token> *out) {
       out->push_back({t, false});
       i = end;
     }
-    if (i >= s.size() || s[i] == rd) return true;
+    if (i >= s.size()) return false;  // no record delimiter: the data is cut short
+    if (s[i] == rd) return true;
     if (s[i] != pd) return false;  // text after a string, before the delimiter
     ++i;
   }
@@ -400,6 +401,9 @@ bool supported(int type, int form, uint32_t *tf) {
     case 406:
       *tf = iges::tf(406, 3);
       return form == 3;
+    case 504:
+      *tf = iges::tf(504, 1);
+      return form == 1;
     default:
       return false;
   }
@@ -476,6 +480,8 @@ void Reader::entity(ddf_Schema *, int64_t k) {
   out_->top_level[static_cast<std::size_t>(k)] =
       blank == 0 && (subordinate == 0 || subordinate == 2) && use != 5 && type != 124 &&
       type != 314 && type != 406 && type != 141 && type != 142;
+  // Edge lists are parts of solids, but their curves are the solid's wireframe: drawn on their own.
+  if (type == 504) out_->top_level[static_cast<std::size_t>(k)] = blank == 0;
   if (!known) {
     ++out_->unsupported_by_type[type];
     mda_UnlockEntity(0, handle);
@@ -502,14 +508,15 @@ void Reader::entity(ddf_Schema *, int64_t k) {
   }
   std::vector<Token> tokens;
   if (fault.empty() && !tokenize(text, parameter_delimiter_, record_delimiter_, &tokens))
-    fault = "a string's length runs past its parameter data";
+    fault = "a string runs past its parameter data, or the data lacks its closing delimiter";
   if (fault.empty()) {
     double t0 = -1;
     if (tokens.empty() || !real(tokens[0].text, &t0) || t0 != type)
       fault = "its parameter data begins with another entity type";
   }
   if (!fault.empty()) {
-    entity_error(de, type, fault + "; the entity is left empty");
+    entity_error(de, type, fault + "; the entity is not translated");
+    dir.damaged = 1;
     mda_UnlockEntity(0, handle);
     return;
   }
@@ -710,10 +717,24 @@ void Reader::entity(ddf_Schema *, int64_t k) {
       if (n2 > 0) x->n = static_cast<int32_t>(n2), pointers(&x->inner, x->n, "an inner boundary pointer");
       break;
     }
+    case 504: {
+      auto *x = static_cast<IgesEdgeList *>(e);
+      const int32_t n = a.count(5);
+      if (n <= 0 || !block(&x->curves, sizeof(db_ptr) * static_cast<std::size_t>(n))) break;
+      x->n = n;
+      for (int32_t i = 0; i < n; ++i) {
+        x->curves[i] = pointer(a.integer(), "a curve pointer");
+        for (int j = 0; j < 4; ++j) a.integer();  // the vertices at its ends
+      }
+      break;
+    }
     default:
       break;
   }
-  if (!fault.empty()) entity_error(de, type, fault);
+  if (!fault.empty()) {
+    entity_error(de, type, fault + "; the entity is not translated");
+    dir.damaged = 1;
+  }
   mda_UnlockEntity(MDA_MODIFIED, handle);
 }
 

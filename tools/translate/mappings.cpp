@@ -63,13 +63,16 @@ mpm_Status fault(db_ptr h, const Directory &d, const std::string &what) {
 }
 
 // The placement of an entity: its chain of transformation matrices, inside the outer placement.
-bool placement(const Directory &d, Placement *out) {
+// Null, or why the entity cannot be placed.
+const char *placement(const Directory &d, Placement *out) {
+  if (d.damaged) return "its parameter data is damaged; it is not translated";
   Placement chain;
   db_ptr m = d.transform;
   for (int depth = 0; m != 0; ++depth) {
-    if (depth == kMaxNesting || tf_of(m) != iges::tf(124)) return false;
+    if (depth == kMaxNesting) return "its transformation matrices are chained in a circle";
+    if (tf_of(m) != iges::tf(124)) return "its transformation matrix pointer points to no matrix";
     Locked<IgesMatrix> x(m);
-    if (x.e == nullptr) return false;
+    if (x.e == nullptr || x.e->de.damaged) return "its transformation matrix is damaged";
     Placement p;
     std::memcpy(p.r, x.e->r, sizeof p.r);
     std::memcpy(p.t, x.e->t, sizeof p.t);
@@ -77,7 +80,7 @@ bool placement(const Directory &d, Placement *out) {
     m = x.e->de.transform;
   }
   *out = g_outer.after(chain);
-  return true;
+  return nullptr;
 }
 
 // IGES colour numbers (1 black ... 8 white) and colour definitions as ACI colours.
@@ -169,7 +172,7 @@ mpm_Status line(db_ptr h, map_Context *c) {
   Locked<IgesLine> x(h);
   if (x.e == nullptr) return MAP_INVALID_PTR;
   Placement p;
-  if (!placement(x.e->de, &p)) return fault(h, x.e->de, "its transformation matrix is missing or circular");
+  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
   db_ptr made = 0;
   auto *o = make<DxfLine>(c, dxf::kLine, x.e->de, nullptr, &made);
   if (o == nullptr) return no_memory(h, x.e->de);
@@ -181,7 +184,7 @@ mpm_Status point(db_ptr h, map_Context *c) {
   Locked<IgesPoint> x(h);
   if (x.e == nullptr) return MAP_INVALID_PTR;
   Placement p;
-  if (!placement(x.e->de, &p)) return fault(h, x.e->de, "its transformation matrix is missing or circular");
+  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
   db_ptr made = 0;
   auto *o = make<DxfPoint>(c, dxf::kPoint, x.e->de, nullptr, &made);
   if (o == nullptr) return no_memory(h, x.e->de);
@@ -232,7 +235,7 @@ mpm_Status arc_as(db_ptr h, map_Context *c, bool circle) {
   Locked<IgesArc> x(h);
   if (x.e == nullptr) return MAP_INVALID_PTR;
   Placement p;
-  if (!placement(x.e->de, &p)) return fault(h, x.e->de, "its transformation matrix is missing or circular");
+  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
   PlacedArc a;
   if (!place_arc(*x.e, p, &a)) return fault(h, x.e->de, "its radius is zero");
   db_ptr made = 0;
@@ -301,7 +304,7 @@ mpm_Status copious_as_lwpolyline(db_ptr h, map_Context *c) {
   Locked<IgesCopious> x(h);
   if (x.e == nullptr) return MAP_INVALID_PTR;
   Placement p;
-  if (!placement(x.e->de, &p)) return fault(h, x.e->de, "its transformation matrix is missing or circular");
+  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
   return polyline_2d(h, c, x.e->de, p, x.e->points, x.e->n, x.e->de.form == 63);
 }
 
@@ -309,7 +312,7 @@ mpm_Status copious_as_polyline(db_ptr h, map_Context *c) {
   Locked<IgesCopious> x(h);
   if (x.e == nullptr) return MAP_INVALID_PTR;
   Placement p;
-  if (!placement(x.e->de, &p)) return fault(h, x.e->de, "its transformation matrix is missing or circular");
+  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
   db_ptr made = 0;
   auto *o = make<DxfPolyline>(c, dxf::kPolyline, x.e->de, nullptr, &made);
   if (o == nullptr) return no_memory(h, x.e->de);
@@ -329,7 +332,7 @@ mpm_Status conic(db_ptr h, map_Context *c) {
   Locked<IgesConic> x(h);
   if (x.e == nullptr) return MAP_INVALID_PTR;
   Placement p;
-  if (!placement(x.e->de, &p)) return fault(h, x.e->de, "its transformation matrix is missing or circular");
+  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
   int32_t segments = g_conic_segments;
   map_GetParameter(MAP_GET_DEFAULT, c->operation, TRN_CONIC_SEGMENTS, &segments);
   segments = std::clamp(segments, 2, 4096);
@@ -388,7 +391,7 @@ mpm_Status bspline(db_ptr h, map_Context *c) {
   if (x.e->ncontrol < 2 || x.e->nknots != x.e->ncontrol + x.e->degree + 1)
     return fault(h, x.e->de, "its knots and control points do not make a curve");
   Placement p;
-  if (!placement(x.e->de, &p)) return fault(h, x.e->de, "its transformation matrix is missing or circular");
+  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
   db_ptr made = 0;
   auto *o = make<DxfSpline>(c, dxf::kSpline, x.e->de, nullptr, &made);
   if (o == nullptr) return no_memory(h, x.e->de);
@@ -417,7 +420,7 @@ mpm_Status note(db_ptr h, map_Context *c) {
   Locked<IgesNote> x(h);
   if (x.e == nullptr) return MAP_INVALID_PTR;
   Placement p;
-  if (!placement(x.e->de, &p)) return fault(h, x.e->de, "its transformation matrix is missing or circular");
+  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
   const double turn = std::atan2(p.r[1][0], p.r[0][0]);
   mpm_Status status = 0;
   for (int32_t i = 0; i < x.e->n && status == 0; ++i) {
@@ -447,7 +450,7 @@ mpm_Status composite(db_ptr h, map_Context *c) {
   Locked<IgesComposite> x(h);
   if (x.e == nullptr) return MAP_INVALID_PTR;
   Placement p;
-  if (!placement(x.e->de, &p)) return fault(h, x.e->de, "its transformation matrix is missing or circular");
+  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
   mpm_Status status = 0;
   for (int32_t i = 0; i < x.e->n; ++i)
     if (mpm_Status s = dispatch_part(x.e->curves[i], h, x.e->de, p, c); s != 0 && status == 0) status = s;
@@ -474,7 +477,7 @@ db_ptr block_of(db_ptr definition, map_Context *c) {
   mda_SetString(0, m, name.c_str(), &b->name);
   mda_UnlockEntity(MDA_MODIFIED, block);
   Placement inside;  // the members, in the definition's own coordinates
-  if (!placement(x.e->de, &inside)) fault(definition, x.e->de, "its transformation matrix is missing or circular");
+  if (const char *why = placement(x.e->de, &inside)) fault(definition, x.e->de, why);
   const Placement outer = g_outer;
   g_outer = Placement();
   const db_ptr owner = g_owner;
@@ -498,7 +501,7 @@ mpm_Status instance(db_ptr h, map_Context *c) {
   if (x.e->definition == 0 || tf_of(x.e->definition) != iges::tf(308))
     return fault(h, x.e->de, "its definition is not a subfigure definition");
   Placement p;
-  if (!placement(x.e->de, &p)) return fault(h, x.e->de, "its transformation matrix is missing or circular");
+  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
   const db_ptr block = block_of(x.e->definition, c);
   if (block == 0) return fault(h, x.e->de, "its subfigure definition could not be made (it holds itself?)");
   double normal[3];
@@ -525,7 +528,7 @@ mpm_Status curve_on_surface(db_ptr h, map_Context *c) {
   Locked<IgesCurveOnSurface> x(h);
   if (x.e == nullptr) return MAP_INVALID_PTR;
   Placement p;
-  if (!placement(x.e->de, &p)) return fault(h, x.e->de, "its transformation matrix is missing or circular");
+  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
   if (x.e->model_curve == 0) return fault(h, x.e->de, "it has no model-space curve");
   ++g_t->counts.translated[x.e->de.type];
   return dispatch_part(x.e->model_curve, h, x.e->de, p, c);
@@ -536,7 +539,7 @@ mpm_Status trimmed_surface(db_ptr h, map_Context *c) {
   Locked<IgesTrimmedSurface> x(h);
   if (x.e == nullptr) return MAP_INVALID_PTR;
   Placement p;
-  if (!placement(x.e->de, &p)) return fault(h, x.e->de, "its transformation matrix is missing or circular");
+  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
   mpm_Status status = dispatch_part(x.e->outer, h, x.e->de, p, c);
   for (int32_t i = 0; i < x.e->n; ++i)
     if (mpm_Status s = dispatch_part(x.e->inner[i], h, x.e->de, p, c); s != 0 && status == 0) status = s;
@@ -549,7 +552,7 @@ mpm_Status bounded_surface(db_ptr h, map_Context *c) {
   Locked<IgesBoundedSurface> x(h);
   if (x.e == nullptr) return MAP_INVALID_PTR;
   Placement p;
-  if (!placement(x.e->de, &p)) return fault(h, x.e->de, "its transformation matrix is missing or circular");
+  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
   mpm_Status status = 0;
   for (int32_t i = 0; i < x.e->n; ++i) {
     const db_ptr b = x.e->boundaries[i];
@@ -606,6 +609,19 @@ mpm_Status scaled(db_ptr h, map_Context *c) {
 
 mpm_Status unsupported(db_ptr h, map_Context *c) { return skipped(h, c); }
 
+mpm_Status edge_list(db_ptr h, map_Context *c) {
+  if (!g_t->settings.surface_boundaries) return skipped(h, c);
+  Locked<IgesEdgeList> x(h);
+  if (x.e == nullptr) return MAP_INVALID_PTR;
+  Placement p;
+  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
+  mpm_Status status = 0;
+  for (int32_t i = 0; i < x.e->n; ++i)
+    if (mpm_Status s = dispatch_part(x.e->curves[i], h, x.e->de, p, c); s != 0 && status == 0) status = s;
+  ++g_t->counts.translated[x.e->de.type];
+  return status;
+}
+
 }  // namespace
 
 void register_messages() {
@@ -613,14 +629,15 @@ void register_messages() {
       " IGES file %s, %s section, record %d: %s.\n",
       " IGES file %s, directory entry %d (type %d): %s.\n",
       " IGES file %s: %s.\n",
-      " Entity %<PTR> (IGES %<TF>, directory entry %d): %s.\n",
+      "+Entity %<PTR> (IGES %<TF>, directory entry %d): %s.\n",
       " Scale applied to every coordinate written\n",
       " Segments of a conic arc written as a polyline\n"};
   static const mpm_MsgName kNames[] = {{"IGES_RECORD", 1, 0}, {"IGES_ENTITY", 1, 1},
                                        {"IGES_FILE", 1, 2},   {"ENTITY", 1, 3},
                                        {"SCALE", 1, 4},       {"CONIC_SEGMENTS", 1, 5}};
   static const mpm_ModuleDesc kTable = {251, 6, "TRN", kTexts, kNames};
-  if (mpm_GetModuleDesc(251) == nullptr) mpm_RegisterModule(0, &kTable);
+  const mpm_ModuleDesc *entry = mpm_GetModuleDesc(251);
+  if (entry == nullptr || entry->count == 0) mpm_RegisterModule(0, &kTable);
 }
 
 bool define_mappings(Translator *t) {
@@ -683,13 +700,14 @@ bool define_mappings(Translator *t) {
   single("IGES trimmed surface", tf(144), TF_NONE, trimmed_surface, 0);
   single("IGES bounded surface", tf(143), TF_NONE, bounded_surface, 0);
   single("IGES group", tf(402), TF_NONE, skipped, 0);
+  single("IGES edge list", tf(504, 1), TF_NONE, edge_list, 0);
   single("IGES unsupported", iges::kUnsupported, TF_NONE, unsupported, 0);
   if (!ok) return false;
   for (const char *name : {"IGES line", "IGES point", "IGES arc", "IGES copious data", "IGES conic",
                            "IGES B-spline", "IGES note", "IGES instance"})
     ok = ok && map_EnableMapping(0, env, name, MAP_COMMIT, MAP_END) == 0;
   for (const char *name : {"IGES composite curve", "IGES subfigure", "IGES curve on surface",
-                           "IGES trimmed surface", "IGES bounded surface", "IGES group",
+                           "IGES trimmed surface", "IGES bounded surface", "IGES group", "IGES edge list",
                            "IGES unsupported"})
     ok = ok && map_EnableMapping(0, env, name, MAP_END) == 0;
   return ok;

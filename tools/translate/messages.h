@@ -13,7 +13,7 @@ constexpr mpm_Status TRN_IGES_RECORD = kTrnModule | 1;
 constexpr mpm_Status TRN_IGES_ENTITY = kTrnModule | 2;
 // " IGES file %s: %s.\n"
 constexpr mpm_Status TRN_IGES_FILE = kTrnModule | 3;
-// " Entity %<PTR> (IGES %<TF>, directory entry %d): %s.\n"
+// "+Entity %<PTR> (IGES %<TF>, directory entry %d): %s.\n"
 constexpr mpm_Status TRN_ENTITY = kTrnModule | 4;
 // Parameters: the scale applied to every coordinate, the segments of a conic arc.
 constexpr mpm_Status TRN_SCALE = kTrnModule | 5;

@@ -15,7 +15,7 @@ struct Directory {
   int32_t type, form, sequence, level, color, font, weight, status;
   db_ptr transform, color_def;
   char label[8];
-  int32_t subscript;
+  int32_t subscript, damaged;
 };
 
 struct IgesEntity {
@@ -99,6 +99,10 @@ struct IgesBoundedSurface : IgesEntity {
   db_ptr surface;
   int32_t n;
   db_ptr *boundaries;
+};
+struct IgesEdgeList : IgesEntity {
+  int32_t n;
+  db_ptr *curves;
 };
 struct IgesTrimmedSurface : IgesEntity {
   db_ptr surface;

@@ -81,7 +81,7 @@ bool load_schemas(Schemas *s, std::string *why) {
       {tf(402), sizeof(IgesGroup)},             {tf(406, 3), sizeof(IgesLevelName)},
       {tf(408), sizeof(IgesInstance)},          {tf(141), sizeof(IgesBoundary)},
       {tf(142), sizeof(IgesCurveOnSurface)},    {tf(143), sizeof(IgesBoundedSurface)},
-      {tf(144), sizeof(IgesTrimmedSurface)}};
+      {tf(144), sizeof(IgesTrimmedSurface)}, {tf(504, 1), sizeof(IgesEdgeList)}};
   static const Layout kDxf[] = {
       {dxf::kBlock, sizeof(DxfBlock)},       {dxf::kLine, sizeof(DxfLine)},
       {dxf::kPoint, sizeof(DxfPoint)},       {dxf::kCircle, sizeof(DxfCircle)},

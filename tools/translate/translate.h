@@ -58,6 +58,9 @@ struct IgesFile {
   std::vector<uint8_t> top_level; // per entity number: translated on its own (not dependent)
 };
 
+// The translator's message table (module TRN), registered once.
+void register_messages();
+
 // Reads an IGES file into `model` (an empty model of the IGES schema); entity number k holds the
 // k-th directory entry. Malformed input gives located errors (reported) and a partial result;
 // false only when nothing could be read.
