@@ -52,3 +52,6 @@ run map dump
 # CAD files recognised from their contents, with the facts found on the way.
 run filetype samples/filetype/iges_crlf.igs samples/filetype/step_two_schemas.stp \
   samples/filetype/dxf_comment.dxf samples/filetype/dwg_ac1015.dwg samples/filetype/model.txt
+# The sample translator: an IGES file (every entity type it reads) into a DXF file, through the
+# whole library (docs/translator.md).
+run translate samples/iges/sample.igs -o "$work/sample.dxf" --config samples/translate.cfg --report

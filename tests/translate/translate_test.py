@@ -100,11 +100,23 @@ def main():
     expect(p.returncode == 0, f"--map: {p.stdout}{p.stderr}")
     check(out, scaled)
 
+    # A mapping file switches lines off ("line ignore") and full circles into arcs.
+    with open(mapfile, "w") as f:
+        f.write('"line ignore";\n"IGES arc to ARC", COMMIT;\n')
+    out = os.path.join(tmp, "off.dxf")
+    p = run(sample, "-o", out, "--map", mapfile, "--report")
+    listing = check(out)
+    expect(p.returncode == 0 and " LINE=" not in listing and "CIRCLE" not in listing and "ARC=4" in listing,
+           f"a mapping file's choices were not followed: {listing} {p.stdout}{p.stderr}")
+    row = next((r.split() for r in p.stdout.splitlines() if r.split()[:2] == ["110", "line"]), [])
+    expect(row[2:5] == ["4", "0", "2"],  # the two lines on their own; parts are not counted twice
+           f"switched-off lines are not reported as skipped: {p.stdout}")
+
     # A configuration file; saved models; the report.
     out = os.path.join(tmp, "cfg.dxf")
     p = run(sample, "-o", out, "--config", os.path.join(ROOT, "samples", "translate.cfg"),
             "--save-model", tmp, "--report")
-    expect(p.returncode == 0 and "translated  110 line" in p.stdout, f"--report: {p.stdout}{p.stderr}")
+    expect(p.returncode == 0 and " 110 line " in p.stdout, f"--report: {p.stdout}{p.stderr}")
     for name in ("source.model", "target.model"):
         path = os.path.join(tmp, name)
         expect(os.path.exists(path) and open(path, "rb").read(11) == b"BEGIN_MODEL",

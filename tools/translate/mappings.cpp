@@ -702,14 +702,49 @@ bool define_mappings(Translator *t) {
   single("IGES group", tf(402), TF_NONE, skipped, 0);
   single("IGES edge list", tf(504, 1), TF_NONE, edge_list, 0);
   single("IGES unsupported", iges::kUnsupported, TF_NONE, unsupported, 0);
-  if (!ok) return false;
-  for (const char *name : {"IGES line", "IGES point", "IGES arc", "IGES copious data", "IGES conic",
-                           "IGES B-spline", "IGES note", "IGES instance"})
-    ok = ok && map_EnableMapping(0, env, name, MAP_COMMIT, MAP_END) == 0;
-  for (const char *name : {"IGES composite curve", "IGES subfigure", "IGES curve on surface",
-                           "IGES trimmed surface", "IGES bounded surface", "IGES group", "IGES edge list",
-                           "IGES unsupported"})
-    ok = ok && map_EnableMapping(0, env, name, MAP_END) == 0;
+  // "NAME ignore" for every IGES type, so that a mapping file can switch a type off.
+  ok = ok && map_DefineGenericMappings(MAP_GENERIC_IGNORE, env, in) == 0;
+  return ok;
+}
+
+namespace {
+
+// Whether the mapping file enabled anything for the type form (every form of 106).
+bool has_operations(map_Env *env, ddf_Schema *schema, uint32_t tf) {
+  for (int32_t i = 0; i < schema->tf_count; ++i) {
+    const uint32_t each = schema->typeforms[i];
+    if (each != tf && !((tf & 0xFFFF) == 16001 && each >> 16 == tf >> 16)) continue;
+    const map_DTFNode key{{schema, each, 0}, nullptr};
+    const auto *node = static_cast<const map_DTFNode *>(otm_GetObject(OTM_NO_MESSAGE | OTM_KEEP_CURRENT, env->enabled, &key));
+    if (node != nullptr && node->operations != nullptr && node->operations->count > 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool enable_defaults(Translator *t) {
+  using iges::tf;
+  struct Default {
+    const char *name;
+    uint32_t tf;
+    bool commit;
+  };
+  static const Default kDefaults[] = {
+      {"IGES line", tf(110), true},          {"IGES point", tf(116), true},
+      {"IGES arc", tf(100), true},           {"IGES copious data", tf(106, 16001), true},
+      {"IGES conic", tf(104), true},         {"IGES B-spline", tf(126), true},
+      {"IGES note", tf(212), true},          {"IGES instance", tf(408), true},
+      {"IGES composite curve", tf(102), false}, {"IGES subfigure", tf(308), false},
+      {"IGES curve on surface", tf(142), false}, {"IGES trimmed surface", tf(144), false},
+      {"IGES bounded surface", tf(143), false},  {"IGES group", tf(402), false},
+      {"IGES edge list", tf(504, 1), false},     {"IGES unsupported", iges::kUnsupported, false}};
+  bool ok = true;
+  for (const Default &d : kDefaults) {
+    if (has_operations(t->env, t->iges, d.tf)) continue;  // the mapping file said what to do
+    ok = ok && (d.commit ? map_EnableMapping(0, t->env, d.name, MAP_COMMIT, MAP_END)
+                         : map_EnableMapping(0, t->env, d.name, MAP_END)) == 0;
+  }
   return ok;
 }
 
@@ -737,8 +772,13 @@ bool run_mappings(Translator *t, const IgesFile &file, bool progress) {
     context.env = t->env;
     g_outer = Placement();
     g_owner = 0;
+    const int type = static_cast<int>(tf_of(h) >> 16);
+    const int64_t before = t->counts.translated[type] + t->counts.skipped[type];
     const mpm_Status s = map_DispatchEntity(h, &context);
-    if (s == MAP_NO_MAPPING) ++t->counts.skipped[static_cast<int>(tf_of(h) >> 16)];
+    // Neither translated nor skipped by its mapping (one the mapping file chose, "NAME ignore"
+    // among them, or none): skipped.
+    if (t->counts.translated[type] + t->counts.skipped[type] == before) ++t->counts.skipped[type];
+    (void)s;
     if (tty && ++done_count % 100000 == 0)
       std::fprintf(stderr, "\rmapped %lld entities", static_cast<long long>(done_count));
   }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -183,9 +184,17 @@ struct Scratch {
   }
 };
 
-void print_counts(const char *what, const std::map<int, int64_t> &counts) {
-  for (const auto &[type, n] : counts)
-    std::printf("  %-10s %4d %-26s %lld\n", what, type, entity_name(type), static_cast<long long>(n));
+// One row per IGES type: read, translated, skipped, unsupported.
+void print_table(const IgesFile &file, const Counts &counts) {
+  auto get = [](const std::map<int, int64_t> &m, int type) {
+    auto it = m.find(type);
+    return static_cast<long long>(it != m.end() ? it->second : 0);
+  };
+  std::printf("  type %-26s %8s %10s %8s %11s\n", "", "read", "translated", "skipped", "unsupported");
+  for (const auto &[type, n] : file.read_by_type)
+    std::printf("  %4d %-26s %8lld %10lld %8lld %11lld\n", type, entity_name(type),
+                static_cast<long long>(n), get(counts.translated, type), get(counts.skipped, type),
+                get(file.unsupported_by_type, type));
 }
 
 }  // namespace
@@ -251,7 +260,13 @@ int translate(const Options &o) {
       mpm_FlushPending(MPM_SHOW_ALL);
       break;
     }
+    // A mapping file first: a type it enables mappings for keeps only those.
     if (!o.map_file.empty() && map_LoadMapFile(0, o.map_file.c_str(), t.env) != 0) {
+      mpm_FlushPending(MPM_SHOW_ALL);
+      break;
+    }
+    if (!enable_defaults(&t)) {
+      std::fprintf(stderr, "tesmar translate: the default mappings could not be enabled\n");
       mpm_FlushPending(MPM_SHOW_ALL);
       break;
     }
@@ -280,7 +295,10 @@ int translate(const Options &o) {
       if (surface_type(type)) surfaces += n;
     }
     mda_ModelDef info;
-    const uint64_t written = mda_GetModelInfo(t.target, &info) == 0 ? info.entity_count : 0;
+    uint64_t written = mda_GetModelInfo(t.target, &info) == 0 ? info.entity_count : 0;
+    uint64_t blocks = 0;
+    for (const auto &[definition, block] : t.blocks) blocks += block != 0;
+    written -= std::min(written, blocks);
     std::printf("%s: %lld entities read, %lld translated, %lld skipped, %lld of unsupported types; "
                 "%llu DXF entities written to %s\n",
                 o.input.c_str(), static_cast<long long>(file.entities), static_cast<long long>(translated),
@@ -297,13 +315,7 @@ int translate(const Options &o) {
                   t.settings.surface_boundaries ? "their boundary curves are drawn as wireframe"
                                                 : "they are not drawn (surfaces = \"skip\")");
     if (written == 0) std::printf("the drawing is empty: nothing in the file could be drawn\n");
-    if (o.report) {
-      std::printf("entities by IGES type:\n");
-      print_counts("read", file.read_by_type);
-      print_counts("translated", t.counts.translated);
-      print_counts("skipped", t.counts.skipped);
-      print_counts("unsupported", file.unsupported_by_type);
-    }
+    if (o.report) print_table(file, t.counts);
     if (file.errors > 0) std::printf("%lld errors in the IGES file\n", static_cast<long long>(file.errors));
     mpm_Printf("%<ErrorSummary>");
   }

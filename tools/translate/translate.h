@@ -86,8 +86,10 @@ struct Translator {
   std::unordered_map<db_ptr, db_ptr> blocks;             // 308 definition -> DXF block
   std::unordered_map<db_ptr, std::vector<db_ptr>> members;  // DXF block -> its entities
 };
-// Defines and enables the mappings in a new environment.
+// Defines the mappings in a new environment (and "NAME ignore" for every IGES type).
 bool define_mappings(Translator *t);
+// Enables the default mappings of every IGES type for which a mapping file enabled nothing.
+bool enable_defaults(Translator *t);
 // Runs every top-level entity of the source model through the engine.
 bool run_mappings(Translator *t, const IgesFile &file, bool progress);
 
