@@ -45,8 +45,14 @@ test-asan: build-asan
 
 test: test-default test-asan
 
+# The benchmarks' peers beyond the test packages: OCCT's IGES reader (bench/translate.sh).
+BENCH_PACKAGES := libocct-data-exchange-dev bc time
+
 bench: build
+	@$(MAKE) --no-print-directory deps PACKAGES="$(BENCH_PACKAGES)"
+	cmake --preset default >/dev/null && cmake --build --preset default
 	@sh bench/run.sh build/default
+	@sh bench/translate.sh build/default
 
 clean:
 	rm -rf build

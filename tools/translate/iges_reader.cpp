@@ -35,6 +35,8 @@ constexpr int64_t kMaxErrors = 200;  // located errors reported one by one; then
 class Window {
  public:
   explicit Window(std::FILE *file) : file_(file), data_(1 << 20) {}
+  // Room for a record; two in turn, so that both records of a directory entry stay readable.
+  char *scratch() { return records_[turn_ ^= 1]; }
   // The bytes at [offset, offset + length) (fewer at the end of the file).
   std::string_view at(uint64_t offset, std::size_t length) {
     if (offset < start_ || offset + length > start_ + size_) {
@@ -51,6 +53,8 @@ class Window {
   std::vector<char> data_;
   uint64_t start_ = 0;
   std::size_t size_ = 0;
+  char records_[2][80];
+  int turn_ = 0;
 };
 
 // Where a section's records lie: runs of consecutive records of the file.
@@ -68,21 +72,27 @@ struct Section {
 class Reader {
  public:
   Reader(const char *name, std::FILE *file, int32_t model, IgesFile *out)
-      : name_(name), file_(file), model_(model), out_(out), window_(file) {}
+      : name_(name), file_(file), model_(model), out_(out), window_(file), directory_(file),
+        parameters_(file) {}
 
   bool scan();
   void global();
   void entities(ddf_Schema *schema, bool progress);
 
  private:
-  // Record k (0-based) of the file: its 80 columns, blank-padded.
-  std::string record(int64_t k);
-  std::string section_record(Section &s, int64_t i) {  // 0-based within the section
+  // Record k (0-based) of the file: its 80 columns, blank-padded, read through a window.
+  std::string_view record(int64_t k, Window &window);
+  std::string_view record(int64_t k) { return record(k, window_); }
+  std::string_view section_record(Section &s, int64_t i) {  // 0-based within the section
+    // The directory entries and the parameter data are read side by side: a window each.
+    Window &w = s.letter == 'D' ? directory_ : s.letter == 'P' ? parameters_ : window_;
     for (const Run &r : s.runs) {
-      if (i < r.count) return record(r.first_record + i);
+      if (i < r.count) return record(r.first_record + i, w);
       i -= r.count;
     }
-    return std::string(kRecord, ' ');
+    char *blank = window_.scratch();
+    std::memset(blank, ' ', kRecord);
+    return {blank, kRecord};
   }
   void record_error(const Section &s, int64_t sequence, const std::string &what) {
     if (++out_->errors <= kMaxErrors)
@@ -100,7 +110,7 @@ class Reader {
   std::FILE *file_;
   int32_t model_;
   IgesFile *out_;
-  Window window_;
+  Window window_, directory_, parameters_;
   // Record layout: a fixed stride (81 LF, 82 CR LF, 80 nothing), or the offset of every record.
   int stride_ = 0;
   std::vector<uint64_t> offsets_;
@@ -110,21 +120,24 @@ class Reader {
   char parameter_delimiter_ = ',', record_delimiter_ = ';';
 };
 
-std::string Reader::record(int64_t k) {
-  std::string r;
+std::string_view Reader::record(int64_t k, Window &window) {
+  std::string_view v;
   if (stride_ != 0) {
-    r = std::string(window_.at(static_cast<uint64_t>(k) * stride_, kRecord));
+    v = window.at(static_cast<uint64_t>(k) * stride_, kRecord);
   } else if (k >= 0 && k < static_cast<int64_t>(offsets_.size())) {
     const uint64_t end = k + 1 < static_cast<int64_t>(offsets_.size()) ? offsets_[k + 1] : UINT64_MAX;
-    std::string_view v = window_.at(offsets_[k], kRecord + 2);
+    v = window.at(offsets_[k], kRecord + 2);
     v = v.substr(0, std::min<uint64_t>(v.size(), end - offsets_[k]));
-    const std::size_t eol = v.find_first_of("\r\n");
-    r = std::string(v.substr(0, eol));
+    v = v.substr(0, std::min(v.find_first_of("\r\n"), v.size()));
   }
-  r.resize(kRecord, ' ');
-  for (char &c : r)
-    if (c == '\0' || c == '\n' || c == '\r') c = ' ';
-  return r;
+  char *r = window.scratch();
+  const std::size_t n = std::min<std::size_t>(v.size(), kRecord);
+  for (std::size_t i = 0; i < n; ++i) {
+    const char c = v[i];
+    r[i] = c == '\0' || c == '\n' || c == '\r' ? ' ' : c;
+  }
+  std::memset(r + n, ' ', kRecord - n);
+  return {r, kRecord};
 }
 
 int64_t field_number(std::string_view v, bool *ok) {
@@ -157,7 +170,7 @@ bool Reader::scan() {
   const uint64_t size = static_cast<uint64_t>(ftello(file_));
   uint64_t offset = 0;
   for (int64_t k = 0; offset < size; ++k) {
-    std::string r;
+    std::string_view r;
     if (stride_ != 0) {
       r = record(k);
       offset += stride_;
@@ -208,7 +221,7 @@ bool Reader::scan() {
     const int64_t sequence = field_number(std::string_view(r).substr(73, 7), &ok);
     if (!ok || sequence != expected[s])
       record_error(section, expected[s],
-                   "sequence number \"" + r.substr(73, 7) + "\" where " +
+                   "sequence number \"" + std::string(r.substr(73, 7)) + "\" where " +
                        std::to_string(expected[s]) + " was expected");
     ++expected[s];
     if (!section.runs.empty() && section.runs.back().first_record + section.runs.back().count == k)
@@ -423,13 +436,13 @@ void Reader::entities(ddf_Schema *, bool progress) {
 void Reader::entity(ddf_Schema *, int64_t k) {
   Section &d = sections_[2], &p = sections_[3];
   const int64_t de = 2 * k - 1;
-  const std::string r1 = section_record(d, 2 * k - 2), r2 = section_record(d, 2 * k - 1);
+  const std::string_view r1 = section_record(d, 2 * k - 2), r2 = section_record(d, 2 * k - 1);
   bool ok = true;
-  auto f = [&](const std::string &r, int i) { return field_number(std::string_view(r).substr(8 * i, 8), &ok); };
+  auto f = [&](std::string_view r, int i) { return field_number(r.substr(8 * i, 8), &ok); };
   const int type = static_cast<int>(f(r1, 0));
   const int64_t pd_start = f(r1, 1), font = f(r1, 3), level = f(r1, 4), transform = f(r1, 6);
   bool status_ok = true;
-  const int64_t status = field_number(std::string_view(r1).substr(64, 8), &status_ok);
+  const int64_t status = field_number(r1.substr(64, 8), &status_ok);
   const int64_t weight = f(r2, 1), color = f(r2, 2), pd_count = f(r2, 3), form = f(r2, 4);
   const int64_t subscript = f(r2, 8);
   if (!ok) entity_error(de, type, "a directory field is no number");
@@ -497,13 +510,13 @@ void Reader::entity(ddf_Schema *, int64_t k) {
   } else {
     text.reserve(static_cast<std::size_t>(pd_count) * 64);
     for (int64_t i = 0; i < pd_count; ++i) {
-      const std::string r = section_record(p, pd_start - 1 + i);
+      const std::string_view r = section_record(p, pd_start - 1 + i);
       bool back_ok = true;
-      if (field_number(std::string_view(r).substr(65, 7), &back_ok) != de || !back_ok) {
+      if (field_number(r.substr(65, 7), &back_ok) != de || !back_ok) {
         fault = "parameter record " + std::to_string(pd_start + i) + " belongs to another entry";
         break;
       }
-      text.append(r, 0, 64);
+      text.append(r.data(), 64);
     }
   }
   std::vector<Token> tokens;
