@@ -16,14 +16,13 @@ TEST(MapToolTest, TheExamplesOfTheDocs) {
   const ToolRun dump = run_tool(dir, "map dump");
   ASSERT_EQ(dump.status, 0) << dump.err;
   EXPECT_EQ(dump.out, listing_after(docs, "tesmar map dump"));
-  // The dump read back gives the operations the demonstration enables.
+  // The dump read back gives the operations the translator enables.
   write_file(dir.file("dump.map"), dump.out);
   const ToolRun again = run_tool(dir, "map check '" + dir.file("dump.map") + "'");
   EXPECT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(again.err, "");
-  EXPECT_NE(again.out.find("  \"LINE pen\" <FINAL MAPPING OPERATION>\n      Next operation: 0\n"
-                           "      Target model:  Use default\n      Options:  COMMIT  \n"
-                           "      Parameters:\n          DMO_PEN = 3\n"),
+  EXPECT_NE(again.out.find("  \"scale LINE\" <FINAL MAPPING OPERATION>\n      Next operation: 0\n"
+                           "      Target model:  Use default\n      Options:  COMMIT  \n"),
             std::string::npos)
       << again.out;
   // The file of the error example, from the directory it is named in.
