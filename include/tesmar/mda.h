@@ -1126,6 +1126,63 @@ TESMAR_API mpm_Status mda_SaveEntities(uint32_t options, const char *file_name, 
 TESMAR_API mpm_Status mda_RestoreModel(uint32_t options, const char *file_name, int32_t unused,
                                        const int32_t *model);
 
+/* ---- Debugging aids (docs/entity-database.md, "Looking inside") ----
+ * Everything prints to mda_DbgStream; addresses as 0x and lower-case hexadecimal. Findings of the
+ * checks are reported at once as MDA warnings on that stream and do not stop the check. */
+
+/* The entity table entry of a handle (model, number, TF, memory, disk address, status bits, cache
+ * entry, lock count); the null handle prints nothing. MDA_INVALID_PTR. */
+TESMAR_API mpm_Status mda_DbgDumpPtr(uint32_t options, db_ptr ptr);
+/* The entity: handles, type form with its name and description, every field's values, and its
+ * parents. A deleted entity prints that it was deleted. The statuses of locking. */
+TESMAR_API mpm_Status mda_DbgDumpEntity(uint32_t options, db_ptr ptr);
+/* The block chain of entity memory; MDA_DBG_BADMEMREF (not issued) when a marker or a reference
+ * is wrong, else 0. */
+TESMAR_API mpm_Status mda_DbgDumpMBlocks(uint32_t options, void *memory);
+/* The used cache entries with their entity table entries, and the cache's size. */
+TESMAR_API mpm_Status mda_DbgDumpCache(uint32_t options, int32_t model);
+/* The entity table entries of the locked entities. */
+TESMAR_API mpm_Status mda_DbgDumpLocked(uint32_t options, int32_t model);
+/* mda_DbgDumpEntity of every live entity, each followed by a blank line pair. */
+TESMAR_API mpm_Status mda_DbgDumpModel(uint32_t options, int32_t model);
+/* "NAME = VALUE" for each named parameter, in name order. */
+TESMAR_API mpm_Status mda_DbgDumpParams(uint32_t options, int32_t model);
+/* Each field a walk visits: running count, element count, kind, name, descriptor, data and
+ * mda_TraverseFieldAddress. */
+TESMAR_API mpm_Status mda_DbgShowFields(uint32_t options, db_ptr ptr);
+/* The number of locked live entities (0 for a model not in use). */
+TESMAR_API int32_t mda_DbgCountLocked(uint32_t options, int32_t model);
+/* Checks the entity's disk record, read with the loader's own checks (MDA_DBG_BIGDBLOCK for a
+ * block above 100000 bytes, MDA_DBG_BADBLOCKNUM, MDA_DBG_BADPTRNUM, MDA_BAD_MBLOCK for a record
+ * the loader refuses, which is not followed), then its memory blocks (MDA_BAD_MBLOCK,
+ * MDA_DBG_BADMEMREF). Returns MDA_BAD_MBLOCK for a record that cannot be loaded, else the
+ * statuses of locking. MDA_INVALID_PTR. */
+TESMAR_API mpm_Status mda_DbgCheckEntity(db_ptr ptr);
+/* mda_DbgCheckEntity for every live entity; the first nonzero result. MDA_INVALID_MODEL. */
+TESMAR_API mpm_Status mda_DbgCheckModelEntities(uint32_t options, int32_t model);
+/* Rebuilds every model's back pointers from the pointer fields aside, compares them with the
+ * recorded ones for the model (MDA_ALL_MODELS: every model), prints each difference, and puts
+ * every table back as it was. MDA_BAD_BACKPTRS (not issued) on a difference, else 0. */
+TESMAR_API mpm_Status mda_DbgCheckModelBackPtrs(uint32_t options, int32_t model);
+/* The model check for every model in use (option 1: a line about each first; option 0x40000:
+ * nothing); the first nonzero result. */
+TESMAR_API mpm_Status mda_DbgCheckBackPtrs(uint32_t options);
+/* Counts the live entities (of the entity type `name`, or "all") that have no parents, listing
+ * them when `level` is above 1, through mpm_Printf. MDA_INVALID_MODEL. */
+TESMAR_API mpm_Status mda_DbgCheckModelIndEntities(uint32_t options, int32_t model, uint32_t level,
+                                                   const char *name);
+/* The field editor: prompts for each element of each value field on mda_DbgStream and reads
+ * answers from standard input (empty: keep; c: cancel and restore; d: done, save; n: next field;
+ * anything else a new value; the end of the input cancels). The last two arguments are not used. */
+TESMAR_API mpm_Status mda_DbgEditEntity(uint32_t options, db_ptr ptr, uint64_t unused1,
+                                        uint64_t unused2);
+/* mda_SaveEntities of one entity, mda_SaveModel of a model (MDA_INVALID_MODEL), and
+ * mda_SaveEntities of at most 32 handles written in a text (decimal or 0x hexadecimal, separated
+ * by blanks or commas), all with MDA_OVERWRITE. */
+TESMAR_API mpm_Status mda_DbgSaveEntity(uint32_t options, const char *file_name, db_ptr ptr);
+TESMAR_API mpm_Status mda_DbgSaveModel(uint32_t options, const char *file_name, int32_t model);
+TESMAR_API mpm_Status mda_DbgSavePtrs(uint32_t options, const char *file_name, const char *text);
+
 TESMAR_EXTERN_C_END
 
 #endif

@@ -466,6 +466,46 @@ Result load_parked(mda_ModelRec *rec, mda_EntityEntry *e) {
 
 }  // namespace
 
+Result check_disk_record(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr, DiskFinding *finding) {
+  *finding = {};
+  if (rec->file == nullptr || e->dloc == MDA_NO_DLOC) return 0;
+  Table t;
+  t.init();
+  // The blocks as the loader reads them: headers checked, the chain forward and inside its record.
+  Result status = read_chain(rec->file, e->dloc, t);
+  const std::size_t n = t.count;
+  for (std::size_t i = 0; status == 0 && i < n && finding->code == 0; ++i) {
+    const Item &item = t.items[i];
+    if (item.block->size > 100000) {
+      *finding = {MDA_DBG_BIGDBLOCK, item.block->size};
+      break;  // reported; the check goes on with the slots
+    }
+  }
+  for (std::size_t i = 0; status == 0 && i < n && (finding->code == 0 || finding->code == MDA_DBG_BIGDBLOCK); ++i) {
+    const Item &item = t.items[i];
+    if (item.holder == kNoSlotBlock) continue;
+    if (item.holder > 0x7FFFFFFFu || item.holder >= n) {
+      *finding = {MDA_DBG_BADBLOCKNUM, static_cast<int64_t>(static_cast<int32_t>(item.holder))};
+      break;
+    }
+    MBlock *holder = t.items[item.holder].block;
+    uint64_t ordinal = UINT64_MAX;
+    if (item.offset >= kHeader && item.offset <= holder->size - 8u)
+      std::memcpy(&ordinal, reinterpret_cast<char *>(holder) + item.offset, sizeof ordinal);
+    if (ordinal >= n) {
+      *finding = {MDA_DBG_BADPTRNUM, static_cast<int64_t>(ordinal)};
+      break;
+    }
+  }
+  // What the loader checks beyond that (the type's fields against the blocks) makes it BAD_MBLOCK.
+  if (status == 0 && (finding->code == 0 || finding->code == MDA_DBG_BIGDBLOCK)) {
+    status = relink(t, ptr, rec, e);
+    if (status == 0) status = check_block_fields(t);
+  }
+  drop(t);
+  return status;
+}
+
 Result write_entity(mda_ModelRec *rec, mda_EntityEntry *e, bool keep) {
   if (e->mloc == nullptr) return 0;
   return memory_only(rec) ? park(rec, e, keep) : write_disk(rec, e, keep);

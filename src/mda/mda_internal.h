@@ -316,6 +316,16 @@ Result write_entity(mda_ModelRec *rec, mda_EntityEntry *e, bool keep);
 // untouched: MDA_NULL_MEMPTR (no image), MDA_BAD_MBLOCK (a record that fails its checks),
 // MDA_MALLOC_ERR, or the paged file's issued status.
 Result load_entity(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr);
+// A finding of the disk-record check: DBG_BIGDBLOCK (value: the size), DBG_BADBLOCKNUM (the block
+// index), DBG_BADPTRNUM (the ordinal); code 0 for none.
+struct DiskFinding {
+  mpm_Status code;
+  int64_t value;
+};
+// Reads an entity's disk record with the loader's checks and checks its block numbers, without
+// loading it. The first finding is stored; the result is the loader's verdict (MDA_BAD_MBLOCK with
+// the address, the paged file's issued status, MDA_MALLOC_ERR), 0 for a sound record or none.
+Result check_disk_record(mda_ModelRec *rec, mda_EntityEntry *e, db_ptr ptr, DiskFinding *finding);
 // Checks the chain of entity memory (markers, types, sizes, array rows, every reference in a block
 // of the chain holding its successor). MDA_BAD_MBLOCK, MDA_MALLOC_ERR.
 Result check_chain(void *memory);

@@ -72,3 +72,30 @@ TEST_F(ModelToolTest, SavesShowsAndConvertsModels) {
 
 }  // namespace
 }  // namespace tesmar::test
+
+namespace tesmar::test {
+namespace {
+
+// The debugging aids on a saved model: a clean check, a dump, and an edit fed on standard input.
+TEST_F(ModelToolTest, ChecksDumpsAndEditsASavedModel) {
+  const std::string saved = dir_.file("tour.sav"), edited = dir_.file("edited.sav");
+  ASSERT_EQ(run_tool(dir_, "model '" + ddf_ + "' --entities 30 --memory --save '" + saved + "'").status, 0);
+  const std::string schema = " --schema '" + ddf_ + "'";
+  ToolRun check = run_tool(dir_, "model check '" + saved + "'" + schema);
+  EXPECT_EQ(check.status, 0) << check.out << check.err;
+  EXPECT_NE(check.out.find("30 entities checked: no findings"), std::string::npos) << check.out;
+  ToolRun dump = run_tool(dir_, "model dump '" + saved + "'" + schema + " --entity 5");
+  EXPECT_EQ(dump.status, 0);
+  EXPECT_NE(dump.out.find("db_ptr #1:5 (0x1000000000005)\n"), std::string::npos) << dump.out;
+  write_file(dir_.file("answers"), "1.5\nd\n");
+  ToolRun edit = run_tool(dir_, "model edit '" + saved + "'" + schema + " --entity 5 -o '" + edited +
+                                    "' < '" + dir_.file("answers") + "'");
+  ASSERT_EQ(edit.status, 0) << edit.err;
+  ToolRun after = run_tool(dir_, "model dump '" + edited + "'" + schema + " --entity 5");
+  EXPECT_NE(after.out.find("x = 1.50000000000000\n"), std::string::npos) << after.out;
+  EXPECT_EQ(run_tool(dir_, "model edit '" + saved + "'" + schema + " -o x").status, 2);
+  EXPECT_EQ(run_tool(dir_, "model dump '" + saved + "'" + schema + " --entity 99").status, 1);
+}
+
+}  // namespace
+}  // namespace tesmar::test

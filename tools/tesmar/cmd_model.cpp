@@ -157,22 +157,28 @@ int32_t restored(const char *file, ddf_Schema *schema) {
   return model;
 }
 
-// `show FILE --schema S [--entity N]` and `convert IN OUT --schema S [--binary]`.
+// `show FILE --schema S [--entity N]`, `convert IN OUT --schema S [--binary]`, and the debugging
+// aids: `check FILE --schema S`, `dump FILE --schema S [--entity N]` and
+// `edit FILE --schema S --entity N -o OUT`.
 int run_saved(int argc, char **argv) {
-  const bool convert = std::strcmp(argv[1], "convert") == 0;
-  const char *files[2] = {}, *schema_file = nullptr;
+  const std::string what = argv[1];
+  const bool convert = what == "convert", edit = what == "edit";
+  const bool takes_entity = what == "show" || what == "dump" || edit;
+  const char *files[2] = {}, *schema_file = nullptr, *out = nullptr;
   int given = 0;
   long entity = 0;
   bool binary = false;
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--schema") == 0 && i + 1 < argc) {
       schema_file = argv[++i];
-    } else if (!convert && std::strcmp(argv[i], "--entity") == 0 && i + 1 < argc) {
+    } else if (takes_entity && std::strcmp(argv[i], "--entity") == 0 && i + 1 < argc) {
       char *end = nullptr;
       entity = std::strtol(argv[++i], &end, 10);
       if (*end != '\0' || entity < 1) return usage_error("model", "--entity takes an entity number");
     } else if (convert && std::strcmp(argv[i], "--binary") == 0) {
       binary = true;
+    } else if (edit && std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
+      out = argv[++i];
     } else if (argv[i][0] != '-' && given < (convert ? 2 : 1)) {
       files[given++] = argv[i];
     } else {
@@ -181,9 +187,11 @@ int run_saved(int argc, char **argv) {
   }
   if (given != (convert ? 2 : 1) || schema_file == nullptr)
     return usage_error("model", convert ? "convert takes IN, OUT and --schema SCHEMA.ddf"
-                                        : "show takes a saved model FILE and --schema SCHEMA.ddf");
+                                        : (what + " takes a saved model FILE and --schema SCHEMA.ddf").c_str());
+  if (edit && (entity == 0 || out == nullptr)) return usage_error("model", "edit takes --entity N and -o OUT");
   if (!check_input("model", files[0]) || !check_input("model", schema_file)) return 1;
   if (convert && !check_output("model", files[0], files[1])) return 1;
+  if (edit && !check_output("model", files[0], out)) return 1;
   ddf_Schema *schema = nullptr;
   if (ddf_ReadBinaryDDF(0, schema_file, &schema) != 0) {
     show_pending();
@@ -191,26 +199,49 @@ int run_saved(int argc, char **argv) {
   }
   int rc = 1;
   const int32_t model = restored(files[0], schema);
-  if (model != 0 && convert) {
+  const db_ptr p = MDA_MAKE_PTR(model, static_cast<uint64_t>(entity));
+  if (model != 0 && entity != 0 && mda_IsValidPtr(p) == 0) {
+    std::fprintf(stderr, "tesmar model: %s holds no entity %ld\n", files[0], entity);
+  } else if (model != 0 && convert) {
     rc = mda_SaveModel(MDA_OVERWRITE | (binary ? MDA_BINARY : 0), files[1], 0, &model) == 0 ? 0 : 1;
+  } else if (model != 0 && what == "check") {
+    // Every finding is a warning on the debugging stream; any makes the exit status 1.
+    mda_DbgStream = stdout;
+    const int32_t warnings = mpm_severity_counts[2];
+    const mpm_Status entities = mda_DbgCheckModelEntities(0, model);
+    const mpm_Status back = mda_DbgCheckModelBackPtrs(0, model);
+    const bool found = entities != 0 || back != 0 || mpm_severity_counts[2] != warnings;
+    mda_ModelDef info;
+    mda_GetModelInfo(model, &info);
+    std::printf("%s: %llu entities checked: %s\n", files[0], static_cast<unsigned long long>(info.entity_count),
+                found ? "findings above" : "no findings");
+    rc = found ? 1 : 0;
+  } else if (model != 0 && what == "dump") {
+    mda_DbgStream = stdout;
+    rc = (entity != 0 ? mda_DbgDumpEntity(0, p) : mda_DbgDumpModel(0, model)) == 0 ? 0 : 1;
+  } else if (model != 0 && edit) {
+    mda_DbgStream = stdout;
+    rc = mda_DbgEditEntity(0, p, 0, 0) == 0 &&
+                 mda_SaveModel(MDA_OVERWRITE | form_of(files[0]), out, 0, &model) == 0
+             ? 0
+             : 1;
   } else if (model != 0) {
     mda_SetCurrentModel(model, 0);
     mpm_Printf("%<ModelList>");
     rc = 0;
     if (entity != 0) {
-      const db_ptr p = MDA_MAKE_PTR(model, static_cast<uint64_t>(entity));
       void *memory = nullptr;
-      if (mda_IsValidPtr(p) != 0 && mda_LockEntity(0, p, &memory) == 0) {
+      if (mda_LockEntity(0, p, &memory) == 0) {
         std::printf("entity %ld:\n", entity);
         std::fflush(stdout);
         mda_TraverseEntity(0, memory, mda_DumpFieldCallback);
         mda_UnlockEntity(0, p);
       } else {
-        std::fprintf(stderr, "tesmar model: %s holds no entity %ld\n", files[0], entity);
         rc = 1;
       }
     }
   }
+  std::fflush(stdout);
   show_pending();
   if (model != 0) mda_FreeModel(0, model);
   ddf_FreeSchema(0, schema);
@@ -218,8 +249,9 @@ int run_saved(int argc, char **argv) {
 }
 
 int run(int argc, char **argv) {
-  if (argc >= 2 && (std::strcmp(argv[1], "show") == 0 || std::strcmp(argv[1], "convert") == 0))
-    return run_saved(argc, argv);
+  if (argc >= 2)
+    for (const char *sub : {"show", "convert", "check", "dump", "edit"})
+      if (std::strcmp(argv[1], sub) == 0) return run_saved(argc, argv);
   const char *file = nullptr, *save = nullptr;
   long entities = 5000;
   bool memory_only = false, binary = false;
@@ -327,7 +359,10 @@ const Registrar registrar{
     {"model", "build a model of the geometry schema's entities, walk it, list it",
      "usage: tesmar model SCHEMA.ddf [--entities N] [--memory] [--save FILE [--binary]]\n"
      "       tesmar model show FILE --schema SCHEMA.ddf [--entity N]\n"
-     "       tesmar model convert IN OUT --schema SCHEMA.ddf [--binary]\n\n"
+     "       tesmar model convert IN OUT --schema SCHEMA.ddf [--binary]\n"
+     "       tesmar model check FILE --schema SCHEMA.ddf\n"
+     "       tesmar model dump FILE --schema SCHEMA.ddf [--entity N]\n"
+     "       tesmar model edit FILE --schema SCHEMA.ddf --entity N -o OUT\n\n"
      "Reads a binary schema holding the bundled geometry schema's entities (tesmar ddl compile\n"
      "samples/geometry.ddl), builds N entities (default 5000) in a disk-backed model with a\n"
      "32-entry cache (or, with --memory, a memory-only one): layers and points, lines, arcs and\n"
@@ -337,7 +372,11 @@ const Registrar registrar{
      "file (docs/saved-model.md), in the text form or with --binary the binary one.\n\n"
      "show restores a saved model (either form) and prints its listing, and with --entity N the\n"
      "fields of entity N. convert restores IN and writes it to OUT in the text form, or with\n"
-     "--binary the binary one.\n",
+     "--binary the binary one.\n\n"
+     "The debugging aids (docs/entity-database.md): check restores a saved model and runs the\n"
+     "consistency checks (memory blocks, back pointers), printing each finding; exit status 1 on\n"
+     "any. dump prints entity dumps (every entity, or entity N). edit runs the field editor on\n"
+     "entity N, reading answers from standard input, and saves the model to OUT in FILE's form.\n",
      run}};
 
 }  // namespace
