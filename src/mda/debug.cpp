@@ -82,6 +82,22 @@ void dump_entry(db_ptr ptr, const mda_ModelRec *rec, const mda_EntityEntry *e) {
                status.c_str(), e->status & MDA_ENTRY_CACHE_MASK, lock_count(e->status));
 }
 
+// The entry of an entity the dumps and the editor work on: null (with *status) for a handle
+// that names none, and for a deleted one, which is said so.
+const mda_EntityEntry *entity_entry(db_ptr ptr, mda_ModelRec **rec, mpm_Status *status) {
+  *status = 0;
+  const mda_EntityEntry *e = lookup(ptr, rec);
+  if (e == nullptr) {
+    *status = report(MDA_INVALID_PTR);
+    return nullptr;
+  }
+  if ((e->status & MDA_ENTRY_DELETED) != 0) {
+    mpm_Fprintf(mda_DbgStream, "Entity %<PTR> (%<PTR2>) has been deleted.\n", ptr, ptr);
+    return nullptr;
+  }
+  return e;
+}
+
 // The parents of an entity as the dumps list them.
 void print_parents(db_ptr ptr) {
   int32_t count = 0;
@@ -480,12 +496,8 @@ mpm_Status mda_DbgDumpPtr(uint32_t, db_ptr ptr) {
 mpm_Status mda_DbgDumpEntity(uint32_t, db_ptr ptr) {
   if (ptr == 0 || mda_DbgStream == nullptr) return 0;
   mda_ModelRec *rec = nullptr;
-  const mda_EntityEntry *e = lookup(ptr, &rec);
-  if (e == nullptr) return report(MDA_INVALID_PTR);
-  if ((e->status & MDA_ENTRY_DELETED) != 0) {
-    mpm_Fprintf(mda_DbgStream, "Entity %<PTR> (%<PTR2>) has been deleted.\n", ptr, ptr);
-    return 0;
-  }
+  mpm_Status status = 0;
+  if (entity_entry(ptr, &rec, &status) == nullptr) return status;
   void *memory = nullptr;
   if (mpm_Status s = mda_LockEntity(0, ptr, &memory); s != 0) return s;
   {
@@ -590,12 +602,8 @@ mpm_Status mda_DbgDumpParams(uint32_t, int32_t model) {
 mpm_Status mda_DbgShowFields(uint32_t, db_ptr ptr) {
   if (ptr == 0) return 0;
   mda_ModelRec *rec = nullptr;
-  const mda_EntityEntry *e = lookup(ptr, &rec);
-  if (e == nullptr) return report(MDA_INVALID_PTR);
-  if ((e->status & MDA_ENTRY_DELETED) != 0) {
-    mpm_Fprintf(mda_DbgStream, "Entity %<PTR> (%<PTR2>) has been deleted.\n", ptr, ptr);
-    return 0;
-  }
+  mpm_Status status = 0;
+  if (entity_entry(ptr, &rec, &status) == nullptr) return status;
   void *memory = nullptr;
   if (mpm_Status s = mda_LockEntity(0, ptr, &memory); s != 0) return s;
   g_field_count = 0;
@@ -708,12 +716,8 @@ mpm_Status mda_DbgCheckModelIndEntities(uint32_t, int32_t model, uint32_t level,
 mpm_Status mda_DbgEditEntity(uint32_t, db_ptr ptr, uint64_t, uint64_t) {
   if (ptr == 0) return 0;
   mda_ModelRec *rec = nullptr;
-  const mda_EntityEntry *e = lookup(ptr, &rec);
-  if (e == nullptr) return report(MDA_INVALID_PTR);
-  if ((e->status & MDA_ENTRY_DELETED) != 0) {
-    mpm_Fprintf(mda_DbgStream, "Entity %<PTR> (%<PTR2>) has been deleted.\n", ptr, ptr);
-    return 0;
-  }
+  mpm_Status status = 0;
+  if (entity_entry(ptr, &rec, &status) == nullptr) return status;
   std::fprintf(mda_DbgStream,
                "At prompt, enter new value or:\n   <cr> - Leave existing value in field\n"
                "   c    - Cancel edits and restore entity\n   d    - Done with edits, save entity\n"

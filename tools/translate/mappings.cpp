@@ -83,6 +83,19 @@ const char *placement(const Directory &d, Placement *out) {
   return nullptr;
 }
 
+// A source entity locked for a mapping, with its placement; `status` says why it cannot be
+// mapped (its fault reported) or is 0.
+template <class T>
+struct Placed {
+  Locked<T> x;
+  Placement p;
+  mpm_Status status = 0;
+  explicit Placed(db_ptr h) : x(h) {
+    if (x.e == nullptr) status = MAP_INVALID_PTR;
+    else if (const char *why = placement(x.e->de, &p)) status = fault(h, x.e->de, why);
+  }
+};
+
 // IGES colour numbers (1 black ... 8 white) and colour definitions as ACI colours.
 int aci(const Directory &d) {
   static const int kNumbers[] = {256, 7, 1, 3, 5, 2, 6, 4, 7};
@@ -169,10 +182,10 @@ mpm_Status dispatch_part(db_ptr part, db_ptr parent, const Directory &d, const P
 // ---- the mappings that make DXF entities ----
 
 mpm_Status line(db_ptr h, map_Context *c) {
-  Locked<IgesLine> x(h);
-  if (x.e == nullptr) return MAP_INVALID_PTR;
-  Placement p;
-  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
+  Placed<IgesLine> s(h);
+  if (s.status != 0) return s.status;
+  auto &x = s.x;
+  const Placement &p = s.p;
   db_ptr made = 0;
   auto *o = make<DxfLine>(c, dxf::kLine, x.e->de, nullptr, &made);
   if (o == nullptr) return no_memory(h, x.e->de);
@@ -181,10 +194,10 @@ mpm_Status line(db_ptr h, map_Context *c) {
 }
 
 mpm_Status point(db_ptr h, map_Context *c) {
-  Locked<IgesPoint> x(h);
-  if (x.e == nullptr) return MAP_INVALID_PTR;
-  Placement p;
-  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
+  Placed<IgesPoint> s(h);
+  if (s.status != 0) return s.status;
+  auto &x = s.x;
+  const Placement &p = s.p;
   db_ptr made = 0;
   auto *o = make<DxfPoint>(c, dxf::kPoint, x.e->de, nullptr, &made);
   if (o == nullptr) return no_memory(h, x.e->de);
@@ -232,10 +245,10 @@ bool place_arc(const IgesArc &a, const Placement &p, PlacedArc *out) {
 }
 
 mpm_Status arc_as(db_ptr h, map_Context *c, bool circle) {
-  Locked<IgesArc> x(h);
-  if (x.e == nullptr) return MAP_INVALID_PTR;
-  Placement p;
-  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
+  Placed<IgesArc> s(h);
+  if (s.status != 0) return s.status;
+  auto &x = s.x;
+  const Placement &p = s.p;
   PlacedArc a;
   if (!place_arc(*x.e, p, &a)) return fault(h, x.e->de, "its radius is zero");
   db_ptr made = 0;
@@ -301,18 +314,18 @@ mpm_Status polyline_2d(db_ptr h, map_Context *c, const Directory &d, const Place
 }
 
 mpm_Status copious_as_lwpolyline(db_ptr h, map_Context *c) {
-  Locked<IgesCopious> x(h);
-  if (x.e == nullptr) return MAP_INVALID_PTR;
-  Placement p;
-  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
+  Placed<IgesCopious> s(h);
+  if (s.status != 0) return s.status;
+  auto &x = s.x;
+  const Placement &p = s.p;
   return polyline_2d(h, c, x.e->de, p, x.e->points, x.e->n, x.e->de.form == 63);
 }
 
 mpm_Status copious_as_polyline(db_ptr h, map_Context *c) {
-  Locked<IgesCopious> x(h);
-  if (x.e == nullptr) return MAP_INVALID_PTR;
-  Placement p;
-  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
+  Placed<IgesCopious> s(h);
+  if (s.status != 0) return s.status;
+  auto &x = s.x;
+  const Placement &p = s.p;
   db_ptr made = 0;
   auto *o = make<DxfPolyline>(c, dxf::kPolyline, x.e->de, nullptr, &made);
   if (o == nullptr) return no_memory(h, x.e->de);
@@ -329,10 +342,10 @@ mpm_Status copious_as_polyline(db_ptr h, map_Context *c) {
 
 // Conic arcs in standard position, as lightweight polylines of TRN_CONIC_SEGMENTS segments.
 mpm_Status conic(db_ptr h, map_Context *c) {
-  Locked<IgesConic> x(h);
-  if (x.e == nullptr) return MAP_INVALID_PTR;
-  Placement p;
-  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
+  Placed<IgesConic> s(h);
+  if (s.status != 0) return s.status;
+  auto &x = s.x;
+  const Placement &p = s.p;
   int32_t segments = g_conic_segments;
   map_GetParameter(MAP_GET_DEFAULT, c->operation, TRN_CONIC_SEGMENTS, &segments);
   segments = std::clamp(segments, 2, 4096);
@@ -417,10 +430,10 @@ mpm_Status bspline(db_ptr h, map_Context *c) {
 }
 
 mpm_Status note(db_ptr h, map_Context *c) {
-  Locked<IgesNote> x(h);
-  if (x.e == nullptr) return MAP_INVALID_PTR;
-  Placement p;
-  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
+  Placed<IgesNote> s(h);
+  if (s.status != 0) return s.status;
+  auto &x = s.x;
+  const Placement &p = s.p;
   const double turn = std::atan2(p.r[1][0], p.r[0][0]);
   mpm_Status status = 0;
   for (int32_t i = 0; i < x.e->n && status == 0; ++i) {
@@ -447,10 +460,10 @@ mpm_Status note(db_ptr h, map_Context *c) {
 // ---- the mappings that dispatch parts ----
 
 mpm_Status composite(db_ptr h, map_Context *c) {
-  Locked<IgesComposite> x(h);
-  if (x.e == nullptr) return MAP_INVALID_PTR;
-  Placement p;
-  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
+  Placed<IgesComposite> s(h);
+  if (s.status != 0) return s.status;
+  auto &x = s.x;
+  const Placement &p = s.p;
   mpm_Status status = 0;
   for (int32_t i = 0; i < x.e->n; ++i)
     if (mpm_Status s = dispatch_part(x.e->curves[i], h, x.e->de, p, c); s != 0 && status == 0) status = s;
@@ -525,10 +538,10 @@ mpm_Status skipped(db_ptr h, map_Context *) {
 }
 
 mpm_Status curve_on_surface(db_ptr h, map_Context *c) {
-  Locked<IgesCurveOnSurface> x(h);
-  if (x.e == nullptr) return MAP_INVALID_PTR;
-  Placement p;
-  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
+  Placed<IgesCurveOnSurface> s(h);
+  if (s.status != 0) return s.status;
+  auto &x = s.x;
+  const Placement &p = s.p;
   if (x.e->model_curve == 0) return fault(h, x.e->de, "it has no model-space curve");
   ++g_t->counts.translated[x.e->de.type];
   return dispatch_part(x.e->model_curve, h, x.e->de, p, c);
@@ -536,10 +549,10 @@ mpm_Status curve_on_surface(db_ptr h, map_Context *c) {
 
 mpm_Status trimmed_surface(db_ptr h, map_Context *c) {
   if (!g_t->settings.surface_boundaries) return skipped(h, c);
-  Locked<IgesTrimmedSurface> x(h);
-  if (x.e == nullptr) return MAP_INVALID_PTR;
-  Placement p;
-  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
+  Placed<IgesTrimmedSurface> s(h);
+  if (s.status != 0) return s.status;
+  auto &x = s.x;
+  const Placement &p = s.p;
   mpm_Status status = dispatch_part(x.e->outer, h, x.e->de, p, c);
   for (int32_t i = 0; i < x.e->n; ++i)
     if (mpm_Status s = dispatch_part(x.e->inner[i], h, x.e->de, p, c); s != 0 && status == 0) status = s;
@@ -549,10 +562,10 @@ mpm_Status trimmed_surface(db_ptr h, map_Context *c) {
 
 mpm_Status bounded_surface(db_ptr h, map_Context *c) {
   if (!g_t->settings.surface_boundaries) return skipped(h, c);
-  Locked<IgesBoundedSurface> x(h);
-  if (x.e == nullptr) return MAP_INVALID_PTR;
-  Placement p;
-  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
+  Placed<IgesBoundedSurface> s(h);
+  if (s.status != 0) return s.status;
+  auto &x = s.x;
+  const Placement &p = s.p;
   mpm_Status status = 0;
   for (int32_t i = 0; i < x.e->n; ++i) {
     const db_ptr b = x.e->boundaries[i];
@@ -611,10 +624,10 @@ mpm_Status unsupported(db_ptr h, map_Context *c) { return skipped(h, c); }
 
 mpm_Status edge_list(db_ptr h, map_Context *c) {
   if (!g_t->settings.surface_boundaries) return skipped(h, c);
-  Locked<IgesEdgeList> x(h);
-  if (x.e == nullptr) return MAP_INVALID_PTR;
-  Placement p;
-  if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
+  Placed<IgesEdgeList> s(h);
+  if (s.status != 0) return s.status;
+  auto &x = s.x;
+  const Placement &p = s.p;
   mpm_Status status = 0;
   for (int32_t i = 0; i < x.e->n; ++i)
     if (mpm_Status s = dispatch_part(x.e->curves[i], h, x.e->de, p, c); s != 0 && status == 0) status = s;

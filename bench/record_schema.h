@@ -1,0 +1,70 @@
+// What the entity-store and saved-model benchmarks share: the 64-byte record type, its schema
+// compiled and read back, scratch file names and the check that ends a run on a failure.
+#pragma once
+
+#include <errno.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "ddl.h"
+#include "tesmar/tesmar.h"
+
+namespace {
+
+bool smoke() {
+  const char *v = std::getenv("TESMAR_BENCH_SMOKE");
+  return v != nullptr && v[0] == '1';
+}
+
+// The record: the entity header, one pointer and 32 bytes of values.
+struct Record {
+  mda_EntityHeader header;
+  db_ptr link;
+  double v[3];
+  int32_t a;
+  int32_t b;
+};
+static_assert(sizeof(Record) == 64);
+constexpr const char *kSchema =
+    "database \"bench\" version 1 release 0;\n"
+    "entity record 500:0 \"A record\" {\n"
+    "  ptr(any) link \"The previous record\";\n"
+    "  double v[3] \"Values\";\n"
+    "  int a \"First\";\n"
+    "  int b \"Second\";\n"
+    "}\n";
+
+std::string scratch_name(const char *what) {
+  const char *base = std::getenv("TMPDIR");
+  return std::string(base != nullptr && *base ? base : "/tmp") + "/tesmar-bench-" + what + "-" +
+         std::to_string(getpid());
+}
+
+void check(bool ok, const char *what) {
+  if (!ok) {
+    std::fprintf(stderr, "%s: %s failed\n", program_invocation_short_name, what);
+    std::exit(1);
+  }
+}
+
+ddf_Schema *schema() {
+  static ddf_Schema *s = [] {
+    check(tmx_Initialize(0) == 0, "tmx_Initialize");
+    tesmar::ddl::Image image;
+    tesmar::ddl::Diagnostic error;
+    check(tesmar::ddl::compile(kSchema, "bench.ddl", &image, &error), "schema compile");
+    std::string path = scratch_name("schema.ddf"), why;
+    check(tesmar::ddl::write_file(image, path, &why), "schema write");
+    ddf_Schema *read = nullptr;
+    check(ddf_ReadBinaryDDF(0, path.c_str(), &read) == 0, "schema read");
+    std::remove(path.c_str());
+    check(read->tf_count == 1 && read->ent_sizes[0] == sizeof(Record), "record layout");
+    return read;
+  }();
+  return s;
+}
+
+}  // namespace
