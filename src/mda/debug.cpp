@@ -221,7 +221,9 @@ mpm_Status check_back_ptrs(uint32_t options, int32_t model) {
   }
   // Every model's flag and table set aside, the tables rebuilt from the pointer fields, compared,
   // and everything put back on every path.
-  SetAside aside[kMaxModel + 1] = {};
+  // Kept out of the stack (a record for each of 65536 models), as the model table is.
+  static SetAside aside[kMaxModel + 1];
+  std::memset(aside, 0, sizeof aside);
   for (int32_t m = 1; m <= kMaxModel; ++m) {
     if (g_models[m].in_use == 0) continue;
     aside[m] = {g_models[m].back_ptrs, g_models[m].back_ptr_table, nullptr};
