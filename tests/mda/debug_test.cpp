@@ -178,6 +178,52 @@ TEST_F(DebugTest, EntityCheckReportsCorruptedRecordsAndBlocks) {
   EXPECT_EQ(mda_DbgCheckEntity(layer), 0u);
   EXPECT_NE(printed().find("*** Warning (MDA_DBG_BADMEMREF) ***"), std::string::npos);
   first->reference -= 8;
+  // A memory block whose marker is broken: flagged, and not followed.
+  MBlock *name = mda::next_of(first);
+  name->marker ^= 1;
+  EXPECT_EQ(mda_DbgDumpMBlocks(0, memory), MDA_DBG_BADMEMREF);
+  EXPECT_NE(printed().find("Block 1 @ 0xADDR,  type 1,  size 48  <- Warning: Bad MBlock header:"), std::string::npos);
+  EXPECT_EQ(mda_DbgCheckEntity(layer), 0u);
+  EXPECT_NE(printed().find("*** Warning (MDA_BAD_MBLOCK) ***"), std::string::npos);
+  name->marker ^= 1;
+  EXPECT_EQ(mda_DbgCheckEntity(layer), 0u);
+  EXPECT_EQ(printed(), "");
+}
+
+// Every kind of value field, typed in the editor; numbers outside a field's width are refused.
+TEST_F(DebugTest, TheEditorStoresEveryKindInItsOwnWidth) {
+  ddf_Schema *kinds = read_schema(
+      "database \"kinds\" version 1 release 0;\n"
+      "entity k 1:0 { short s; long l; char c; float f; fstring(4) code; int i; }\n");
+  ASSERT_NE(kinds, nullptr);
+  mda_ModelDef def;
+  mda_InitModelDef(0, &def);
+  def.schema = kinds;
+  int32_t m = 0;
+  ASSERT_EQ(mda_AllocateModel(MDA_MEMORY_ONLY | MDA_KEEP_CURRENT, &def, &m), 0u);
+  void *memory = nullptr;
+  db_ptr p = 0;
+  ASSERT_EQ(mda_AllocateEntity(0, m, 1u << 16, &memory, &p), 0u);
+  ASSERT_EQ(mda_UnlockEntity(0, p), 0u);
+  feed("-7\n123456\n65\n0.25\nABCDEFG\n99999999999\n");
+  ASSERT_EQ(mda_DbgEditEntity(0, p, 0, 0), 0u);
+  ASSERT_EQ(mda_LockEntity(0, p, &memory), 0u);
+  const char *f = static_cast<const char *>(memory) + 24;
+  int16_t s = 0;
+  int32_t l = 0, i = 7;
+  float x = 0;
+  std::memcpy(&s, f, 2), std::memcpy(&l, f + 4, 4), std::memcpy(&x, f + 12, 4), std::memcpy(&i, f + 20, 4);
+  EXPECT_EQ(s, -7);
+  EXPECT_EQ(l, 123456);
+  EXPECT_EQ(f[8], 'A');
+  EXPECT_EQ(x, 0.25f);
+  EXPECT_EQ(std::string(f + 16, 4), "ABCD");
+  EXPECT_EQ(i, 0);  // 99999999999 does not fit an int: refused
+  EXPECT_NE(printed().find("Value not taken: 99999999999"), std::string::npos);
+  ASSERT_EQ(mda_UnlockEntity(0, p), 0u);
+  std::freopen("/dev/null", "r", stdin);
+  ASSERT_EQ(mda_FreeModel(0, m), 0u);
+  ddf_FreeSchema(0, kinds);
 }
 
 TEST_F(DebugTest, TheEditorReadsStandardInput) {

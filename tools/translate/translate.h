@@ -70,7 +70,6 @@ bool read_iges(const char *file_name, int32_t model, ddf_Schema *schema, IgesFil
 // Counts of a translation, by IGES type.
 struct Counts {
   std::map<int, int64_t> translated, skipped;
-  std::map<std::string, int64_t> written;  // DXF entity names
 };
 
 // The mappings, and the state they share during a run.
@@ -84,7 +83,6 @@ struct Translator {
   Counts counts;
   std::unordered_map<int32_t, std::string> level_names;  // from 406-3
   std::unordered_map<db_ptr, db_ptr> blocks;             // 308 definition -> DXF block
-  std::unordered_map<db_ptr, std::vector<db_ptr>> members;  // DXF block -> its entities
 };
 // Defines the mappings in a new environment (and "NAME ignore" for every IGES type).
 bool define_mappings(Translator *t);
