@@ -118,35 +118,6 @@ void model(benchmark::State &state, uint32_t options, bool read) {
   state.SetItemsProcessed(state.iterations() * n);
 }
 
-sqlite3 *open_db(const std::string &path) {
-  std::remove(path.c_str());
-  sqlite3 *db = nullptr;
-  check(sqlite3_open(path.c_str(), &db) == SQLITE_OK, "sqlite3_open");
-  // No syncing: the paged file does not sync either.
-  check(sqlite3_exec(db, "PRAGMA synchronous=OFF; CREATE TABLE r(id INTEGER PRIMARY KEY, f BLOB)",
-                     nullptr, nullptr, nullptr) == SQLITE_OK,
-        "create table");
-  return db;
-}
-
-void sqlite_insert(sqlite3 *db, int64_t n) {
-  sqlite3_stmt *insert = nullptr;
-  check(sqlite3_prepare_v2(db, "INSERT INTO r(id, f) VALUES(?, ?)", -1, &insert, nullptr) ==
-            SQLITE_OK,
-        "prepare insert");
-  check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK, "begin");
-  for (int64_t i = 0; i < n; ++i) {
-    Record r{};
-    fill(&r, i, static_cast<db_ptr>(i));  // the previous row's id
-    sqlite3_bind_int64(insert, 1, i + 1);
-    sqlite3_bind_blob(insert, 2, &r.link, sizeof r - sizeof r.header, SQLITE_STATIC);
-    check(sqlite3_step(insert) == SQLITE_DONE, "insert");
-    sqlite3_reset(insert);
-  }
-  check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK, "commit");
-  sqlite3_finalize(insert);
-}
-
 double sqlite_read(sqlite3 *db, const std::vector<int64_t> &order) {
   sqlite3_stmt *select = nullptr;
   check(sqlite3_prepare_v2(db, "SELECT f FROM r WHERE id = ?", -1, &select, nullptr) == SQLITE_OK,
@@ -173,7 +144,7 @@ void sqlite(benchmark::State &state, bool read) {
     state.PauseTiming();
     sqlite3 *db = open_db(path);
     if (!read) state.ResumeTiming();
-    sqlite_insert(db, n);
+    sqlite_insert(db, n, fill);
     if (read) {
       state.ResumeTiming();
       double total = sqlite_read(db, order);

@@ -1,5 +1,6 @@
 // What the entity-store and saved-model benchmarks share: the 64-byte record type, its schema
-// compiled and read back, scratch file names and the check that ends a run on a failure.
+// compiled and read back, scratch file names, the check that ends a run on a failure, and the
+// SQLite peer's database and inserts.
 #pragma once
 
 #include <errno.h>
@@ -8,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include <sqlite3.h>
 
 #include "ddl.h"
 #include "tesmar/tesmar.h"
@@ -65,6 +68,38 @@ ddf_Schema *schema() {
     return read;
   }();
   return s;
+}
+
+// A fresh file database with the records' table. No syncing: the library's files are not synced
+// either.
+inline sqlite3 *open_db(const std::string &path) {
+  std::remove(path.c_str());
+  sqlite3 *db = nullptr;
+  check(sqlite3_open(path.c_str(), &db) == SQLITE_OK, "sqlite3_open");
+  check(sqlite3_exec(db, "PRAGMA synchronous=OFF; CREATE TABLE r(id INTEGER PRIMARY KEY, f BLOB)",
+                     nullptr, nullptr, nullptr) == SQLITE_OK,
+        "create table");
+  return db;
+}
+
+// N records as rows (the fields as a blob) in one transaction through a prepared statement.
+template <class Fill>
+void sqlite_insert(sqlite3 *db, int64_t n, Fill fill) {
+  sqlite3_stmt *insert = nullptr;
+  check(sqlite3_prepare_v2(db, "INSERT INTO r(id, f) VALUES(?, ?)", -1, &insert, nullptr) ==
+            SQLITE_OK,
+        "prepare insert");
+  check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK, "begin");
+  for (int64_t i = 0; i < n; ++i) {
+    Record r{};
+    fill(&r, i, static_cast<db_ptr>(i));  // the previous row's id
+    sqlite3_bind_int64(insert, 1, i + 1);
+    sqlite3_bind_blob(insert, 2, &r.link, sizeof r - sizeof r.header, SQLITE_STATIC);
+    check(sqlite3_step(insert) == SQLITE_DONE, "insert");
+    sqlite3_reset(insert);
+  }
+  check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK, "commit");
+  sqlite3_finalize(insert);
 }
 
 }  // namespace

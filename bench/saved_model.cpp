@@ -122,28 +122,8 @@ void ours(benchmark::State &state, uint32_t form, bool restore) {
 }
 
 void sqlite_save(const std::string &path, int64_t n) {
-  std::remove(path.c_str());
-  sqlite3 *db = nullptr;
-  check(sqlite3_open(path.c_str(), &db) == SQLITE_OK, "sqlite3_open");
-  // No syncing: the saved-model writer does not sync either.
-  check(sqlite3_exec(db, "PRAGMA synchronous=OFF; CREATE TABLE r(id INTEGER PRIMARY KEY, f BLOB)",
-                     nullptr, nullptr, nullptr) == SQLITE_OK,
-        "create table");
-  sqlite3_stmt *insert = nullptr;
-  check(sqlite3_prepare_v2(db, "INSERT INTO r(id, f) VALUES(?, ?)", -1, &insert, nullptr) ==
-            SQLITE_OK,
-        "prepare insert");
-  check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK, "begin");
-  for (int64_t i = 0; i < n; ++i) {
-    Record r{};
-    fill(&r, i, static_cast<db_ptr>(i));  // the previous row's id
-    sqlite3_bind_int64(insert, 1, i + 1);
-    sqlite3_bind_blob(insert, 2, &r.link, sizeof r - sizeof r.header, SQLITE_STATIC);
-    check(sqlite3_step(insert) == SQLITE_DONE, "insert");
-    sqlite3_reset(insert);
-  }
-  check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK, "commit");
-  sqlite3_finalize(insert);
+  sqlite3 *db = open_db(path);
+  sqlite_insert(db, n, fill);
   check(sqlite3_close(db) == SQLITE_OK, "sqlite3_close");
 }
 
