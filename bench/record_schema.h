@@ -56,6 +56,7 @@ void check(bool ok, const char *what) {
 ddf_Schema *schema() {
   static ddf_Schema *s = [] {
     check(tmx_Initialize(0) == 0, "tmx_Initialize");
+    std::atexit([] { tmx_Terminate(0); });  // removes the paged files' temporary directory
     tesmar::ddl::Image image;
     tesmar::ddl::Diagnostic error;
     check(tesmar::ddl::compile(kSchema, "bench.ddl", &image, &error), "schema compile");

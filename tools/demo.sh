@@ -18,8 +18,9 @@ run messages EVM
 run loop --point 2,2 --point 0,0 1,1 3,1 3,3 1,3
 # The schema compiler on the bundled geometry schema (docs/ddl.md).
 samples=$(cd "$(dirname "$0")/../samples" && pwd)
-ddf=$(mktemp "${TMPDIR:-/tmp}/tesmar-demo.XXXXXX")
-trap 'rm -f "$ddf"' EXIT
+work=$(mktemp -d "${TMPDIR:-/tmp}/tesmar-demo.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+ddf=$work/geometry.ddf
 run ddl compile "$samples/geometry.ddl" -o "$ddf"
 # What the file holds, read back with the library's reader.
 run ddl show "$ddf"
@@ -28,15 +29,11 @@ run ddl show "$ddf"
 # listed, the error summary and the paged file's statistics printed.
 run model "$ddf" --entities 3000
 # A model saved to a file and read back (docs/saved-model.md).
-work0=$(mktemp -d "${TMPDIR:-/tmp}/tesmar-demo.XXXXXX")
-trap 'rm -f "$ddf"; rm -rf "$work0"' EXIT
-run model "$ddf" --entities 30 --memory --save "$work0/tour.sav"
-run model show "$work0/tour.sav" --schema "$ddf" --entity 2
+run model "$ddf" --entities 30 --memory --save "$work/tour.sav"
+run model show "$work/tour.sav" --schema "$ddf" --entity 2
 # Japanese names as CAD files carry them: Shift_JIS read through the JIS tables.
 run text "$samples/names.sjis" --from sjis
 # A gzipped input written out through the decompressor.
-work=$(mktemp -d "${TMPDIR:-/tmp}/tesmar-demo.XXXXXX")
-trap 'rm -f "$ddf"; rm -rf "$work" "$work0"' EXIT
 printf 'A translator receives its input compressed.\n' > "$work/part.txt"
 gzip "$work/part.txt"
 run extract "$work/part.txt.gz" -o "$work/part.txt"

@@ -53,7 +53,21 @@ TESMAR_API mpm_Status tmx_Terminate(uint32_t flags);
  * without a message; found: 0. */
 TESMAR_API mpm_Status tmx_GetMessageCode(const char *name, mpm_Status *code);
 
-/* ---- Identification (constant texts) ---- */
+/* ---- Identification ---- */
+
+/* The version of these headers, as compile-time numbers: TESMAR_VERSION_NUMBER is
+ * MAJOR * 1000000 + MINOR * 1000 + PATCH (8.0.0 is 8000000), so versions compare as numbers. */
+#define TESMAR_VERSION_MAJOR  8
+#define TESMAR_VERSION_MINOR  0
+#define TESMAR_VERSION_PATCH  0
+#define TESMAR_VERSION_NUMBER 8000000
+#define TESMAR_VERSION_STRING "8.0.0"
+
+/* The version number of the library running, in the form of TESMAR_VERSION_NUMBER; a program
+ * compares it with the macro to find a library older than the headers it was built with. */
+TESMAR_API uint32_t tmx_GetVersionNumber(void);
+
+/* Constant texts. */
 TESMAR_API extern const char tmx_VersionText[];      /* "Tesmar Version v8.0.0, created ..." */
 TESMAR_API extern const char tmx_BuildPlatformText[]; /* build platform marker */
 TESMAR_API extern const char tmx_OperatingSystemText[]; /* "Linux" */

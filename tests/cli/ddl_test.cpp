@@ -98,8 +98,7 @@ TEST_F(DdlToolTest, UnknownEntitiesAndBadFilesExitWithStatusOne) {
   std::string missing = dir_.file("missing.ddf");
   run = run_tool(dir_, "ddl show '" + missing + "'");
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE((run.out + run.err).find("Error opening DDF file " + missing + "."), std::string::npos)
-      << run.out << run.err;
+  EXPECT_EQ(run.err, "tesmar ddl: " + missing + ": No such file or directory\n");
 
   // A file cut inside its sections, and a schema text that is not a binary schema file.
   std::string bytes = read_file(ddf_);
@@ -147,9 +146,12 @@ TEST_F(DdlToolTest, OutputsNeverDestroyInputsOrEarlierFiles) {
   // why; nothing is left beside it.
   const std::string good = read_file(ddf_);
   ToolRun run = run_tool(dir_, "ddl compile '" + source + "' -o '" + ddf_ + "'");
+  EXPECT_EQ(run.status, 1);  // an existing output is replaced only with -f
+  EXPECT_EQ(run.err, "tesmar ddl: " + ddf_ + ": already exists (use -f to replace it)\n");
+  run = run_tool(dir_, "ddl compile -f '" + source + "' -o '" + ddf_ + "'");
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string limited = "sh -c \"trap '' XFSZ; ulimit -f 8; exec '" + tool_path() +
-                              "' ddl compile '" + source + "' -o '" + ddf_ + "'\" 2>'" +
+                              "' ddl compile -f '" + source + "' -o '" + ddf_ + "'\" 2>'" +
                               dir_.file("err") + "'";
   EXPECT_NE(std::system(limited.c_str()), 0);
   EXPECT_NE(read_file(dir_.file("err")).find("cannot write " + ddf_ + ": File too large"),

@@ -16,8 +16,7 @@ namespace {
 using DocsTest = LibraryTest;
 
 std::string source_file(const std::string &relative) {
-  const char *root = std::getenv("TESMAR_SOURCE_DIR");
-  std::ifstream in(std::string(root != nullptr ? root : ".") + "/" + relative, std::ios::binary);
+  std::ifstream in(source_dir() + "/" + relative, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();

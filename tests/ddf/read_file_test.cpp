@@ -137,10 +137,7 @@ void expect_same(const ddf_Schema &s, const ddl::Image &image) {
 }
 
 TEST_F(ReadFileTest, WhatTheCompilerWroteIsReadBackArrayByArray) {
-  std::string sample = read_file(std::string(std::getenv("TESMAR_SOURCE_DIR") != nullptr
-                                                 ? std::getenv("TESMAR_SOURCE_DIR")
-                                                 : ".") +
-                                 "/samples/geometry.ddl");
+  std::string sample = read_file(source_dir() + "/samples/geometry.ddl");
   ASSERT_FALSE(sample.empty());
   for (const std::string &text : {std::string(kEverything), sample}) {
     ddl::Image image = compile_ok(text);

@@ -14,8 +14,7 @@ ddf_Schema *read_schema(std::string_view text) {
 }
 
 ddf_Schema *read_geometry() {
-  const char *root = std::getenv("TESMAR_SOURCE_DIR");
-  std::ifstream file(std::string(root != nullptr ? root : ".") + "/samples/geometry.ddl");
+  std::ifstream file(source_dir() + "/samples/geometry.ddl");
   std::ostringstream text;
   text << file.rdbuf();
   EXPECT_FALSE(text.str().empty()) << "samples/geometry.ddl not found";

@@ -126,7 +126,7 @@ std::string format_text(const char *format, ...) {
 
 std::string source_dir() {
   const char *root = std::getenv("TESMAR_SOURCE_DIR");
-  return root != nullptr ? root : ".";
+  return root != nullptr && *root != '\0' ? root : TESMAR_TEST_SOURCE_DIR;
 }
 
 std::string tool_path() {

@@ -99,7 +99,8 @@ void write_file(const std::string &path, const std::string &bytes);
 // The formatting engine's output for a format and its arguments ("<null>" when it gives none).
 std::string format_text(const char *format, ...);
 
-// The project's root (TESMAR_SOURCE_DIR, else the current directory).
+// The project's root (TESMAR_SOURCE_DIR, else the one the tests were built from), so that the test
+// programs run from any directory.
 std::string source_dir();
 // The `tesmar` tool built beside the running test binary.
 std::string tool_path();

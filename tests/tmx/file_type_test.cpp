@@ -20,8 +20,7 @@ namespace tesmar::test {
 namespace {
 
 std::string corpus(const std::string &name) {
-  const char *root = std::getenv("TESMAR_SOURCE_DIR");
-  return std::string(root != nullptr ? root : ".") + "/samples/filetype/" + name;
+  return source_dir() + "/samples/filetype/" + name;
 }
 
 std::string warning(const std::string &name) {

@@ -138,8 +138,7 @@ TEST(JisLifecycle, LookupsBeforeStartAnswerZeroAndRestartKeepsThePointers) {
 std::string mapping_directory() {
   const char *explicit_dir = std::getenv("TESMAR_JIS_DATA");
   if (explicit_dir != nullptr) return explicit_dir;
-  const char *source = std::getenv("TESMAR_SOURCE_DIR");
-  std::string root = source != nullptr ? source : ".";
+  const std::string root = source_dir();
   for (const char *relative : {"/../shared/data", "/../../shared/data"}) {
     std::ifstream probe(root + relative + "/JIS0208.TXT");
     if (probe) return root + relative;

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include <unistd.h>
 
 #include "command.h"
 #include "tesmar/tesmar.h"
@@ -24,61 +24,51 @@ const char kUsage[] =
     "standard error with their line and a caret under the mistake, and the configuration that\n"
     "results on standard output, in the configuration language.\n"
     "\n"
+    "FILE - reads standard input.\n"
     "Exit status: 0 when the file was read, 1 when it could not be, 2 for a usage error.\n";
 
 int run(int argc, char **argv) {
-  if (argc < 2 || std::strcmp(argv[1], "check") != 0)
-    return usage_error("config", "the only subcommand is `check`");
-  const char *file = nullptr, *schema_file = nullptr;
-  int overrides = argc;
-  for (int i = 2; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--") == 0) {
-      overrides = i;
-      break;
-    }
-    if (std::strcmp(argv[i], "--schema") == 0 && i + 1 < argc) schema_file = argv[++i];
-    else if (argv[i][0] == '-') return usage_error("config", (std::string("unknown option ") + argv[i]).c_str());
-    else if (file == nullptr) file = argv[i];
-    else return usage_error("config", "one configuration file only");
-  }
-  if (file == nullptr || schema_file == nullptr)
-    return usage_error("config", "a configuration FILE and --schema SCHEMA.ddf are needed");
-  if (!check_input("config", file) || !check_input("config", schema_file)) return 1;
+  const char *schema_file = nullptr;
+  const ugn_Option options[] = {
+      {"-schema", "s+", "SCHEMA.ddf", &schema_file, "the compiled configuration schema"},
+      {nullptr, nullptr, nullptr, nullptr, nullptr},
+  };
+  if (argc < 2 || std::strcmp(argv[1], "check") != 0) return usage_error("the only subcommand is `check`");
+  Args args;
+  if (const int parsed = parse_args(options, "FILE [-- ARGS...]", argc - 1, argv + 1, &args); parsed != 0)
+    return parsed;
+  if (args.before_dashdash != 1) return usage_error("expects one configuration FILE (and ARGS after --)");
+  const char *file = input_file(args.operands[0]);
+  if (file == nullptr) return 1;
+  schema_file = input_file(schema_file);
+  if (schema_file == nullptr) return 1;
+  // The overrides, behind a stand-in for a program name.
+  std::vector<char *> overrides{argv[0]};
+  overrides.insert(overrides.end(), args.operands.begin() + 1, args.operands.end());
   ddf_Schema *schema = nullptr;
   if (ddf_ReadBinaryDDF(0, schema_file, &schema) != 0) {
     show_pending();
     return 1;
   }
-  // The overrides: argv[overrides] ("--") stands where a program name would.
   char *text = nullptr, *rest = nullptr;
-  if (overrides < argc &&
-      cfg_SplitCmdLine(0, argc - overrides, argv + overrides, schema, &text, &rest) != 0) {
+  if (overrides.size() > 1 &&
+      cfg_SplitCmdLine(0, static_cast<int32_t>(overrides.size()), overrides.data(), schema, &text, &rest) != 0) {
     show_pending();
     ddf_FreeSchema(0, schema);
     return 1;
   }
-  if (rest != nullptr) std::fprintf(stderr, "tesmar config: not configuration options: %s\n", rest);
+  if (rest != nullptr) diag("not configuration options: %s", rest);
   int32_t model = 0;
   const mpm_Status status = cfg_ParseFile(0, schema, file, text, &model);
   show_pending();
   int exit_status = status == 0 ? 0 : 1;
   if (model != 0) {
-    // The configuration as the writer gives it, through a file of our own.
-    const char *tmp = std::getenv("TMPDIR");
-    const std::string out = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/tesmar-config-" +
-                            std::to_string(getpid()) + ".cfg";
-    if (cfg_FormatFile(0, model, out.c_str()) == 0) {
-      if (std::FILE *f = std::fopen(out.c_str(), "rb")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
-          std::fwrite(buffer, 1, n, stdout);
-        std::fclose(f);
-      }
-    } else {
+    // The configuration as the writer gives it, on standard output.
+    Output out;
+    if (!out.prepare("-", {}, false) || cfg_FormatFile(0, model, out.path()) != 0 || !out.commit()) {
       show_pending();
       exit_status = 1;
     }
-    std::remove(out.c_str());
     cfg_FreeModel(0, model);
   }
   std::free(text);

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
-#include <vector>
 
 #include "command.h"
 #include "tesmar/tesmar.h"
@@ -13,43 +12,44 @@ namespace {
 
 int run(int argc, char **argv) {
   const char *output = nullptr;
+  int32_t force = 0;
   const ugn_Option options[] = {
-      {"o", "s+", "FILE", &output, "the file to write"},
+      {"o", "s+", "FILE", &output, "the file to write (- for standard output)"},
+      {"f", "f", nullptr, &force, "replace FILE if it exists"},
+      {"-force", "f", nullptr, &force, "the same as -f"},
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };
-  // The archive may come first ("extract A -o F") or after the options ("extract -o F A"); the
-  // parser stops at the first plain argument, so a leading archive is set aside.
-  std::vector<char *> args(argv, argv + argc);
-  const char *archive = nullptr;
-  if (args.size() > 1 && args[1][0] != '-') {
-    archive = args[1];
-    args.erase(args.begin() + 1);
+  Args args;
+  if (const int parsed = parse_args(options, "ARCHIVE", argc, argv, &args); parsed != 0) return parsed;
+  if (args.operands.size() != 1) return usage_error("expects one ARCHIVE");
+  const char *archive = input_file(args.operands[0]);
+  if (archive == nullptr) return 1;
+  Output out;
+  if (!out.prepare(output, {archive}, force != 0)) return 1;
+  if (ugn_Uncompress(0, out.path(), archive) != 0) {
+    show_pending();
+    return 1;
   }
-  args.push_back(nullptr);
-  auto count = static_cast<int32_t>(args.size() - 1);
-  if (ugn_ParseCommandLine(0, options, &count, args.data()) != 0) {
-    mpm_FlushPending(MPM_SHOW_ALL);
-    return usage_error("extract", "expects ARCHIVE -o FILE");
-  }
-  if (archive == nullptr && count == 2) archive = args[1];
-  else if (count != 1) return usage_error("extract", "expects one ARCHIVE");
-  if (archive == nullptr) return usage_error("extract", "expects an ARCHIVE");
-  if (ugn_Uncompress(0, output, archive) != 0) return 1;
   std::error_code ec;
-  auto size = std::filesystem::file_size(output, ec);
+  const auto size = std::filesystem::file_size(out.path(), ec);
+  if (!out.commit()) return 1;
+  if (out.target() == "-") return 0;
   if (ec)
-    std::printf("%s -> %s\n", archive, output);
+    std::printf("%s -> %s\n", escaped(args.operands[0]).c_str(), escaped(output).c_str());
   else
-    std::printf("%s -> %s (%ju bytes)\n", archive, output, static_cast<uintmax_t>(size));
+    std::printf("%s -> %s (%ju bytes)\n", escaped(args.operands[0]).c_str(), escaped(output).c_str(),
+                static_cast<uintmax_t>(size));
   return 0;
 }
 
 const Registrar registrar{{"extract", "decompress a gzip file or the first file of a zip archive",
-                           "usage: tesmar extract ARCHIVE -o FILE\n\n"
+                           "usage: tesmar extract ARCHIVE -o FILE [-f]\n\n"
                            "Writes the contents of a gzip file, or of the first file member of a\n"
                            "zip archive (directories are passed over), to FILE. FILE appears only\n"
                            "when the whole archive member was read and checked; anything that is\n"
-                           "not a gzip file or a readable zip archive is refused:\n\n"
+                           "not a gzip file or a zip archive is copied through unchanged. An\n"
+                           "existing FILE is replaced only with -f (--force). ARCHIVE - reads\n"
+                           "standard input, FILE - writes standard output:\n\n"
                            "  $ tesmar extract part.stp.gz -o part.stp\n"
                            "  part.stp.gz -> part.stp (48213 bytes)\n\n"
                            "Exit status 1 when the archive cannot be extracted, 2 for a usage error.\n",

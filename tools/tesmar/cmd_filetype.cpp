@@ -156,28 +156,23 @@ void free_block(int32_t type, void *block) {
 }
 
 int run(int argc, char **argv) {
-  bool as_json = false;
-  std::vector<const char *> files;
-  bool options_done = false;
-  for (int i = 1; i < argc; ++i) {
-    if (!options_done && std::strcmp(argv[i], "--") == 0) {
-      options_done = true;
-    } else if (!options_done && std::strcmp(argv[i], "--json") == 0) {
-      as_json = true;
-    } else if (!options_done && argv[i][0] == '-' && argv[i][1] != '\0') {
-      return usage_error("filetype", (std::string("unknown option ") + argv[i]).c_str());
-    } else {
-      files.push_back(argv[i]);
-    }
-  }
-  if (files.empty()) return usage_error("filetype", "expects at least one FILE");
+  int32_t as_json = 0;
+  const ugn_Option options[] = {
+      {"-json", "f", nullptr, &as_json, "a JSON array, one object per file"},
+      {nullptr, nullptr, nullptr, nullptr, nullptr},
+  };
+  Args args;
+  if (const int parsed = parse_args(options, "FILE...", argc, argv, &args); parsed != 0) return parsed;
+  const std::vector<char *> &files = args.operands;
+  if (files.empty()) return usage_error("expects at least one FILE");
   int exit_status = 0;
   if (as_json) std::printf("[\n");
   for (std::size_t f = 0; f < files.size(); ++f) {
     const char *name = files[f];
+    const char *path = std::strcmp(name, "-") == 0 ? input_file(name) : name;
     int32_t type = TMX_FILETYPE_UNKNOWN;
     void *block = nullptr;
-    const mpm_Status status = tmx_GetFileType(0, name, &type, &block);
+    const mpm_Status status = path != nullptr ? tmx_GetFileType(0, path, &type, &block) : TMX_READ_ERROR;
     std::string error;
     if (status != 0) {
       exit_status = 1;
@@ -200,9 +195,9 @@ int run(int argc, char **argv) {
                               : "",
                   f + 1 < files.size() ? "," : "");
     } else if (status != 0) {
-      std::printf("%s: cannot be read: %s\n", name, error.c_str());
+      std::printf("%s: cannot be read: %s\n", escaped(name).c_str(), escaped(error).c_str());
     } else {
-      std::printf("%s: %s%s\n", name, type_name(type), text.c_str());
+      std::printf("%s: %s%s\n", escaped(name).c_str(), type_name(type), escaped(text).c_str());
     }
   }
   if (as_json) std::printf("]\n");

@@ -17,7 +17,7 @@ namespace {
 
 const char kUsage[] =
     "usage: tesmar map dump\n"
-    "       tesmar map check FILE\n"
+    "       tesmar map check FILE   (FILE - reads standard input)\n"
     "\n"
     "Mapping files choose the mappings a translator runs, with their options and the defaults\n"
     "of its parameters (docs/mapping-file.md). These commands work on the mappings of the sample\n"
@@ -30,24 +30,30 @@ const char kUsage[] =
     "Exit status: 0 when the file was read, 1 when it was not, 2 for a usage error.\n";
 
 int run(int argc, char **argv) {
-  const bool dump = argc == 2 && std::strcmp(argv[1], "dump") == 0;
-  const bool check = argc == 3 && std::strcmp(argv[1], "check") == 0;
-  if (!dump && !check) return usage_error("map", "`dump` or `check FILE`");
-  if (check && !check_input("map", argv[2])) return 1;
+  const ugn_Option options[] = {{nullptr, nullptr, nullptr, nullptr, nullptr}};
+  Args args;
+  if (const int parsed = parse_args(options, "dump | check FILE", argc, argv, &args); parsed != 0)
+    return parsed;
+  const auto &ops = args.operands;
+  const bool dump = ops.size() == 1 && std::strcmp(ops[0], "dump") == 0;
+  const bool check = ops.size() == 2 && std::strcmp(ops[0], "check") == 0;
+  if (!dump && !check) return usage_error("expects `dump` or `check FILE`");
+  const char *file = check ? input_file(ops[1]) : nullptr;
+  if (check && file == nullptr) return 1;
   translate::register_messages();
   translate::Schemas schemas;
   std::string why;
   int status = 1;
   translate::Translator t;
   if (!translate::load_schemas(&schemas, &why)) {
-    std::fprintf(stderr, "tesmar map: the translator's schemas: %s\n", why.c_str());
+    diag("the translator's schemas: %s", why.c_str());
   } else {
     t.iges = schemas.iges, t.dxf = schemas.dxf;
     if (translate::define_mappings(&t)) {
       if (dump) {
         status = translate::enable_defaults(&t) && map_DbgDumpEnv(0, t.env) == 0 ? 0 : 1;
       } else {
-        status = map_LoadMapFile(MAP_FILE_ENVIRONMENT, argv[2], t.env) == 0 ? 0 : 1;
+        status = map_LoadMapFile(MAP_FILE_ENVIRONMENT, file, t.env) == 0 ? 0 : 1;
         show_pending();
         if (status == 0 && !translate::enable_defaults(&t)) status = 1;
         map_DbgDumpTable(MAP_DUMP_NO_DEFS, t.env);

@@ -31,17 +31,21 @@ void list_module(const mpm_ModuleDesc *desc) {
 }
 
 int run(int argc, char **argv) {
-  if (argc > 2) return usage_error("messages", "expects at most one MODULE");
+  const ugn_Option options[] = {{nullptr, nullptr, nullptr, nullptr, nullptr}};
+  Args args;
+  if (const int parsed = parse_args(options, "[MODULE]", argc, argv, &args); parsed != 0) return parsed;
+  if (args.operands.size() > 1) return usage_error("expects at most one MODULE");
+  const char *module = args.operands.empty() ? nullptr : args.operands[0];
   bool found = false;
   for (int32_t id = 0; id < 256; ++id) {
     const mpm_ModuleDesc *desc = mpm_GetModuleDesc(id);
     if (desc->count == 0) continue;
-    if (argc == 2 && strcasecmp(argv[1], desc->name) != 0) continue;
+    if (module != nullptr && strcasecmp(module, desc->name) != 0) continue;
     list_module(desc);
     found = true;
   }
   if (!found) {
-    std::fprintf(stderr, "tesmar messages: no module named '%s'\n", argc == 2 ? argv[1] : "");
+    diag("no module named '%s'", module != nullptr ? module : "");
     return 1;
   }
   return 0;

@@ -123,13 +123,6 @@ db_ptr make(int32_t model, const char *name, int32_t max_count,
   return status == 0 && unlocked == 0 ? ptr : 0;
 }
 
-bool parse_count(const char *text, long *value) {
-  char *end = nullptr;
-  errno = 0;
-  *value = std::strtol(text, &end, 10);
-  return end != text && *end == '\0' && errno == 0 && *value >= 10 && *value <= 10000000;
-}
-
 // The form of a saved-model file: binary unless it begins (after blanks) with BEGIN_MODEL.
 uint32_t form_of(const char *file) {
   std::FILE *f = std::fopen(file, "rb");
@@ -164,34 +157,34 @@ int run_saved(int argc, char **argv) {
   const std::string what = argv[1];
   const bool convert = what == "convert", edit = what == "edit";
   const bool takes_entity = what == "show" || what == "dump" || edit;
-  const char *files[2] = {}, *schema_file = nullptr, *out = nullptr;
-  int given = 0;
-  long entity = 0;
-  bool binary = false;
-  for (int i = 2; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--schema") == 0 && i + 1 < argc) {
-      schema_file = argv[++i];
-    } else if (takes_entity && std::strcmp(argv[i], "--entity") == 0 && i + 1 < argc) {
-      char *end = nullptr;
-      entity = std::strtol(argv[++i], &end, 10);
-      if (*end != '\0' || entity < 1) return usage_error("model", "--entity takes an entity number");
-    } else if (convert && std::strcmp(argv[i], "--binary") == 0) {
-      binary = true;
-    } else if (edit && std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
-      out = argv[++i];
-    } else if (argv[i][0] != '-' && given < (convert ? 2 : 1)) {
-      files[given++] = argv[i];
-    } else {
-      return usage_error("model", (std::string("unexpected argument ") + argv[i]).c_str());
-    }
+  const char *schema_file = nullptr, *out_name = nullptr;
+  int32_t entity_value = 0, binary = 0, force = 0;
+  std::vector<ugn_Option> options{{"-schema", "s+", "SCHEMA.ddf", &schema_file, "the model's binary schema"}};
+  if (takes_entity)
+    options.push_back({"-entity", edit ? "i+" : "i", "N", &entity_value, "the entity's number"});
+  if (convert) options.push_back({"-binary", "f", nullptr, &binary, "write the binary form"});
+  if (edit) options.push_back({"o", "s+", "OUT", &out_name, "the saved model to write"});
+  if (convert || edit) {
+    options.push_back({"f", "f", nullptr, &force, "replace the output if it exists"});
+    options.push_back({"-force", "f", nullptr, &force, "the same as -f"});
   }
-  if (given != (convert ? 2 : 1) || schema_file == nullptr)
-    return usage_error("model", convert ? "convert takes IN, OUT and --schema SCHEMA.ddf"
-                                        : (what + " takes a saved model FILE and --schema SCHEMA.ddf").c_str());
-  if (edit && (entity == 0 || out == nullptr)) return usage_error("model", "edit takes --entity N and -o OUT");
-  if (!check_input("model", files[0]) || !check_input("model", schema_file)) return 1;
-  if (convert && !check_output("model", files[0], files[1])) return 1;
-  if (edit && !check_output("model", files[0], out)) return 1;
+  options.push_back({nullptr, nullptr, nullptr, nullptr, nullptr});
+  const std::string synopsis = convert ? "IN OUT" : "FILE";
+  Args args;
+  if (const int parsed = parse_args(options.data(), synopsis.c_str(), argc - 1, argv + 1, &args); parsed != 0)
+    return parsed;
+  if (args.operands.size() != (convert ? 2u : 1u))
+    return usage_error(convert ? "convert takes IN and OUT" : (what + " takes one saved model FILE").c_str());
+  if (takes_entity && (entity_value < 0 || (edit && entity_value == 0)))
+    return usage_error("--entity takes an entity number from 1");
+  const long entity = entity_value;
+  const char *files[2] = {input_file(args.operands[0]), nullptr};
+  if (files[0] == nullptr || (schema_file = input_file(schema_file)) == nullptr) return 1;
+  Output out;
+  if ((convert || edit) && !out.prepare(convert ? args.operands[1] : out_name, {files[0], schema_file}, force != 0))
+    return 1;
+  if (convert) files[1] = out.path();
+  out_name = out.path();
   ddf_Schema *schema = nullptr;
   if (ddf_ReadBinaryDDF(0, schema_file, &schema) != 0) {
     show_pending();
@@ -201,9 +194,9 @@ int run_saved(int argc, char **argv) {
   const int32_t model = restored(files[0], schema);
   const db_ptr p = MDA_MAKE_PTR(model, static_cast<uint64_t>(entity));
   if (model != 0 && entity != 0 && mda_IsValidPtr(p) == 0) {
-    std::fprintf(stderr, "tesmar model: %s holds no entity %ld\n", files[0], entity);
+    diag("%s holds no entity %ld", args.operands[0], entity);
   } else if (model != 0 && convert) {
-    rc = mda_SaveModel(MDA_OVERWRITE | (binary ? MDA_BINARY : 0), files[1], 0, &model) == 0 ? 0 : 1;
+    rc = mda_SaveModel(binary ? MDA_BINARY : 0, files[1], 0, &model) == 0 ? 0 : 1;
   } else if (model != 0 && what == "check") {
     // Every finding is a warning on the debugging stream; any makes the exit status 1.
     mda_DbgStream = stdout;
@@ -213,7 +206,8 @@ int run_saved(int argc, char **argv) {
     const bool found = entities != 0 || back != 0 || mpm_severity_counts[2] != warnings;
     mda_ModelDef info;
     mda_GetModelInfo(model, &info);
-    std::printf("%s: %llu entities checked: %s\n", files[0], static_cast<unsigned long long>(info.entity_count),
+    std::printf("%s: %llu entities checked: %s\n", escaped(args.operands[0]).c_str(),
+                static_cast<unsigned long long>(info.entity_count),
                 found ? "findings above" : "no findings");
     rc = found ? 1 : 0;
   } else if (model != 0 && what == "dump") {
@@ -222,7 +216,7 @@ int run_saved(int argc, char **argv) {
   } else if (model != 0 && edit) {
     mda_DbgStream = stdout;
     rc = mda_DbgEditEntity(0, p, 0, 0) == 0 &&
-                 mda_SaveModel(MDA_OVERWRITE | form_of(files[0]), out, 0, &model) == 0
+                 mda_SaveModel(form_of(files[0]), out_name, 0, &model) == 0
              ? 0
              : 1;
   } else if (model != 0) {
@@ -245,6 +239,7 @@ int run_saved(int argc, char **argv) {
   show_pending();
   if (model != 0) mda_FreeModel(0, model);
   ddf_FreeSchema(0, schema);
+  if (rc == 0 && (convert || edit) && !out.commit()) rc = 1;
   return rc;
 }
 
@@ -252,30 +247,51 @@ int run(int argc, char **argv) {
   if (argc >= 2)
     for (const char *sub : {"show", "convert", "check", "dump", "edit"})
       if (std::strcmp(argv[1], sub) == 0) return run_saved(argc, argv);
-  const char *file = nullptr, *save = nullptr;
-  long entities = 5000;
-  bool memory_only = false, binary = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--entities") == 0) {
-      if (i + 1 >= argc || !parse_count(argv[++i], &entities))
-        return usage_error("model", "--entities takes a number from 10 to 10000000");
-    } else if (std::strcmp(argv[i], "--save") == 0 && i + 1 < argc) {
-      save = argv[++i];
-    } else if (std::strcmp(argv[i], "--binary") == 0) {
-      binary = true;
-    } else if (std::strcmp(argv[i], "--memory") == 0) {
-      memory_only = true;
-    } else if (file == nullptr && argv[i][0] != '-') {
-      file = argv[i];
-    } else {
-      return usage_error("model", "takes one binary schema file");
-    }
-  }
-  if (file == nullptr) return usage_error("model", "needs a binary schema file");
+  const char *save_name = nullptr;
+  int32_t entities_value = 5000, memory_flag = 0, binary = 0, force = 0;
+  const ugn_Option options[] = {
+      {"-entities", "i", "N", &entities_value, "how many entities to build (10 to 10000000)"},
+      {"-memory", "f", nullptr, &memory_flag, "a memory-only model"},
+      {"-save", "s", "FILE", &save_name, "save the model to a saved-model file"},
+      {"-binary", "f", nullptr, &binary, "save it in the binary form"},
+      {"f", "f", nullptr, &force, "replace the saved-model file if it exists"},
+      {"-force", "f", nullptr, &force, "the same as -f"},
+      {nullptr, nullptr, nullptr, nullptr, nullptr},
+  };
+  Args args;
+  if (const int parsed = parse_args(options, "SCHEMA.ddf", argc, argv, &args); parsed != 0) return parsed;
+  if (args.operands.size() != 1) return usage_error("takes one binary schema file");
+  if (entities_value < 10 || entities_value > 10000000)
+    return usage_error("--entities takes a number from 10 to 10000000");
+  const long entities = entities_value;
+  const bool memory_only = memory_flag != 0;
+  const char *file = input_file(args.operands[0]);
+  if (file == nullptr) return 1;
+  Output out;
+  if (save_name != nullptr && !out.prepare(save_name, {file}, force != 0)) return 1;
+  const char *save = save_name != nullptr ? out.path() : nullptr;
   ddf_Schema *schema = nullptr;
   if (ddf_ReadBinaryDDF(0, file, &schema) != 0) {
-    mpm_FlushPending(MPM_SHOW_ALL);
+    show_pending();
     return 1;
+  }
+  // The entity types the model is built of, checked before a paged file exists.
+  {
+    ddf_Schema *previous = ddf_current;
+    ddf_current = schema;
+    for (const char *name : {"point", "layer", "line", "arc", "polyline", "group"}) {
+      ddf_last_tf = TF_NONE;
+      if (ddf_GetTFByName(name) == TF_NONE) {
+        diag("%s has no entity type \"%s\": the model is built of the types of samples/geometry.ddl",
+             args.operands[0], name);
+        ddf_current = previous;
+        ddf_last_tf = TF_NONE;
+        ddf_FreeSchema(0, schema);
+        return 1;
+      }
+    }
+    ddf_current = previous;
+    ddf_last_tf = TF_NONE;
   }
   mda_ModelDef def;
   mda_InitModelDef(0, &def);
@@ -286,11 +302,6 @@ int run(int argc, char **argv) {
   int32_t model = 0;
   int rc = 1;
   if (mda_AllocateModel(memory_only ? MDA_MEMORY_ONLY : 0, &def, &model) == 0) {
-    for (const char *name : {"point", "layer", "line", "arc", "polyline", "group"})
-      if (ddf_GetTFByName(name) == TF_NONE) {
-        std::fprintf(stderr, "tesmar model: the schema has no entity \"%s\"\n", name);
-        goto done;
-      }
     {
       // A tenth layers and groups, a third points, the rest lines, arcs and polylines pointing
       // at them.
@@ -318,13 +329,13 @@ int run(int argc, char **argv) {
         all.push_back(p);
       }
       if (made < entities) {
-        mpm_FlushPending(MPM_SHOW_ALL);
+        show_pending();
         goto done;
       }
       std::printf("built %ld entities in a %s model\n", made,
                   memory_only ? "memory-only" : "disk-backed");
       if (mda_TraverseModel(0, model, visit) != 0) {
-        mpm_FlushPending(MPM_SHOW_ALL);
+        show_pending();
         goto done;
       }
       std::printf("walked %llu entities: %llu fields, %llu elements, %llu pointers (%llu dangling)\n",
@@ -338,8 +349,9 @@ int run(int argc, char **argv) {
       mpm_Printf("%<ErrorSummary>");
       rc = g_totals.dangling == 0 && g_totals.entities == static_cast<uint64_t>(made) ? 0 : 1;
       if (save != nullptr) {
-        if (mda_SaveModel(MDA_OVERWRITE | (binary ? MDA_BINARY : 0), save, 0, &model) == 0) {
-          std::printf("saved the model to %s (%s form)\n", save, binary ? "binary" : "text");
+        if (mda_SaveModel(binary ? MDA_BINARY : 0, save, 0, &model) == 0 && out.commit()) {
+          std::printf("saved the model to %s (%s form)\n", escaped(save_name).c_str(),
+                      binary ? "binary" : "text");
         } else {
           show_pending();
           rc = 1;
@@ -349,7 +361,7 @@ int run(int argc, char **argv) {
   done:
     mda_FreeModel(0, model);  // a disk-backed model prints its paged file's statistics here
   } else {
-    mpm_FlushPending(MPM_SHOW_ALL);
+    show_pending();
   }
   ddf_FreeSchema(0, schema);
   return rc;
@@ -357,12 +369,12 @@ int run(int argc, char **argv) {
 
 const Registrar registrar{
     {"model", "build a model of the geometry schema's entities, walk it, list it",
-     "usage: tesmar model SCHEMA.ddf [--entities N] [--memory] [--save FILE [--binary]]\n"
+     "usage: tesmar model SCHEMA.ddf [--entities N] [--memory] [--save FILE [--binary]] [-f]\n"
      "       tesmar model show FILE --schema SCHEMA.ddf [--entity N]\n"
-     "       tesmar model convert IN OUT --schema SCHEMA.ddf [--binary]\n"
+     "       tesmar model convert IN OUT --schema SCHEMA.ddf [--binary] [-f]\n"
      "       tesmar model check FILE --schema SCHEMA.ddf\n"
      "       tesmar model dump FILE --schema SCHEMA.ddf [--entity N]\n"
-     "       tesmar model edit FILE --schema SCHEMA.ddf --entity N -o OUT\n\n"
+     "       tesmar model edit FILE --schema SCHEMA.ddf --entity N -o OUT [-f]\n\n"
      "Reads a binary schema holding the bundled geometry schema's entities (tesmar ddl compile\n"
      "samples/geometry.ddl), builds N entities (default 5000) in a disk-backed model with a\n"
      "32-entry cache (or, with --memory, a memory-only one): layers and points, lines, arcs and\n"
@@ -376,7 +388,10 @@ const Registrar registrar{
      "The debugging aids (docs/entity-database.md): check restores a saved model and runs the\n"
      "consistency checks (memory blocks, back pointers), printing each finding; exit status 1 on\n"
      "any. dump prints entity dumps (every entity, or entity N). edit runs the field editor on\n"
-     "entity N, reading answers from standard input, and saves the model to OUT in FILE's form.\n",
+     "entity N, reading answers from standard input, and saves the model to OUT in FILE's form.\n\n"
+     "An existing output (--save FILE, convert's OUT, edit's OUT) is replaced only with -f\n"
+     "(--force); an output - is standard output and an input - standard input.\n"
+     "Exit status: 0 success, 1 the work failed, 2 a usage error.\n",
      run}};
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -107,7 +106,7 @@ int32_t folded_index(const mpm_ModuleDesc *desc, int32_t number) {
 bool read_listing(const char *path, std::vector<Entry> *entries) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    std::fprintf(stderr, "tesmar msgfile: cannot read %s\n", path);
+    diag("%s: cannot be read", path);
     return false;
   }
   bool ok = true;
@@ -119,7 +118,7 @@ bool read_listing(const char *path, std::vector<Entry> *entries) {
     std::size_t p = line.find_first_not_of(" \t");
     if (p == std::string::npos || line[p] == '#') continue;
     auto problem = [&](const std::string &what) {
-      std::fprintf(stderr, "%s:%d: %s\n", path, number, what.c_str());
+      std::fprintf(stderr, "%s:%d: %s\n", escaped(path).c_str(), number, escaped(what).c_str());
       ok = false;
     };
     std::size_t name_end = p;
@@ -182,7 +181,7 @@ bool append(const std::string &bytes, uint32_t *offset) {
   if (dof_AllocateBlock(mpm_message_file, static_cast<uint32_t>(bytes.size()), &at) != 0)
     return false;
   if (at + static_cast<int64_t>(bytes.size()) > int64_t{kNoTexts}) {
-    std::fprintf(stderr, "tesmar msgfile: the texts do not fit in a message-text file (4 GiB)\n");
+    diag("the texts do not fit in a message-text file (4 GiB)");
     return false;
   }
   *offset = static_cast<uint32_t>(at);
@@ -208,26 +207,16 @@ bool write_texts(const std::vector<Entry> &entries) {
   return true;
 }
 
-int build(const char *listing, const char *output) {
-  if (!check_input("msgfile", listing) || !check_output("msgfile", listing, output)) return 1;
+int build(const char *listing, Output *out) {
   std::vector<Entry> entries;
   if (!read_listing(listing, &entries)) return 1;
-  // The file is written beside the output and renamed over it at the end, so only a regular file
-  // (or nothing) may stand there: a device or a directory is not replaced.
-  std::error_code ec;
-  auto status = std::filesystem::status(output, ec);
-  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    std::fprintf(stderr, "tesmar msgfile: %s exists and is not a regular file\n", output);
-    return 1;
-  }
-  std::string scratch = std::string(output) + ".tmp" + std::to_string(getpid());
-  std::filesystem::remove(scratch, ec);
-  bool ok = mpm_OpenMessageFile(MPM_UPDATE_FILE, scratch.c_str()) == 0;
+  const char *scratch = out->path();
+  bool ok = mpm_OpenMessageFile(MPM_UPDATE_FILE, scratch) == 0;
   if (ok) ok = write_texts(entries);
   if (mpm_CloseMessageFile(0) != 0) ok = false;
   // Every text must be the one the library then uses: a text whose conversions differ from the
   // built-in text's would be ignored at run time.
-  if (ok && mpm_OpenMessageFile(0, scratch.c_str()) == 0) {
+  if (ok && mpm_OpenMessageFile(0, scratch) == 0) {
     for (const Entry &e : entries) {
       char *used = mpm_GetMessageText(0, e.module, e.number);
       if (used == nullptr || e.text != used) {
@@ -235,7 +224,8 @@ int build(const char *listing, const char *output) {
         std::fprintf(stderr,
                      "%s:%d: %s: the text does not take the arguments of the built-in text "
                      "\"%s\" (the same conversions in the same order)\n",
-                     listing, e.line, e.name.c_str(), escape(desc->texts[e.text_index]).c_str());
+                     escaped(listing).c_str(), e.line, e.name.c_str(),
+                     escape(desc->texts[e.text_index]).c_str());
         ok = false;
       }
       std::free(used);
@@ -244,19 +234,14 @@ int build(const char *listing, const char *output) {
   } else {
     ok = false;
   }
-  if (ok) {
-    std::filesystem::rename(scratch, output, ec);
-    if (ec) {
-      std::fprintf(stderr, "tesmar msgfile: cannot write %s: %s\n", output, ec.message().c_str());
-      ok = false;
-    }
-  }
   if (!ok) {
-    mpm_FlushPending(MPM_SHOW_ALL);
-    std::filesystem::remove(scratch, ec);
+    show_pending();
     return 1;
   }
-  std::printf("%s: %zu text%s\n", output, entries.size(), entries.size() == 1 ? "" : "s");
+  if (!out->commit()) return 1;
+  if (out->target() != "-")
+    std::printf("%s: %zu text%s\n", escaped(out->target()).c_str(), entries.size(),
+                entries.size() == 1 ? "" : "s");
   return 0;
 }
 
@@ -286,12 +271,12 @@ bool stored_text(uint32_t base, int32_t index, std::string *text, bool *outside)
   return true;
 }
 
-int show(const char *path) {
+int show(const char *path, const char *shown) {
   if (mpm_OpenMessageFile(0, path) != 0) {
-    mpm_FlushPending(MPM_SHOW_ALL);
+    show_pending();
     return 1;
   }
-  std::printf("# texts replaced by %s\n", path);
+  std::printf("# texts replaced by %s\n", escaped(shown).c_str());
   for (int32_t module = 0; module < 256; ++module) {
     uint32_t base = mpm_message_modules[module];
     if (base == kNoTexts) continue;
@@ -323,32 +308,41 @@ int show(const char *path) {
     }
   }
   mpm_CloseMessageFile(0);
-  mpm_FlushPending(MPM_SHOW_ALL);
+  show_pending();
   return 0;
 }
 
 int run(int argc, char **argv) {
-  if (argc >= 2 && std::strcmp(argv[1], "build") == 0) {
-    const char *listing = nullptr, *output = nullptr;
-    for (int i = 2; i < argc; ++i) {
-      if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc)
-        output = argv[++i];
-      else if (listing == nullptr && argv[i][0] != '-')
-        listing = argv[i];
-      else
-        return usage_error("msgfile", "build expects LISTING -o FILE");
-    }
-    if (listing == nullptr || output == nullptr)
-      return usage_error("msgfile", "build expects LISTING -o FILE");
-    return build(listing, output);
-  }
-  if (argc == 3 && std::strcmp(argv[1], "show") == 0) return show(argv[2]);
-  return usage_error("msgfile", "expects `build LISTING -o FILE` or `show FILE`");
+  const char *sub = argc >= 2 ? argv[1] : "";
+  const char *output = nullptr;
+  int32_t force = 0;
+  const ugn_Option build_options[] = {
+      {"o", "s+", "FILE", &output, "the message-text file to write (- for standard output)"},
+      {"f", "f", nullptr, &force, "replace FILE if it exists"},
+      {"-force", "f", nullptr, &force, "the same as -f"},
+      {nullptr, nullptr, nullptr, nullptr, nullptr},
+  };
+  const ugn_Option show_options[] = {{nullptr, nullptr, nullptr, nullptr, nullptr}};
+  const bool is_build = std::strcmp(sub, "build") == 0;
+  if (!is_build && std::strcmp(sub, "show") != 0)
+    return usage_error("expects `build LISTING -o FILE` or `show FILE`");
+  Args args;
+  const int parsed = parse_args(is_build ? build_options : show_options,
+                                is_build ? "LISTING" : "FILE", argc - 1, argv + 1, &args);
+  if (parsed != 0) return parsed;
+  if (args.operands.size() != 1)
+    return usage_error(is_build ? "build expects one LISTING" : "show expects one FILE");
+  const char *input = input_file(args.operands[0]);
+  if (input == nullptr) return 1;
+  if (!is_build) return show(input, args.operands[0]);
+  Output out;
+  if (!out.prepare(output, {input}, force != 0)) return 1;
+  return build(input, &out);
 }
 
 const Registrar registrar{
     {"msgfile", "build or list a message-text file (replacement message texts)",
-     "usage: tesmar msgfile build LISTING -o FILE\n"
+     "usage: tesmar msgfile build LISTING -o FILE [-f]\n"
      "       tesmar msgfile show FILE\n\n"
      "A message-text file replaces the library's message texts at run time (for example with\n"
      "translations) once a program opens it with mpm_OpenMessageFile.\n\n"
@@ -357,7 +351,9 @@ const Registrar registrar{
      "       the escapes \\n \\t \\r \\\\ \\xHH; blank lines and lines starting with '#' are\n"
      "       ignored. A text must take the same arguments as the text it replaces (the same\n"
      "       conversions in the same order); otherwise nothing is written.\n"
+     "       An existing FILE is replaced only with -f (--force); FILE - is standard output.\n"
      "show   lists the texts FILE replaces, as a listing.\n\n"
+     "LISTING and FILE may be - for standard input.\n\n"
      "Example line:  OTM_NOTFOUND =  Objekt nicht gefunden\\n\n"
      "See docs/message-file.md for the format of listings and files.\n",
      run}};

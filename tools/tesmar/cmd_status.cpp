@@ -48,14 +48,18 @@ int describe(mpm_Status code) {
 }
 
 int run(int argc, char **argv) {
-  if (argc != 2) return usage_error("status", "expects one CODE or NAME");
+  const ugn_Option options[] = {{nullptr, nullptr, nullptr, nullptr, nullptr}};
+  Args args;
+  if (const int parsed = parse_args(options, "CODE|NAME", argc, argv, &args); parsed != 0) return parsed;
+  if (args.operands.size() != 1) return usage_error("expects one CODE or NAME");
+  const char *what = args.operands[0];
   mpm_Status code = 0;
-  if (parse_code(argv[1], &code)) return describe(code);
-  if (std::strcmp(argv[1], "NOERR") == 0) return describe(0);
-  mpm_Status status = tmx_GetMessageCode(argv[1], &code);
+  if (parse_code(what, &code)) return describe(code);
+  if (std::strcmp(what, "NOERR") == 0) return describe(0);
+  mpm_Status status = tmx_GetMessageCode(what, &code);
   if (status != 0) {
     mpm_DiscardPending(0);
-    std::printf("%s UNKNOWN: no message of that name\n", argv[1]);
+    std::printf("%s UNKNOWN: no message of that name\n", escaped(what).c_str());
     return 1;
   }
   return describe(code);

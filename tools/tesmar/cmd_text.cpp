@@ -155,8 +155,7 @@ bool for_each_piece(const std::vector<Unit> &units, Fn convert) {
 
 int fail(const char *file, const char *encoding, std::size_t offset) {
   mpm_DiscardPending(0);
-  std::fprintf(stderr, "tesmar text: %s: invalid %s sequence at byte offset %zu\n", file, encoding,
-               offset);
+  diag("%s: invalid %s sequence at byte offset %zu", file, encoding, offset);
   return 1;
 }
 
@@ -168,34 +167,25 @@ void put_utf16le(std::string *out, const uint16_t *units) {
 }
 
 int run(int argc, char **argv) {
-  const char *file = nullptr;
-  Encoding from = Encoding::kUtf8, to = Encoding::kUtf8;
-  const char *from_name = "utf-8";
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--from") == 0 || std::strcmp(argv[i], "--to") == 0) {
-      if (i + 1 >= argc) return usage_error("text", "an encoding must follow --from and --to");
-      bool is_from = argv[i][2] == 'f';
-      Encoding e;
-      if (!parse_encoding(argv[i + 1], &e) ||
-          (!is_from && e != Encoding::kUtf8 && e != Encoding::kUtf16Le))
-        return usage_error("text", "unknown encoding");
-      if (is_from) {
-        from = e;
-        from_name = argv[i + 1];
-      } else {
-        to = e;
-      }
-      ++i;
-    } else if (file == nullptr && std::strcmp(argv[i], "--") != 0) {
-      file = argv[i];
-    } else if (std::strcmp(argv[i], "--") != 0) {
-      return usage_error("text", "expects one FILE");
-    }
-  }
-  if (file == nullptr) return usage_error("text", "expects a FILE");
+  const char *from_name = "utf-8", *to_name = "utf-8";
+  const ugn_Option options[] = {
+      {"-from", "s", "ENCODING", &from_name, "sjis, euc-jp, utf-16le or utf-8 (the default)"},
+      {"-to", "s", "ENCODING", &to_name, "utf-8 (the default) or utf-16le"},
+      {nullptr, nullptr, nullptr, nullptr, nullptr},
+  };
+  Args args;
+  if (const int parsed = parse_args(options, "FILE", argc, argv, &args); parsed != 0) return parsed;
+  Encoding from, to;
+  if (!parse_encoding(from_name, &from)) return usage_error("unknown encoding after --from");
+  if (!parse_encoding(to_name, &to) || (to != Encoding::kUtf8 && to != Encoding::kUtf16Le))
+    return usage_error("unknown encoding after --to");
+  if (args.operands.size() != 1) return usage_error("expects one FILE");
+  const char *file = args.operands[0];
+  const char *path = input_file(file);
+  if (path == nullptr) return 1;
   std::string in;
-  if (!read_whole(file, &in)) {
-    std::fprintf(stderr, "tesmar text: cannot read %s: %s\n", file, std::strerror(errno));
+  if (!read_whole(path, &in)) {
+    diag("%s: %s", file, std::strerror(errno));
     return 1;
   }
   unl_Initialize(0);
@@ -281,7 +271,7 @@ int run(int argc, char **argv) {
   unl_Terminate(0);
   if (status != 0) return status;
   if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "tesmar text: cannot write the output: %s\n", std::strerror(errno));
+    diag("standard output: %s", std::strerror(errno));
     return 1;
   }
   return 0;
@@ -297,7 +287,8 @@ const Registrar registrar{
      "one is given:\n\n"
      "  $ tesmar text names.txt --from sjis\n"
      "  tesmar text: names.txt: invalid sjis sequence at byte offset 17\n\n"
-     "Exit status 1 for an invalid sequence or a file that cannot be read.\n",
+     "FILE - reads standard input. Exit status 1 for an invalid sequence or a file that cannot\n"
+     "be read (or standard output that cannot be written), 2 for a usage error.\n",
      run}};
 
 }  // namespace

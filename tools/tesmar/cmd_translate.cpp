@@ -2,8 +2,6 @@
 // docs/translator.md).
 #include <unistd.h>
 
-#include <cstring>
-#include <string>
 
 #include "command.h"
 #include "translate.h"
@@ -12,56 +10,82 @@ namespace tesmar::cli {
 namespace {
 
 const char kUsage[] =
-    "usage: tesmar translate INPUT -o OUTPUT.dxf [--config FILE] [--map FILE]\n"
+    "usage: tesmar translate INPUT -o OUTPUT.dxf [-f] [--config FILE] [--map FILE]\n"
     "                        [--save-model DIR] [--report] [-SETTING VALUE ...]\n"
     "\n"
     "Translates an IGES file (plain, gzip or zip) into an ASCII DXF file (docs/translator.md).\n"
-    "  -o FILE            the DXF file; written whole or not at all\n"
+    "  -o FILE            the DXF file; written whole or not at all (- for standard output)\n"
+    "  -f, --force        replace an existing DXF file (without it the run refuses)\n"
     "  --config FILE      settings (samples/translate.cfg shows them all)\n"
     "  --map FILE         a mapping file: mappings switched, parameter defaults set\n"
-    "  --save-model DIR   also writes DIR/source.model and DIR/target.model (saved models)\n"
+    "  --save-model DIR   also writes DIR/source.model and DIR/target.model (saved models;\n"
+    "                     these two are replaced when they exist)\n"
     "  --report           a table of the entities read, translated and skipped by type\n"
     "  -SETTING VALUE     overrides a setting: -units, -scale, -surfaces, -release, -layers,\n"
     "                     -unsupported, -precision\n"
     "\n"
+    "INPUT, --config and --map may be - for standard input.\n"
     "Exit status: 0 translated, 1 failed or the input had errors (the output holds what could\n"
     "be read), 2 for a usage error.\n";
 
 int run(int argc, char **argv) {
+  const char *output = nullptr, *config = nullptr, *map_file = nullptr, *save_dir = nullptr;
+  int32_t report = 0, force = 0;
+  const ugn_Option options[] = {
+      {"o", "s+", "OUTPUT.dxf", &output, "the DXF file (- for standard output)"},
+      {"-config", "s", "FILE", &config, "settings"},
+      {"-map", "s", "FILE", &map_file, "a mapping file"},
+      {"-save-model", "s", "DIR", &save_dir, "also write DIR/source.model and DIR/target.model"},
+      {"-report", "f", nullptr, &report, "a table of the entities read, translated and skipped"},
+      {"f", "f", nullptr, &force, "replace OUTPUT.dxf if it exists"},
+      {"-force", "f", nullptr, &force, "the same as -f"},
+      // The settings, handed to the configuration reader as command-line overrides.
+      {"units", "s", "UNITS", nullptr, nullptr},
+      {"scale", "s", "FACTOR", nullptr, nullptr},
+      {"surfaces", "s", "skip|boundaries", nullptr, nullptr},
+      {"release", "s", "RELEASE", nullptr, nullptr},
+      {"layers", "s", "level|name", nullptr, nullptr},
+      {"unsupported", "s", "report|quiet", nullptr, nullptr},
+      {"precision", "s", "1|0", nullptr, nullptr},
+      {nullptr, nullptr, nullptr, nullptr, nullptr},
+  };
+  Args args;
+  if (const int parsed = parse_args(options, "INPUT", argc, argv, &args); parsed != 0) return parsed;
+  if (args.operands.size() != 1) return usage_error("expects one INPUT");
   translate::Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&](std::string *out) {
-      if (i + 1 >= argc) return false;
-      *out = argv[++i];
-      return true;
-    };
-    bool ok = true;
-    if (is_help(a)) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (a == "-o") ok = value(&o.output);
-    else if (a == "--config") ok = value(&o.config);
-    else if (a == "--map") ok = value(&o.map_file);
-    else if (a == "--save-model") ok = value(&o.save_dir);
-    else if (a == "--report") o.report = true;
-    else if (a.size() > 1 && a[0] == '-' && a[1] != '-') {
-      std::string v;
-      ok = value(&v);
-      o.settings.push_back(a), o.settings.push_back(v);
-    } else if (a[0] == '-' && a != "-") return usage_error("translate", ("unknown option " + a).c_str());
-    else if (o.input.empty()) o.input = a;
-    else return usage_error("translate", "one INPUT only");
-    if (!ok) return usage_error("translate", (a + " needs a value").c_str());
+  for (const auto &[name, value] : args.listed) {
+    o.settings.push_back("-" + name);
+    o.settings.push_back(value);
   }
-  if (o.input.empty() || o.output.empty()) return usage_error("translate", "INPUT and -o OUTPUT.dxf are needed");
-  if (!check_input("translate", o.input.c_str())) return 1;
-  if (!check_output("translate", o.input.c_str(), o.output.c_str())) return 1;
-  if (!o.config.empty() && !check_input("translate", o.config.c_str())) return 1;
-  if (!o.map_file.empty() && !check_input("translate", o.map_file.c_str())) return 1;
+  const char *input = input_file(args.operands[0]);
+  if (input == nullptr) return 1;
+  if (config != nullptr && (config = input_file(config)) == nullptr) return 1;
+  if (map_file != nullptr && (map_file = input_file(map_file)) == nullptr) return 1;
+  Output out;
+  if (!out.prepare(output, {input, config, map_file}, force != 0)) return 1;
+  o.input = input;
+  o.shown_input = args.operands[0];
+  o.output = out.path();
+  o.shown_output = out.target() == "-" ? "standard output" : out.target();
+  o.config = config != nullptr ? config : "";
+  o.map_file = map_file != nullptr ? map_file : "";
+  o.save_dir = save_dir != nullptr ? save_dir : "";
+  o.report = report != 0;
   o.progress = isatty(2) != 0;
-  const int rc = translate::translate(o);
+  // With the DXF on standard output, what the run says goes to standard error.
+  const bool dxf_on_stdout = out.target() == "-";
+  std::fflush(stdout);
+  const int saved_stdout = dxf_on_stdout ? ::dup(1) : -1;
+  if (saved_stdout >= 0) ::dup2(2, 1);
+  int rc = translate::translate(o);
   show_pending();
+  if (saved_stdout >= 0) {
+    std::fflush(stdout);
+    ::dup2(saved_stdout, 1);
+    ::close(saved_stdout);
+  }
+  // A run that read the input with errors still writes what it could read.
+  if (::access(out.path(), F_OK) == 0 && !out.commit()) rc = 1;
   return rc;
 }
 

@@ -463,8 +463,11 @@ bool write_dxf(const Translator &t, const IgesFile &file, const char *output, st
     *why = "release \"" + t.settings.release + "\" is not one of R2000, R2004, R2007, R2010, R2013, R2018";
     return false;
   }
+  // A device or a pipe (/dev/null, a FIFO) is written as it is; a rename would replace it.
+  struct stat st;
+  const bool in_place = ::stat(output, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
   std::string temp = std::string(output) + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
+  const int fd = in_place ? ::open(output, O_WRONLY | O_CLOEXEC) : mkstemp(temp.data());
   if (fd < 0) {
     *why = std::string("cannot create a file beside ") + output + ": " + std::strerror(errno);
     return false;
@@ -472,7 +475,7 @@ bool write_dxf(const Translator &t, const IgesFile &file, const char *output, st
   std::FILE *out = fdopen(fd, "wb");
   if (out == nullptr) {
     ::close(fd);
-    std::remove(temp.c_str());
+    if (!in_place) std::remove(temp.c_str());
     *why = std::strerror(errno);
     return false;
   }
@@ -484,9 +487,10 @@ bool write_dxf(const Translator &t, const IgesFile &file, const char *output, st
   ok = std::fclose(out) == 0 && ok;
   if (!ok) {
     *why = std::string("writing ") + output + " failed: " + std::strerror(errno);
-    std::remove(temp.c_str());
+    if (!in_place) std::remove(temp.c_str());
     return false;
   }
+  if (in_place) return true;
   ::chmod(temp.c_str(), 0644);
   if (std::rename(temp.c_str(), output) != 0) {
     *why = std::string("cannot put ") + output + " in place: " + std::strerror(errno);

@@ -214,12 +214,17 @@ int translate(const Options &o) {
   IgesFile file;
   Scratch scratch;
   std::string input = o.input;
+  const std::string &shown_input = o.shown_input.empty() ? o.input : o.shown_input;
+  const std::string &shown_output = o.shown_output.empty() ? o.output : o.shown_output;
   do {
     if (!read_settings(o, schemas.settings, &t.settings)) break;
     if (compressed(input)) {
-      const char *base = std::getenv("TMPDIR");
-      scratch.name = std::string(base != nullptr && *base ? base : "/tmp") + "/tesmar-translate-" +
-                     std::to_string(getpid()) + ".igs";
+      const char *name = ugn_TempName();  // removed at the library's shut-down at the latest
+      if (name == nullptr) {
+        mpm_FlushPending(MPM_SHOW_ALL);
+        break;
+      }
+      scratch.name = name;
       if (ugn_Uncompress(0, scratch.name.c_str(), input.c_str()) != 0) break;
       input = scratch.name;
     }
@@ -233,14 +238,14 @@ int translate(const Options &o) {
     if (type == TMX_FILETYPE_IGES && facts != nullptr) std::free(static_cast<tmx_FileTypeIges *>(facts)->line_end);
     std::free(facts);
     if (type != TMX_FILETYPE_IGES) {
-      std::fprintf(stderr, "tesmar translate: %s: not an IGES file: it is %s\n", o.input.c_str(), type_name(type));
+      std::fprintf(stderr, "tesmar translate: %s: not an IGES file: it is %s\n", shown_input.c_str(), type_name(type));
       break;
     }
     t.source = new_model(schemas.iges, "iges");
     t.target = new_model(schemas.dxf, "dxf");
     if (t.source == 0 || t.target == 0) break;
     if (!read_iges(input.c_str(), t.source, schemas.iges, &file, o.progress)) break;
-    file.name = o.input;
+    file.name = shown_input;
     // Units: the file's, or those the settings name; then the setting `scale`.
     int from = file.units_flag == 3 ? units_flag(file.units_name) : file.units_flag;
     if (from == 0) from = 2;
@@ -301,9 +306,9 @@ int translate(const Options &o) {
     written -= std::min(written, blocks);
     std::printf("%s: %lld entities read, %lld translated, %lld skipped, %lld of unsupported types; "
                 "%llu DXF entities written to %s\n",
-                o.input.c_str(), static_cast<long long>(file.entities), static_cast<long long>(translated),
+                shown_input.c_str(), static_cast<long long>(file.entities), static_cast<long long>(translated),
                 static_cast<long long>(skipped), static_cast<long long>(unsupported),
-                static_cast<unsigned long long>(written), rc == 0 || file.errors > 0 ? o.output.c_str() : "nothing");
+                static_cast<unsigned long long>(written), rc == 0 || file.errors > 0 ? shown_output.c_str() : "nothing");
     if (t.settings.report_unsupported && unsupported > 0) {
       std::printf("not translated (unsupported types):");
       for (const auto &[type, n] : file.unsupported_by_type)

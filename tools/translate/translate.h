@@ -20,6 +20,7 @@ namespace tesmar::translate {
 // What a run is asked to do.
 struct Options {
   std::string input, output;
+  std::string shown_input, shown_output;  // the names reports give them; empty: input, output
   std::string config;        // a configuration file (samples/translate.ddl's schema); empty: none
   std::string map_file;      // a mapping file; empty: none
   std::string save_dir;      // a directory for the saved source and target models; empty: none
