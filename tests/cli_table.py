@@ -98,6 +98,36 @@ def table(f):
     ]
 
 
+def run_singles(tool, f):
+    """The conventions that are not per subcommand."""
+    r = run(tool, [])
+    check(r.returncode == 2 and r.stdout == b"" and b"Commands:" in r.stderr, "no arguments: usage on stderr, 2")
+    r = run(tool, ["bogus"])
+    check(r.returncode == 2 and r.stdout == b"" and r.stderr.startswith(b"tesmar: unknown command"),
+          f"an unknown command: {r.stderr!r}")
+    r = run(tool, ["--version"])
+    check(r.returncode == 0 and r.stdout.startswith(b"tesmar 8."), f"--version: {r.stdout!r}")
+    # Standard input and output: a schema compiled from - to -, and shown from -.
+    with open(f("x.ddl"), "rb") as source:
+        r = run(tool, ["ddl", "compile", "-", "-o", "-"], stdin=source)
+    check(r.returncode == 0 and len(r.stdout) > 0, f"ddl compile - -o -: {r.stderr!r}")
+    r = subprocess.run([tool, "ddl", "show", "-"], input=r.stdout, capture_output=True)
+    check(r.returncode == 0 and b"entity point" in r.stdout, f"ddl show -: {r.stderr!r}")
+    # A control byte in the input is shown escaped, never raw.
+    with open(f("bad.ddl"), "wb") as bad:
+        bad.write(b'database "x" version 1 release 0;\n\x7f\n')
+    r = run(tool, ["ddl", "compile", f("bad.ddl"), "-o", f("bad.ddf")])
+    check(r.returncode == 1 and b"\x7f" not in r.stderr and b"\\x7F" in r.stderr, f"a control byte: {r.stderr!r}")
+    # A schema without the model's types fails before a paged file prints its statistics.
+    r = run(tool, ["model", f("t.ddf")])
+    check(r.returncode == 1 and r.stdout == b"" and b'has no entity type "point"' in r.stderr,
+          f"model of another schema: {r.stdout!r} {r.stderr!r}")
+    # Coordinates whose products overflow: the right answers, and the area said to be too large.
+    r = run(tool, ["loop", "1e155,1e155", "-1e155,1e155", "0,-1e155"])
+    check(r.returncode == 1 and b"origin: inside" in r.stdout and b"beyond the range" in r.stderr,
+          f"loop overflow: {r.stdout!r} {r.stderr!r}")
+
+
 def leftovers(work, before):
     return sorted(n for n in os.listdir(work) if n not in before and (n.endswith("~") or ".tmp" in n))
 
@@ -109,6 +139,7 @@ def run_table(tool, source, work):
     can_switch = os.geteuid() == 0 and shutil.which("setpriv") is not None
     if not can_switch:
         print("skipped: the unreadable-input cases (they need root and setpriv to run as nobody)")
+    run_singles(tool, f)
     base = set(os.listdir(work))
     for words, args, missing in table(f):
         name = " ".join(words)
