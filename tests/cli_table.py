@@ -122,6 +122,15 @@ def run_singles(tool, f):
     r = run(tool, ["model", f("t.ddf")])
     check(r.returncode == 1 and r.stdout == b"" and b'has no entity type "point"' in r.stderr,
           f"model of another schema: {r.stdout!r} {r.stderr!r}")
+    # A write cut short by a file size limit keeps the earlier output whole and leaves nothing beside it.
+    with open(f("limited.dxf"), "wb") as o:
+        o.write(b"earlier")
+    r = subprocess.run(["sh", "-c", 'trap "" XFSZ; ulimit -f 4; exec "$0" "$@"', tool, "translate", "-f",
+                        f("part.igs"), "-o", f("limited.dxf")], capture_output=True)
+    with open(f("limited.dxf"), "rb") as o:
+        check(r.returncode == 1 and o.read() == b"earlier" and b"File too large" in r.stderr,
+              f"a write cut short: {r.returncode} {r.stderr!r}")
+    check(not [n for n in os.listdir(os.path.dirname(f("x"))) if n.startswith(".limited")], "a write cut short left a file")
     # Coordinates whose products overflow: the right answers, and the area said to be too large.
     r = run(tool, ["loop", "1e155,1e155", "-1e155,1e155", "0,-1e155"])
     check(r.returncode == 1 and b"origin: inside" in r.stdout and b"beyond the range" in r.stderr,

@@ -120,44 +120,5 @@ TEST_F(DdlToolTest, UnknownEntitiesAndBadFilesExitWithStatusOne) {
 }
 
 
-// Outputs are written whole or not at all, never over an input; directories are not inputs.
-TEST_F(DdlToolTest, OutputsNeverDestroyInputsOrEarlierFiles) {
-  const std::string source = dir_.file("copy.ddl");
-  write_file(source, read_file(source_dir() + "/samples/geometry.ddl"));
-  const std::string listing = dir_.file("texts.lst");
-  write_file(listing, "OTM_NOTFOUND =  Objekt nicht gefunden\\n\n");
-  struct Case {
-    std::string arguments, error;
-  };
-  const Case cases[] = {
-      {"ddl compile '" + source + "' -o '" + source + "'", "the output would overwrite the input"},
-      {"msgfile build '" + listing + "' -o '" + listing + "'", "the output would overwrite the input"},
-      {"ddl compile '" + dir_.path() + "' -o '" + dir_.file("x.ddf") + "'", "is a directory"},
-      {"msgfile build '" + dir_.path() + "' -o '" + dir_.file("x.msg") + "'", "is a directory"},
-  };
-  for (const Case &c : cases) {
-    ToolRun run = run_tool(dir_, c.arguments);
-    EXPECT_EQ(run.status, 1) << c.arguments;
-    EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
-  }
-  EXPECT_EQ(read_file(source), read_file(source_dir() + "/samples/geometry.ddl"));
-  EXPECT_EQ(read_file(dir_.file("x.ddf")), "");
-  // A write that fails part way (here: a file size limit) keeps the earlier schema whole and says
-  // why; nothing is left beside it.
-  const std::string good = read_file(ddf_);
-  ToolRun run = run_tool(dir_, "ddl compile '" + source + "' -o '" + ddf_ + "'");
-  EXPECT_EQ(run.status, 1);  // an existing output is replaced only with -f
-  EXPECT_EQ(run.err, "tesmar ddl: " + ddf_ + ": already exists (use -f to replace it)\n");
-  run = run_tool(dir_, "ddl compile -f '" + source + "' -o '" + ddf_ + "'");
-  ASSERT_EQ(run.status, 0) << run.err;
-  const std::string limited = "sh -c \"trap '' XFSZ; ulimit -f 8; exec '" + tool_path() +
-                              "' ddl compile -f '" + source + "' -o '" + ddf_ + "'\" 2>'" +
-                              dir_.file("err") + "'";
-  EXPECT_NE(std::system(limited.c_str()), 0);
-  EXPECT_NE(read_file(dir_.file("err")).find("cannot write " + ddf_ + ": File too large"),
-            std::string::npos) << read_file(dir_.file("err"));
-  EXPECT_EQ(read_file(ddf_), good);
-  EXPECT_EQ(std::system(("test $(ls '" + dir_.path() + "' | grep -c '~') -eq 0").c_str()), 0);
-}
 }  // namespace
 }  // namespace tesmar::test

@@ -32,18 +32,6 @@ TEST(FiletypeCommand, OneLinePerFileWithItsFacts) {
                          sample("random.bin") + ": unknown\n");
 }
 
-TEST(FiletypeCommand, UnreadableFilesMakeTheExitStatusOne) {
-  TempDir dir;
-  const ToolRun run = filetype(dir, "'" + dir.file("absent") + "' '" + dir.path() + "' '" + sample("model.txt") + "'");
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, dir.file("absent") + ": cannot be read: File '" + dir.file("absent") +
-                         "' does not exist.\n" + dir.path() + ": cannot be read: Error opening the file '" +
-                         dir.path() + "'.\n" + sample("model.txt") +
-                         ": saved model, model 1, schema TESMAR_PARTS, version 3.2\n");
-  EXPECT_EQ(filetype(dir, "").status, 2);
-  EXPECT_EQ(filetype(dir, "--bogus x").status, 2);
-}
-
 TEST(FiletypeCommand, JsonReadsBackWithAwkwardNames) {
   TempDir dir;
   // A name with a quote, a backslash, a tab and a byte that is not UTF-8.

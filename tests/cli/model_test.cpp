@@ -32,18 +32,6 @@ TEST_F(ModelToolTest, BuildsWalksAndListsBothKindsOfModel) {
   }
 }
 
-TEST_F(ModelToolTest, RefusesBadArgumentsAndFiles) {
-  EXPECT_EQ(run_tool(dir_, "model").status, 2);
-  EXPECT_EQ(run_tool(dir_, "model '" + ddf_ + "' --entities 5").status, 2);
-  EXPECT_EQ(run_tool(dir_, "model '" + ddf_ + "' --entities 12x").status, 2);
-  EXPECT_EQ(run_tool(dir_, "model '" + ddf_ + "' extra").status, 2);
-  ToolRun not_schema =
-      run_tool(dir_, "model '" + source_dir() + "/samples/geometry.ddl' --entities 10");
-  EXPECT_EQ(not_schema.status, 1);
-  EXPECT_NE((not_schema.out + not_schema.err).find("DDF"), std::string::npos)
-      << not_schema.out << not_schema.err;
-}
-
 // A model saved, shown and converted both ways comes back the same; a damaged file is refused.
 TEST_F(ModelToolTest, SavesShowsAndConvertsModels) {
   const std::string text = dir_.file("tour.sav"), binary = dir_.file("tour.bin"), back = dir_.file("back.sav");

@@ -62,57 +62,6 @@ TEST_F(LibraryTest, DarInitialCapacityIsRoundedToAPowerOfTwo) {
   dar_Free(&a);
 }
 
-TEST_F(LibraryTest, DarSegmentsHoldTwoTwoFourElements) {
-  DarArray a;
-  ASSERT_EQ(dar_InitializeArray(&a, DAR_SEGMENTED, 8, 5), 0u);
-  EXPECT_EQ(dar_GetCapacity(&a), 8u);
-  auto **segments = static_cast<unsigned char **>(a.data);
-  ASSERT_NE(segments[0], nullptr);
-  ASSERT_NE(segments[1], nullptr);
-  ASSERT_NE(segments[2], nullptr);
-  EXPECT_EQ(segments[3], nullptr);
-  EXPECT_EQ(dar_IndexElement(&a, 0), segments[0]);
-  EXPECT_EQ(dar_IndexElement(&a, 1), segments[0] + 8);
-  EXPECT_EQ(dar_IndexElement(&a, 2), segments[1]);
-  EXPECT_EQ(dar_IndexElement(&a, 3), segments[1] + 8);
-  EXPECT_EQ(dar_IndexElement(&a, 4), segments[2]);
-  EXPECT_EQ(dar_IndexElement(&a, 5), segments[2] + 8);  // segment 2, offset 1
-  EXPECT_EQ(dar_IndexElement(&a, 7), segments[2] + 24);
-  EXPECT_EQ(dar_IndexElement(&a, 8), nullptr);           // beyond the capacity
-  dar_Free(&a);
-
-  ASSERT_EQ(dar_InitializeArray(&a, DAR_SEGMENTED, 8, 0), 0u);
-  EXPECT_EQ(dar_GetCapacity(&a), 2u);
-  dar_Free(&a);
-}
-
-TEST_F(LibraryTest, DarNinthAppendDoublesAndAnswersTheNewElement) {
-  DarArray a;
-  ASSERT_EQ(dar_InitializeArray(&a, DAR_CONTIGUOUS, sizeof(int64_t), 8), 0u);
-  for (int64_t i = 0; i < 8; ++i) ASSERT_NE(dar_AppendElement(&a, &i), nullptr);
-  EXPECT_EQ(dar_GetCapacity(&a), 8u);
-  int64_t ninth = 99;
-  void *p = dar_AppendElement(&a, &ninth);
-  EXPECT_EQ(dar_GetCapacity(&a), 16u);
-  EXPECT_EQ(p, dar_IndexElement(&a, 8));
-  EXPECT_EQ(*static_cast<int64_t *>(p), 99);
-  for (int64_t i = 0; i < 8; ++i) EXPECT_EQ(*static_cast<int64_t *>(dar_IndexElement(&a, i)), i);
-  dar_Free(&a);
-}
-
-TEST_P(DarTest, ExtractLastOfAnEmptyArrayCopiesNothing) {
-  DarArray a;
-  ASSERT_EQ(dar_InitializeArray(&a, GetParam(), 4, 2), 0u);
-  int32_t out = 1234;
-  EXPECT_EQ(dar_ExtractLast(&a, &out), 0);
-  EXPECT_EQ(out, 1234);
-  int32_t v = 7;
-  dar_AppendElement(&a, &v);
-  EXPECT_EQ(dar_ExtractLast(&a, nullptr), 1);
-  EXPECT_EQ(dar_GetNumElements(&a), 0u);
-  dar_Free(&a);
-}
-
 TEST_P(DarTest, ElementsFromTheSameArrayAreCopiedBeforeTheyMove) {
   for (std::size_t size : {std::size_t{4}, std::size_t{300}}) {
     DarArray a;
@@ -193,20 +142,6 @@ TEST_P(DarTest, RandomSequencesMatchAVector) {
 INSTANTIATE_TEST_SUITE_P(Kinds, DarTest, ::testing::Values(DAR_CONTIGUOUS, DAR_SEGMENTED),
                          [](const auto &info) { return info.param == DAR_CONTIGUOUS ? "Contiguous" : "Segmented"; });
 
-TEST_F(LibraryTest, DarSegmentedAddressesStayWhileTheArrayGrows) {
-  DarArray a;
-  ASSERT_EQ(dar_InitializeArray(&a, DAR_SEGMENTED, sizeof(uint64_t), 1), 0u);
-  std::vector<uint64_t *> addresses;
-  for (uint64_t i = 0; i < 100000; ++i)
-    addresses.push_back(static_cast<uint64_t *>(dar_AppendElement(&a, &i)));
-  EXPECT_EQ(dar_GetCapacity(&a), 131072u);
-  for (uint64_t i = 0; i < addresses.size(); ++i) {
-    ASSERT_EQ(addresses[i], dar_IndexElement(&a, i));
-    ASSERT_EQ(*addresses[i], i);
-  }
-  dar_Free(&a);
-}
-
 TEST_F(LibraryTest, DarUnknownKindIsRefused) {
   DarArray a;
   std::memset(&a, 0x5A, sizeof a);
@@ -242,40 +177,6 @@ TEST_F(LibraryTest, DarSizesBeyondMemoryFailWithoutChangingTheArray) {
     EXPECT_EQ(dar_Free(&b), 0u);
   }
   EXPECT_TRUE(pending_texts().empty());
-}
-
-TEST_F(LibraryTest, DarZeroSizedElementsAreCounted) {
-  DarArray a;
-  ASSERT_EQ(dar_InitializeArray(&a, DAR_SEGMENTED, 0, 0), 0u);
-  for (int i = 0; i < 10; ++i) ASSERT_NE(dar_AppendElement(&a, nullptr), nullptr);
-  EXPECT_EQ(dar_GetNumElements(&a), 10u);
-  EXPECT_EQ(dar_ExtractLast(&a, nullptr), 1);
-  dar_Free(&a);
-}
-
-TEST(DarRegistry, TableIsRegisteredOnEveryStartButNeverOverAnother) {
-  tmx_Initialize(0);
-  // The schema module starts after DAR under the same id: entry 8 holds its table.
-  EXPECT_STREQ(mpm_GetModuleDesc(8)->name, "DDF");
-  EXPECT_STREQ(mpm_GetMessageName(DST_NOMEMORY), "DST_NOMEMORY");
-  tmx_Terminate(0);
-  tmx_Initialize(0);
-  EXPECT_STREQ(mpm_GetModuleDesc(8)->name, "DDF");
-  EXPECT_EQ(mpm_GetModuleDesc(7)->count, 1);
-  // An empty entry 8 gets DAR's table.
-  mpm_ClearRegistry(0);
-  dar_Initialize(0);
-  ASSERT_EQ(mpm_GetModuleDesc(8)->count, 2);
-  EXPECT_STREQ(mpm_GetMessageName(DAR_BAD_TYPE), "DAR_BAD_TYPE");
-
-  // Another table under id 8 (the schema module's, in the full library) stays in place.
-  static const char *texts[] = {" other\n"};
-  static const mpm_MsgName names[] = {{"OTHER", 1, 0}};
-  const mpm_ModuleDesc other{8, 1, "DDX", texts, names};
-  mpm_RegisterModule(0, &other);
-  dar_Initialize(0);
-  EXPECT_STREQ(mpm_GetModuleDesc(8)->name, "DDX");
-  tmx_Terminate(0);
 }
 
 }  // namespace

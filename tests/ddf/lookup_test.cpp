@@ -20,69 +20,6 @@ using LookupTest = LibraryTest;
 
 constexpr uint32_t kBase = 0x50001, kOther = 0x50002, kLast = 0xFFFFFFFF;
 
-TEST_F(LookupTest, HeaderAndPerTypeArraysHoldWhatTheSourceDeclares) {
-  CurrentSchema s(kEverything);
-  EXPECT_STREQ(s->db_name, "everything");
-  EXPECT_EQ(s->db_version, 3);
-  EXPECT_EQ(s->db_release, 7);
-  ASSERT_EQ(s->tf_count, 3);
-  EXPECT_EQ(s->typeforms[0], kBase);
-  EXPECT_EQ(s->typeforms[1], kOther);
-  EXPECT_EQ(s->typeforms[2], kLast);
-  EXPECT_STREQ(s->ent_names[0], "base");
-  EXPECT_STREQ(s->ent_descs[0], "A plain entity");
-  EXPECT_STREQ(s->ent_descs[1], "Arrays, structures and unions");
-  EXPECT_STREQ(s->ent_descs[2], "");
-  ASSERT_EQ(s->attr_count, 3);
-  EXPECT_STREQ(s->attr_names[2], "blue");
-  EXPECT_EQ(s->attr_masks[2], 4u);
-  EXPECT_EQ(s->ent_uattrs[0], 5u);  // red, blue
-  EXPECT_EQ(s->ent_uattrs[1], 0u);
-  EXPECT_EQ(s->ent_info[0], DDF_INFO_POINTERS);
-  EXPECT_EQ(s->ent_info[1], DDF_INFO_POINTERS);  // through its subentity of base
-  EXPECT_EQ(s->ent_info[2], 0);
-  EXPECT_EQ(s->ent_sizes[2], 32);
-  // Text pointers lie inside the blocks of their own sections.
-  for (int32_t i = 0; i < s->fld_name_count; ++i) {
-    EXPECT_GT(reinterpret_cast<uintptr_t>(s->fld_names[i]), reinterpret_cast<uintptr_t>(s->fld_names));
-  }
-  EXPECT_EQ(s->ent_names[0], reinterpret_cast<char *>(s->ent_names) + 3 * 8);
-}
-
-TEST_F(LookupTest, TypeFormsAreFoundByValueTypeAndName) {
-  CurrentSchema s(kEverything);
-  EXPECT_EQ(ddf_FindTFI(s->typeforms, s->tf_count, kOther), 1);
-  EXPECT_EQ(ddf_FindTFI(s->typeforms, s->tf_count, kLast), 2);
-  EXPECT_EQ(ddf_FindTFI(s->typeforms, s->tf_count, 0x50003), -1);
-  EXPECT_EQ(ddf_FindTFI(s->typeforms, 0, kBase), -1);
-  EXPECT_EQ(ddf_FindTFI(nullptr, 3, kBase), -1);
-
-  int32_t n = -1;
-  uint32_t *tfs = nullptr;
-  ASSERT_EQ(ddf_FindFormsOfType(5, &n, &tfs), 0u);
-  ASSERT_EQ(n, 2);
-  EXPECT_EQ(tfs[0], kBase);
-  EXPECT_EQ(tfs[1], kOther);
-  std::free(tfs);
-  ASSERT_EQ(ddf_FindFormsOfType(-1, &n, &tfs), 0u);  // type 65535 read as a signed number
-  ASSERT_EQ(n, 1);
-  EXPECT_EQ(tfs[0], kLast);
-  std::free(tfs);
-  ASSERT_EQ(ddf_FindFormsOfType(7, &n, &tfs), 0u);
-  EXPECT_EQ(n, 0);
-  EXPECT_EQ(tfs, nullptr);
-
-  EXPECT_EQ(ddf_GetTFByName("base"), kBase);
-  EXPECT_EQ(ddf_GetTFByName("OTHER"), kOther);
-  EXPECT_EQ(ddf_GetTFByName("LaSt"), kLast);
-  EXPECT_EQ(ddf_GetTFByName("bas"), TF_NONE);
-  EXPECT_EQ(ddf_GetTFByName("basement"), TF_NONE);
-  EXPECT_EQ(ddf_GetTFByName(nullptr), TF_NONE);
-  std::string long_name(5000, 'B');  // no fixed-size copy of the argument
-  EXPECT_EQ(ddf_GetTFByName(long_name.c_str()), TF_NONE);
-  EXPECT_EQ(ddf_GetTFByName("B\xC3\x84SE"), TF_NONE);  // lower-casing is ASCII only
-}
-
 TEST_F(LookupTest, FieldsAreFoundByNameInTheirTypeForm) {
   CurrentSchema s(kEverything);
   ddl::Image image = compile_ok(kEverything);
@@ -112,52 +49,6 @@ TEST_F(LookupTest, FieldsAreFoundByNameInTheirTypeForm) {
   EXPECT_EQ(ddf_FindFieldInTFI(3, "pts", &d), DDF_NOT_FOUND);
   EXPECT_EQ(ddf_FindFieldInTFI(1, "no such", &d), DDF_NOT_FOUND);
   EXPECT_TRUE(pending_texts().empty());  // finding nothing issues nothing
-}
-
-TEST_F(LookupTest, DescriptorsCarryKindsFlagsModifiersAndOptions) {
-  CurrentSchema s(kEverything);
-  const ddf_FieldDesc *d = field("base", "s");
-  EXPECT_EQ(d->kind, DDF_SHORT);
-  EXPECT_EQ(d->number, 0);
-  EXPECT_EQ(d->modifiers, DDF_MOD_DEFAULT);
-  EXPECT_STREQ(s->fld_descs[d->desc], "a short");
-  EXPECT_EQ(d->nvdescs, 2);
-  EXPECT_EQ(field("base", "l")->modifiers, DDF_MOD_DEFAULT | DDF_MOD_RANGE);
-  EXPECT_EQ(field("base", "d")->version, 305);
-  EXPECT_EQ(field("base", "s")->version, 0);
-  const ddf_FieldDesc *c = field("base", "c");
-  EXPECT_EQ(c->attributes, 6u);
-  EXPECT_EQ(c->modifiers, DDF_MOD_DEFAULT | DDF_MOD_ATTR);
-  const ddf_FieldDesc *name = field("base", "name");
-  EXPECT_EQ(name->kind, DDF_FSTRING);
-  EXPECT_EQ(name->ndims, 1);
-  EXPECT_EQ(name->dims[0].a, 12);
-  EXPECT_EQ(name->flags, 0);
-  EXPECT_EQ(name->modifiers, DDF_MOD_LENGTH | DDF_MOD_MAXLENGTH);
-  EXPECT_EQ(field("base", "anything")->flags, DDF_REFANY);
-  EXPECT_EQ(field("base", "nothing")->flags, DDF_REFNONE);
-  const ddf_FieldDesc *typed = field("base", "typed");
-  EXPECT_EQ(typed->modifiers, DDF_MOD_REFTYPE);
-  ASSERT_EQ(s->ptr_count, 1);
-  EXPECT_EQ(typed->instr, 0);
-  EXPECT_STREQ(s->ptr_names[0], "base.typed");
-  ASSERT_EQ(s->ptr_counts[0], 2);
-  EXPECT_EQ(s->ptr_data[s->ptr_indices[0]], kBase);
-  EXPECT_EQ(s->ptr_data[s->ptr_indices[0] + 1], kOther);
-  const ddf_FieldDesc *length = field("base", "length");
-  EXPECT_EQ(length->kind, DDF_DERIVED);
-  EXPECT_EQ(length->key, 3);
-  EXPECT_EQ(length->modifiers, DDF_MOD_FUNCTION);
-  EXPECT_EQ(field("base", "area")->kind, DDF_METHOD);
-  EXPECT_EQ(field("base", "area")->key, 4);
-  auto fields = fields_of(s.get(), 0);
-  EXPECT_EQ(fields.back()->kind, DDF_ENDENT);
-  EXPECT_EQ(fields.back()->key, 9);
-  EXPECT_EQ(field("other", "total")->kind, DDF_LET);
-  EXPECT_EQ(field("other", "inner")->kind, DDF_SUBENT);
-  EXPECT_EQ(field("other", "u")->flags, DDF_UNION);
-  EXPECT_EQ(field("other", "seg")->flags, DDF_ARRAY | DDF_PTRFIXED);
-  EXPECT_EQ(field("other", "labels")->ndims, 2);  // the count and the string length
 }
 
 TEST_F(LookupTest, CountFieldsAreFoundThroughTheirRegister) {
@@ -202,16 +93,6 @@ TEST_F(LookupTest, UnionMembersAreFoundByNameAndKind) {
   EXPECT_EQ(ddf_GetUnionMemberByType(field("other", "pts"), DDF_INT, &index, 0),
             DDF_NOT_UNION_TYPE);
   EXPECT_EQ(pending_texts().size(), 2u);
-}
-
-TEST_F(LookupTest, NestedUnionsAreMatchedAsKindUnion) {
-  CurrentSchema s(R"(
-    database "t" version 1 release 0;
-    entity e 1:0 { union outer { int a; union inner { short x; int y; } } }
-  )");
-  int32_t index = -1;
-  EXPECT_EQ(ddf_GetUnionMemberByType(field("e", "outer"), DDF_UNIONKIND, &index, 0), 0u);
-  EXPECT_EQ(index, 1);
 }
 
 TEST_F(LookupTest, DefaultsFollowTheKeyOfEachKind) {
@@ -298,55 +179,6 @@ TEST_F(LookupTest, AttributeMasksNameTheirAttributes) {
   s->attr_count = 33;
   EXPECT_EQ(text(0x7), "red,green,blue");
   s->attr_count = saved;
-}
-
-TEST_F(LookupTest, TheSchemaTableHoldsRegistryEntryEight) {
-  const mpm_ModuleDesc *entry = mpm_GetModuleDesc(8);
-  ASSERT_NE(entry, nullptr);
-  EXPECT_STREQ(entry->name, "DDF");
-  EXPECT_STREQ(mpm_GetMessageName(DDF_NOT_UNION_TYPE), "DDF_NOT_UNION_TYPE");
-}
-
-TEST_F(LookupTest, TheTypeFormCacheAnswersRepeatedLookupsUntilReset) {
-  CurrentSchema s(kEverything);
-  ddf_FieldDesc *d = nullptr;
-  ASSERT_EQ(ddf_GetFieldDesc("s", kBase, &d), 0u);
-  EXPECT_EQ(ddf_last_tf, kBase);
-  EXPECT_EQ(ddf_last_tfi, 0);
-  // The cache is trusted: point it elsewhere and the same TF is answered from it.
-  ddf_last_tfi = 1;
-  EXPECT_EQ(ddf_GetFieldDesc("s", kBase, &d), DDF_NOT_FOUND);
-  EXPECT_EQ(ddf_GetFieldDesc("pts", kBase, &d), 0u);
-  ddf_last_tf = TF_NONE;  // as done whenever ddf_current changes
-  EXPECT_EQ(ddf_GetFieldDesc("s", kBase, &d), 0u);
-  EXPECT_EQ(ddf_last_tfi, 0);
-}
-
-TEST_F(LookupTest, WithoutACurrentSchemaNothingIsFound) {
-  ASSERT_EQ(ddf_current, nullptr);
-  ddf_FieldDesc *d = nullptr;
-  int32_t index = 0, n = 5;
-  uint32_t *tfs = nullptr;
-  EXPECT_EQ(ddf_GetTFByName("base"), TF_NONE);
-  EXPECT_EQ(ddf_GetFieldDesc("s", kBase, &d), DDF_NOT_FOUND);
-  EXPECT_EQ(ddf_SearchFieldName("s", &index), DDF_NOT_FOUND);
-  EXPECT_EQ(ddf_FindFieldInTFI(0, "s", &d), DDF_NOT_FOUND);
-  EXPECT_EQ(ddf_FindFormsOfType(5, &n, &tfs), 0u);
-  EXPECT_EQ(n, 0);
-  EXPECT_EQ(ddf_DbgDumpEntityFields(0, kBase), 0u);
-}
-
-TEST_F(LookupTest, WalksStopAtTheEndOfTheRangeWithoutEndent) {
-  CurrentSchema s(kEverything);
-  // Cut base's range short of its endent: lookups must not run into the next type form.
-  int16_t saved = s->ent_fldcnts[0];
-  s->ent_fldcnts[0] = 2;
-  ddf_FieldDesc *d = nullptr;
-  EXPECT_EQ(ddf_FindFieldInTFI(0, "i", &d), 0u);
-  EXPECT_EQ(ddf_FindFieldInTFI(0, "l", &d), DDF_NOT_FOUND);
-  EXPECT_EQ(ddf_FindFieldInTFI(0, "n", &d), DDF_NOT_FOUND);  // first field of the next type
-  EXPECT_EQ(ddf_GetCountField(kBase, field("other", "pts"), &d, 0), DDF_FIELD_NOT_FOUND);
-  s->ent_fldcnts[0] = saved;
 }
 
 TEST_F(LookupTest, DumpOfAFieldFollowsTheDebuggingFormat) {

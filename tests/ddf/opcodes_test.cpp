@@ -25,15 +25,6 @@ class OpcodesTest : public LibraryTest {
   int32_t *saved_ = nullptr;
 };
 
-TEST_F(OpcodesTest, AProductOfARegisterAndALiteral) {
-  registers_[1] = 5;
-  const ddf_Opcode program[] = {{-1, 2, -3, 'h'}, {0, 0, 0, 'd'}};
-  int32_t value = 0;
-  EXPECT_EQ(ddf_EvaluateOpcodes(program, &value), 0u);
-  EXPECT_EQ(value, 10);
-  EXPECT_EQ(registers_[3], 10);
-}
-
 TEST_F(OpcodesTest, ArithmeticMatchesTheHostOnRandomOperands) {
   std::mt19937 random(7);
   std::uniform_int_distribution<int32_t> any(INT_MIN, INT_MAX);

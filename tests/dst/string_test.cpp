@@ -26,56 +26,6 @@ std::string copy_of(DstString *s) {
   return result;
 }
 
-TEST_F(LibraryTest, DstInitialCapacities) {
-  DstString s;
-  for (auto [asked, given] : {std::pair<uint64_t, uint64_t>{0, 1}, {1, 1}, {8, 8}, {9, 16}, {1000, 1024}}) {
-    ASSERT_EQ(dst_InitializeString(&s, asked), 0u);
-    EXPECT_EQ(dst_GetCapacity(&s), given) << asked;
-    EXPECT_EQ(dst_GetLength(&s), 0u);
-    dst_Free(&s);
-    EXPECT_EQ(dst_GetCapacity(&s), 0u);
-    EXPECT_EQ(s.data, nullptr);
-  }
-}
-
-TEST_F(LibraryTest, DstAppendGrowsToThePowerOfTwoThatHoldsIt) {
-  DstString s;
-  ASSERT_EQ(dst_InitializeString(&s, 8), 0u);
-  ASSERT_EQ(dst_AppendString(&s, "abcd"), 0u);
-  EXPECT_EQ(dst_GetCapacity(&s), 8u);
-  ASSERT_EQ(dst_AppendString(&s, "efghi"), 0u);
-  EXPECT_EQ(dst_GetCapacity(&s), 16u);
-  EXPECT_EQ(copy_of(&s), "abcdefghi");
-  ASSERT_EQ(dst_AppendSubstring(&s, "0123456789012345678901234567890123456789", 40), 0u);
-  EXPECT_EQ(dst_GetCapacity(&s), 64u);
-  // Missing and empty inputs change nothing.
-  EXPECT_EQ(dst_AppendString(&s, nullptr), 0u);
-  EXPECT_EQ(dst_AppendString(&s, ""), 0u);
-  EXPECT_EQ(dst_AppendSubstring(&s, nullptr, 5), 0u);
-  EXPECT_EQ(dst_AppendSubstring(&s, "xyz", 0), 0u);
-  EXPECT_EQ(dst_AppendSubstring(&s, "xyz", -3), 0u);
-  EXPECT_EQ(dst_GetLength(&s), 49u);
-  dst_Free(&s);
-}
-
-TEST_F(LibraryTest, DstBytesMayComeFromTheSameString) {
-  DstString s;
-  ASSERT_EQ(dst_InitializeString(&s, 4), 0u);
-  ASSERT_EQ(dst_AppendString(&s, "abcd"), 0u);  // full: every self-append below moves the buffer
-  std::string model = "abcd";
-  for (int i = 0; i < 12; ++i) {
-    ASSERT_EQ(dst_AppendSubstring(&s, s.data + 1, static_cast<int64_t>(dst_GetLength(&s) - 1)), 0u);
-    model += model.substr(1);
-    ASSERT_EQ(contents(&s), model);
-  }
-  ASSERT_EQ(dst_AppendChar(&s, '\0'), 0u);
-  model.push_back('\0');
-  ASSERT_EQ(dst_AppendString(&s, s.data + model.size() - 5), 0u);  // a terminated tail of itself
-  model += model.substr(model.size() - 5, 4);
-  EXPECT_EQ(contents(&s), model);
-  dst_Free(&s);
-}
-
 TEST_F(LibraryTest, DstPrependFillsThenDoubles) {
   DstString s;
   ASSERT_EQ(dst_InitializeString(&s, 2), 0u);

@@ -66,24 +66,6 @@ TEST_F(EamTest, CreateSavesTheWorkingRecordFirst) {
   EXPECT_EQ(descriptor_of(stack_)->working, &working_);
 }
 
-TEST_F(EamTest, PushStoresTheHandlersStatesMostRecentFirst) {
-  int32_t step = 5;
-  auto *head = static_cast<State *>(eam_PushState(0, stack_, &step));
-  ASSERT_NE(head, nullptr);
-  EXPECT_EQ(head->depth, 5);
-  EXPECT_STREQ(head->label, "d5");
-  working_.depth = 5;
-  head = static_cast<State *>(eam_PushState(0, stack_, nullptr));
-  EXPECT_EQ(head->depth, 6);
-  EXPECT_EQ(stack_->count, 3);
-  // A handler that answers nothing leaves the stack as it was.
-  g_recorder.answer_null = true;
-  head = static_cast<State *>(eam_PushState(0, stack_, nullptr));
-  EXPECT_EQ(head->depth, 6);
-  EXPECT_EQ(stack_->count, 3);
-  EXPECT_EQ(g_recorder.flags_seen, (std::vector<uint32_t>{0, 0, 0}));
-}
-
 TEST_F(EamTest, GuardedPushAndCallHandlerSetTheirFlags) {
   void *head = eam_PushStateGuarded(0, stack_, nullptr);
   EXPECT_EQ(head, eam_guarded_state);

@@ -16,14 +16,6 @@ namespace {
 
 using ValidationTableTest = LibraryTest;
 
-const char *kNotFound = "*** Warning (EVM_CHECK_NOT_FOUND) ***\nCheck %s not found in validation table.\n\n";
-
-std::string not_found_report(const char *name) {
-  char buffer[256];
-  std::snprintf(buffer, sizeof buffer, kNotFound, name);
-  return buffer;
-}
-
 // Three checks: OTM_NOTFOUND (integer, own tolerance in slot 0), OLM_INVALIDSIZE (double, default
 // tolerance), MPM_OPENERROR (text, tolerance in slot 2); values in slots 1, 2 and 0.
 evm_Table *sample_table() {
@@ -66,55 +58,6 @@ TEST_F(ValidationTableTest, SortAndFindMatchASetPeer) {
     }
     evm_DeleteTable(0, t);
   }
-}
-
-TEST_F(ValidationTableTest, AbsentCodesAreReportedAsWarningsByName) {
-  evm_Table *t = sample_table();
-  evm_Table *empty = new_table(0, false);
-  OutputCapture out;
-  evm_CheckRecord record;
-  std::memset(&record, 0x5A, sizeof record);
-  const evm_CheckRecord untouched = record;
-  EXPECT_EQ(evm_FindCheck(t, static_cast<int32_t>(0x7FFFFFFF)), nullptr);
-  EXPECT_EQ(evm_GetCheck(t, static_cast<int32_t>(OTM_SIZENOTEQ), &record), EVM_CHECK_NOT_FOUND);
-  EXPECT_EQ(evm_GetCheck(empty, static_cast<int32_t>(OTM_NOTFOUND), &record), EVM_CHECK_NOT_FOUND);
-  EXPECT_EQ(evm_SetSwitch2(t, 0x7FFF0001, 1), EVM_CHECK_NOT_FOUND);
-  int32_t value = 1;
-  EXPECT_EQ(evm_SetValue(empty, 0, &value), EVM_CHECK_NOT_FOUND);
-  EXPECT_EQ(std::memcmp(&record, &untouched, sizeof record), 0);
-  EXPECT_EQ(out.text(stderr), not_found_report("OTM_SIZENOTEQ") + not_found_report("OTM_NOTFOUND") +
-                                  not_found_report("UNKNOWN") + not_found_report("NOERR"));
-  EXPECT_EQ(mpm_severity_counts[2], 4);
-  EXPECT_TRUE(pending_texts().empty());
-  evm_DeleteTable(0, t);
-  evm_DeleteTable(0, empty);
-}
-
-TEST_F(ValidationTableTest, GetCheckFillsTheRecordByValueKind) {
-  evm_Table *t = sample_table();
-  evm_Check *integer_check = evm_FindCheck(t, static_cast<int32_t>(OTM_NOTFOUND));
-  integer_check->switch1 = 1;
-  integer_check->switch3 = 3;
-  evm_CheckRecord r{};
-  ASSERT_EQ(evm_GetCheck(t, static_cast<int32_t>(OTM_NOTFOUND), &r), 0u);
-  EXPECT_EQ(r.code, static_cast<int32_t>(OTM_NOTFOUND));
-  EXPECT_EQ(r.value.integer, 42);
-  EXPECT_EQ(r.tolerance, 0.125);
-  ASSERT_EQ(evm_GetCheck(t, static_cast<int32_t>(OLM_INVALIDSIZE), &r), 0u);
-  EXPECT_EQ(r.value.real, 2.5);
-  EXPECT_EQ(r.tolerance, 1e-6);  // index -1: the table's default
-  ASSERT_EQ(evm_GetCheck(t, static_cast<int32_t>(MPM_OPENERROR), &r), 0u);
-  EXPECT_STREQ(r.value.text, "mm");
-  EXPECT_EQ(r.tolerance, 2.5);
-  // A check without a value leaves the record's value alone.
-  integer_check->value_kind = EVM_VALUE_NONE;
-  r.value.bits = 0x0123456789ABCDEFull;
-  ASSERT_EQ(evm_GetCheck(t, static_cast<int32_t>(OTM_NOTFOUND), &r), 0u);
-  EXPECT_EQ(r.value.bits, 0x0123456789ABCDEFull);
-  EXPECT_EQ(r.switch1, 1);
-  EXPECT_EQ(r.switch2, 0);
-  EXPECT_EQ(r.switch3, 3);
-  evm_DeleteTable(0, t);
 }
 
 TEST_F(ValidationTableTest, SetValueStoresByKindAndCopiesTexts) {

@@ -22,8 +22,6 @@ std::string message(mpm_Status code, Args... args) {
   return result;
 }
 
-uint64_t handle(uint64_t model, uint64_t entity) { return model << 48 | entity; }
-
 TEST_F(DirectivesTest, TypeForms) {
   EXPECT_EQ(format_text("%<TF>", 0x007C0000u), "124:0");
   EXPECT_EQ(format_text("%<TF>", 0x3E810000u), "*:0");
@@ -39,28 +37,6 @@ TEST_F(DirectivesTest, TypeForms) {
   EXPECT_EQ(format_text("%<DTF>", static_cast<fmt_NamedTypeForm *>(nullptr)), "NULL:0:0");
 }
 
-TEST_F(DirectivesTest, HandlesAndWideIntegers) {
-  EXPECT_EQ(format_text("%<PTR>", handle(2, 5)), "#2:5");
-  EXPECT_EQ(format_text("%<PTR>", handle(65535, 0xFFFFFFFFFFFFull)), "#65535:281474976710655");
-  EXPECT_EQ(format_text("%<PTR>", uint64_t{0}), "#0:0");
-  EXPECT_EQ(format_text("%<PTR2>", uint64_t{255}), "0xff");
-  EXPECT_EQ(format_text("%<PTR2>", ~uint64_t{0}), "0xffffffffffffffff");
-  EXPECT_EQ(format_text("%<lld> %<llx>", INT64_MIN, uint64_t{0xABCDEF0123456789ull}),
-            "-9223372036854775808 abcdef0123456789");
-  // Positional arguments: the directive takes the slot its number names.
-  EXPECT_EQ(format_text("%2$<PTR> %1$d", 3, handle(1, 9)), "#1:9 3");
-}
-
-TEST_F(DirectivesTest, FmtOwnTextsUseTheDirectives) {
-  EXPECT_EQ(message(FMT_TEST, 0x007C0000u, handle(2, 5)), "TF = 124:0, PTR = #2:5\n");
-  EXPECT_EQ(message(FMT_IGES_ORIG, 0x007C0001u, "part.igs", 17L), "IGES 124:1 part.igs DE#17");
-  EXPECT_EQ(message(FMT_MDA_ORIG, "source", handle(3, 1000)), "MDA source model:entity #3:1000");
-  EXPECT_EQ(message(FMT_STEP_ORIG, "part.stp", 42L), "STEP part.stp PFID #42");
-  EXPECT_EQ(message(FMT_DXFI_ORIG, "part.dxf", "1F"), "DXF part.dxf handle:1F");
-  EXPECT_STREQ(mpm_GetMessageName(FMT_LLX), "FMT_LLX");
-  EXPECT_STREQ(mpm_GetMessageName(FMT_CURDATE), "FMT_CURDATE");
-}
-
 TEST_F(DirectivesTest, DatesAndTimes) {
   const std::string date = format_text("%<CurDate>");
   EXPECT_TRUE(
@@ -74,10 +50,6 @@ TEST_F(DirectivesTest, DatesAndTimes) {
   EXPECT_TRUE(std::regex_match(
       format_text("%<ElapsedCPU>|%<ElapsedClock>"),
       std::regex("[0-9]{2,}:[0-5][0-9]:[0-5][0-9]\\|[0-9]{2,}:[0-5][0-9]:[0-5][0-9]")));
-}
-
-TEST_F(DirectivesTest, ErrorSummaryWithNothingIssued) {
-  EXPECT_EQ(format_text("%<ErrorSummary>"), "No errors.\n");
 }
 
 TEST_F(DirectivesTest, ErrorSummaryListsEachCountedMessage) {
@@ -112,16 +84,6 @@ TEST_F(DirectivesTest, ErrorSummaryNamesSuppressionInCodeOrder) {
 
 TEST_F(DirectivesTest, ModelListWithoutAModel) {
   EXPECT_EQ(format_text("%<ModelList>"), "No model active.\n");
-}
-
-TEST_F(DirectivesTest, ReplacingAHandlerAndUnregisteredNames) {
-  // The geometry module's text names a directive the library leaves to translators.
-  EXPECT_EQ(format_text("%<PTRPFID> %d", 4), "%<PTRPFID> 4");
-  // A second start-up replaces the handlers rather than adding duplicates.
-  int32_t before = mpm_directive_table->count;
-  fmt_Initialize(0);
-  EXPECT_EQ(mpm_directive_table->count, before);
-  EXPECT_EQ(format_text("%<TF>", 0x00010002u), "1:2");
 }
 
 }  // namespace

@@ -59,58 +59,6 @@ TEST_F(HeapListTest, LinkAndUnlinkMatchAListPeer) {
   hdb_head = hdb_tail = nullptr;
 }
 
-TEST_F(HeapListTest, ChecksumXorsEvenAndOddBytes) {
-  std::mt19937 random(5);
-  for (uint64_t size : {0, 1, 2, 3, 17, 256, 1001}) {
-    std::vector<unsigned char> raw(HDB_BLOCK_BYTES(size));
-    auto *block = reinterpret_cast<hdb_Block *>(raw.data());
-    block->size = size;
-    auto *data = static_cast<unsigned char *>(HDB_USER_DATA(block));
-    unsigned even = 0, odd = 0;
-    for (uint64_t i = 0; i < size; ++i) {
-      data[i] = static_cast<unsigned char>(random());
-      (i % 2 == 0 ? even : odd) ^= data[i];
-    }
-    EXPECT_EQ(hdb_Checksum(block), static_cast<uint16_t>(even << 8 | odd)) << size;
-  }
-  EXPECT_EQ(hdb_Checksum(nullptr), 0);
-}
-
-TEST_F(HeapListTest, FlushFreesReleasesDeferredBlocksOnly) {
-  GuardedHeap heap;
-  std::vector<void *> live;
-  for (int i = 0; i < 12; ++i) {
-    void *p = heap.allocate(static_cast<uint64_t>(i) + 1, "f.c", i);
-    if (i % 3 == 0)
-      heap.release(p);
-    else
-      live.push_back(p);
-  }
-  hdb_FlushFrees();  // the sanitizer build checks that each freed block goes exactly once
-  std::vector<void *> linked;
-  for (hdb_Block *b = hdb_head; b != nullptr; b = b->next) linked.push_back(HDB_USER_DATA(b));
-  EXPECT_EQ(linked, live);
-  EXPECT_EQ(HDB_BLOCK_OF(live.back()), hdb_tail);
-  EXPECT_EQ(hdb_Validate(), 1);
-}
-
-TEST_F(HeapListTest, FlushFreesStopsAtABadStartMarker) {
-  GuardedHeap heap;
-  void *a = heap.allocate(4, "a.c", 1);
-  void *b = heap.allocate(4, "b.c", 2);
-  void *c = heap.allocate(4, "c.c", 3);
-  heap.release(a);
-  heap.release(c);
-  static_cast<unsigned char *>(b)[-2] = 0;
-  ReportCapture report;
-  hdb_FlushFrees();
-  EXPECT_EQ(normalise(report.text(), {{b, "<b>"}}), "hdb_FlushFrees:  Corrupted block at <b>\n");
-  // The block before it was released; the one behind it was not reached.
-  EXPECT_EQ(hdb_head, HDB_BLOCK_OF(b));
-  EXPECT_EQ(hdb_tail, HDB_BLOCK_OF(c));
-  static_cast<unsigned char *>(b)[-2] = HDB_START_MARKER;
-}
-
 TEST_F(HeapListTest, FlushFreesKeepsAFreedBlockWhoseLinksDisagree) {
   GuardedHeap heap;
   heap.allocate(4, "a.c", 1);
@@ -126,35 +74,6 @@ TEST_F(HeapListTest, FlushFreesKeepsAFreedBlockWhoseLinksDisagree) {
   block->prev = prev;
   hdb_FlushFrees();
   EXPECT_EQ(hdb_head->next, hdb_tail);
-}
-
-TEST_F(HeapListTest, StartUpClearsTheStateAndSetsTheStreams) {
-  hdb_head = hdb_tail = reinterpret_cast<hdb_Block *>(uintptr_t{64});
-  hdb_request = hdb_breakpoint = 9;
-  hdb_mallocs = hdb_frees = hdb_max_block_count = 4;
-  hdb_options = HDB_CHECK_FREED;
-  hdb_valid_file = "x.c";
-  hdb_default_owner = "other";
-  FILE *saved_report = hdb_report_stream, *saved_second = hdb_second_stream;
-  hdb_report_stream = hdb_second_stream = nullptr;
-  hdb_Initialize(0);
-  EXPECT_EQ(hdb_head, nullptr);
-  EXPECT_EQ(hdb_tail, nullptr);
-  EXPECT_EQ(hdb_request, 0u);
-  EXPECT_EQ(hdb_breakpoint, 0u);
-  EXPECT_EQ(hdb_mallocs + hdb_frees + hdb_max_block_count, 0u);
-  EXPECT_EQ(hdb_options, 0u);
-  EXPECT_EQ(hdb_valid_file, nullptr);
-  EXPECT_STREQ(hdb_default_owner, "Unknown");
-  EXPECT_EQ(hdb_report_stream, stderr);
-  EXPECT_EQ(hdb_second_stream, stdout);
-  // Streams a client set are kept.
-  hdb_report_stream = stdout;
-  hdb_Initialize(0);
-  EXPECT_EQ(hdb_report_stream, stdout);
-  hdb_report_stream = saved_report;
-  hdb_second_stream = saved_second;
-  EXPECT_STREQ(mpm_GetMessageName(HDB__DUMMY), "HDB__DUMMY");
 }
 
 TEST_F(HeapListTest, AllocationEntryPointsUseThePlainHeap) {

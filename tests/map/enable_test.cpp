@@ -24,63 +24,6 @@ class EnableTest : public MapTest {
   int32_t default_long_ = 5;
 };
 
-TEST_F(EnableTest, GoldenOperationTables) {
-  const uint32_t point = geo("point");
-  ASSERT_EQ(map__DefineParameter(0, MAP_LIST_ERR, MAP_PARAM_LONG, &default_long_), 0u);
-  struct Case {
-    const char *what;
-    std::function<void()> define;  // definitions beyond the singles of SetUp, then the enabling
-    std::vector<std::string> expected;
-  };
-  auto list = [&](const char *name, auto... components) {
-    ASSERT_EQ(map_DefineMappingList(0, env_, name, components..., nullptr), 0u);
-  };
-  auto conditional = [&](const char *name, auto... alternatives) {
-    ASSERT_EQ(map_DefineConditionalMapping(0, env_, name, geo_, point, noop, alternatives..., nullptr), 0u);
-  };
-  auto enable = [&](const char *name) {
-    ASSERT_EQ(map_EnableMapping(0, env_, name, MAP_PARAM, MAP_LIST_ERR, 7, MAP_MODEL, 3, MAP_COMMIT,
-                                MAP_END), 0u);
-  };
-  const Case cases[] = {
-      {"a single mapping", [&] { enable("p2l"); }, {"p2l>0|c|m3|p1"}},
-      {"a mapping enabled twice for a DTF that is its own target",
-       [&] { enable("p2p"), enable("p2p"); }, {"p2p>2|p1", "p2p>0|c|m3|p1"}},
-      {"a list", [&] { list("L", "p2l", "l2a", "a2x"), enable("L"); },
-       {"L>2|p1", "p2l>3|p1", "l2a>4|p1", "a2x>0|c|m3|p1"}},
-      {"a list containing a list",
-       [&] { list("pl", "p2l", "l2a"), list("L", "pl", "a2x"), enable("L"); },
-       {"L>2|p1", "pl>3|p1", "p2l>4|p1", "l2a>5|p1", "a2x>0|c|m3|p1"}},
-      {"a conditional", [&] { conditional("C", "p2l", "p2p"), enable("C"); },
-       {"C>-1|p1", "p2l>0|c|m3|p1", "p2p>0|c|m3|p1"}},
-      {"a conditional inside a list, its second alternative a list",
-       [&] { list("pl", "p2p", "p2l"), conditional("C", "p2l", "pl"), list("L", "C", "l2a"), enable("L"); },
-       {"L>2|p1", "C>-1|p1", "p2l>7|p1", "pl>5|p1", "p2p>6|p1", "p2l>7|p1", "l2a>0|c|m3|p1"}},
-      {"alternatives whose output the entry after the conditional does not take are final",
-       [&] { conditional("C", "p2l", "p2l"), list("L", "C", "a2x"), enable("L"); },
-       {"L>2|p1", "C>-1|p1", "p2l>0|c|m3|p1", "p2l>0|c|m3|p1", "a2x>0|c|m3|p1"}},
-      {"a conditional inside a list inside an alternative",
-       [&] {
-         list("pl", "p2p", "p2l"), conditional("C2", "p2l", "pl"), list("L5", "C2", "l2a");
-         list("pl3", "p2l", "l2a"), conditional("C5", "L5", "pl3"), enable("C5");
-       },
-       {"C5>-1|p1", "L5>3|p1", "C2>-1|p1", "p2l>8|p1", "pl>6|p1", "p2p>7|p1", "p2l>8|p1",
-        "l2a>0|c|m3|p1", "pl3>10|p1", "p2l>11|p1", "l2a>0|c|m3|p1"}},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    map_Env *fresh = nullptr;
-    ASSERT_EQ(map_CreateEnv(0, &fresh), 0u);
-    std::swap(fresh, env_);
-    define_singles();
-    c.define();
-    EXPECT_EQ(points(), c.expected);
-    EXPECT_TRUE(pending_texts().empty());
-    std::swap(fresh, env_);
-    ASSERT_EQ(map_DeleteEnv(0, fresh), 0u);
-  }
-}
-
 TEST_F(EnableTest, ConditionalsNestAtMost45Deep) {
   const uint32_t point = geo("point");
   std::string inner = "p2l";
@@ -546,27 +489,6 @@ TEST_F(EnableTest, MemoryFailuresLeaveWhatWasThere) {
         if (now.size() < full.size() && !now.empty()) map_ClearDTFMapping(0, env_, geo_, geo("point"));
       });
   EXPECT_EQ(points(), full);
-}
-
-TEST_F(EnableTest, GenericMappingsOfLongEntityNames) {
-  const std::string name(150, 'n');
-  ddf_Schema *schema = read_schema("database \"long\" version 1 release 0;\nentity " + name +
-                                   " 1:0 { int a; }\n");
-  ASSERT_NE(schema, nullptr);
-  ASSERT_EQ(map_DefineGenericMappings(MAP_GENERIC_COPY | MAP_GENERIC_IGNORE, env_, schema), 0u);
-  for (const char *suffix : {" copy", " ignore"}) {
-    const std::string full = name + suffix;
-    const auto *m = static_cast<const map_Mapping *>(otm_GetObject(
-        OTM_NO_MESSAGE | OTM_KEEP_CURRENT, env_->mappings, std::array{full.c_str()}.data()));
-    ASSERT_NE(m, nullptr) << suffix;
-    EXPECT_EQ(m->flags, MAP_GENERIC | MAP_GENERAL | MAP_TRANSIENT);  // neither feeds a next one
-    EXPECT_EQ(m->target.type_form, suffix[1] == 'c' ? TF_ANY : TF_NONE);
-  }
-  // Defined twice: the first failure ends it, with the name.
-  EXPECT_EQ(map_DefineGenericMappings(MAP_GENERIC_IGNORE, env_, schema), MAP_ALREADY_DEFINED);
-  EXPECT_EQ(pending_codes(), std::vector<mpm_Status>{MAP_ALREADY_DEFINED});
-  mpm_DiscardPending(0);
-  ddf_FreeSchema(0, schema);
 }
 
 }  // namespace

@@ -25,49 +25,6 @@ std::vector<db_ptr> parents(db_ptr p) {
   return out;
 }
 
-TEST_F(BackPtrTest, AssignmentKeepsBackPointers) {
-  int32_t m = allocate(MDA_MEMORY_ONLY, true);
-  db_ptr a = make_entity(m, tf("line")), b = make_entity(m, tf("line"));
-  db_ptr c = make_entity(m, tf("point"));
-  db_ptr slot1 = 0, slot2 = 0, slot3 = 0;
-  ASSERT_EQ(mda_AddPtr(a, c, &slot1), 0u);
-  EXPECT_EQ(slot1, c);
-  EXPECT_EQ(parents(c), std::vector<db_ptr>{a});
-  ASSERT_EQ(mda_AddPtr(a, c, &slot2), 0u);  // twice from the same parent: listed twice
-  ASSERT_EQ(mda_AddPtr(b, c, &slot3), 0u);
-  EXPECT_EQ(parents(c), (std::vector<db_ptr>{a, a, b}));
-  ASSERT_EQ(mda_DeletePtr(a, c), 0u);
-  EXPECT_EQ(parents(c), (std::vector<db_ptr>{a, b}));
-  ASSERT_EQ(mda_ModifyPtr(a, b, &slot2), 0u);
-  EXPECT_EQ(slot2, b);
-  EXPECT_EQ(parents(c), std::vector<db_ptr>{b});
-  EXPECT_EQ(parents(b), std::vector<db_ptr>{a});
-  EXPECT_EQ(mda_DeletePtr(a, c), MDA_PAR_NOT_FOUND);
-  ASSERT_EQ(mda_DeletePtr(b, c), 0u);
-  EXPECT_EQ(parents(c), std::vector<db_ptr>{});
-  EXPECT_EQ(mda_DeletePtr(b, c), MDA_PAR_NOT_FOUND);
-  ASSERT_EQ(mda_DeletePtr(a, b), 0u);
-  EXPECT_EQ(mda_DeletePtr(a, b), MDA_PAR_NOT_FOUND);  // kind 0 now
-
-  // Null handles are not recorded.
-  ASSERT_EQ(mda_AddPtr(a, MDA_NULL_PTR, &slot1), 0u);
-  EXPECT_EQ(slot1, 0u);
-  ASSERT_EQ(mda_AddPtr(MDA_MAKE_PTR(m, 0), c, &slot1), 0u);
-  EXPECT_EQ(parents(c), std::vector<db_ptr>{});
-  EXPECT_EQ(mda_DeletePtr(a, MDA_NULL_PTR), 0u);
-
-  // A child number never issued is refused before the slot or the table is touched.
-  slot1 = 5;
-  EXPECT_EQ(mda_AddPtr(a, MDA_MAKE_PTR(m, 1u << 30), &slot1), MDA_INVALID_PTR);
-  EXPECT_EQ(slot1, 5u);
-  EXPECT_EQ(mda_DeletePtr(a, MDA_MAKE_PTR(m, 1u << 30)), MDA_INVALID_PTR);
-  EXPECT_EQ(mda::model_in_use(m)->back_ptr_table->capacity, 1024u);
-  EXPECT_EQ(mda_DeletePtr(a, MDA_MAKE_PTR(m + 1, 1)), MDA_INVALID_PTR);
-  EXPECT_EQ(mda_AddPtr(a, MDA_MAKE_PTR(m + 1, 1), &slot1), MDA_INVALID_PTR);  // no such model
-  EXPECT_EQ(slot1, 5u);
-  EXPECT_EQ(mda_ModifyPtr(a, c, nullptr), MDA_NULL_MEMPTR);
-}
-
 TEST_F(BackPtrTest, ModelsWithoutBackPointersOnlyStore) {
   int32_t m = allocate(MDA_MEMORY_ONLY, false);
   db_ptr a = make_entity(m, tf("line")), c = make_entity(m, tf("point"));
@@ -223,33 +180,6 @@ TEST_F(BackPtrTest, RandomAssignmentsAgreeWithAShadowMap) {
     std::free(array);
     ASSERT_FALSE(HasFailure()) << "step " << step;
   }
-}
-
-TEST_F(BackPtrTest, AncestorSearchesSurviveLongChainsAndCycles) {
-  const int32_t m = allocate(MDA_MEMORY_ONLY, true);
-  std::vector<db_ptr> chain;
-  for (int i = 0; i < 20000; ++i) chain.push_back(make_entity(m, tf("line")));
-  const db_ptr top = make_entity(m, tf("group"));
-  db_ptr slot = 0;
-  for (int i = 0; i + 1 < 20000; ++i) ASSERT_EQ(mda_AddPtr(chain[i + 1], chain[i], &slot), 0u);
-  ASSERT_EQ(mda_AddPtr(chain[0], chain.back(), &slot), 0u);  // a cycle
-  db_ptr found = 0;
-  ASSERT_EQ(mda_FindAncestorOfType(0, chain[0], tf("group"), &found), 0u);
-  EXPECT_EQ(found, 0u);
-  ASSERT_EQ(mda_AddPtr(top, chain[19999], &slot), 0u);
-  ASSERT_EQ(mda_FindAncestorOfType(0, chain[0], tf("group"), &found), 0u);
-  EXPECT_EQ(found, top);
-  int32_t n = 0;
-  db_ptr *array = nullptr;
-  ASSERT_EQ(mda_FindAncestorsOfType(0, chain[5], tf("group"), &n, &array), 0u);
-  ASSERT_EQ(n, 1);
-  EXPECT_EQ(array[0], top);
-  std::free(array);
-  ASSERT_EQ(mda_GetNthlevelParents(0, chain[0], 20000, &n, &array), 0u);
-  ASSERT_EQ(n, 2);  // the last link's parents: the cycle's and the top
-  EXPECT_EQ(array[0], chain[0]);
-  EXPECT_EQ(array[1], top);
-  std::free(array);
 }
 
 }  // namespace

@@ -28,93 +28,6 @@ struct Entity {
   void *memory = nullptr;
 };
 
-TEST_F(BlockTest, SizesRoundUpToFourAfterTheHeader) {
-  for (auto [request, size] : {std::pair{1u, 44u}, {4u, 44u}, {5u, 48u}, {0u, 40u}, {37u, 80u}}) {
-    void *p = nullptr;
-    ASSERT_EQ(mda_Malloc(0, nullptr, request, &p), 0u);
-    MBlock *b = mda::header_of(p);
-    EXPECT_EQ(b->size, size) << request;
-    EXPECT_EQ(b->marker, MDA_MBLOCK_MARKER);
-    EXPECT_EQ(std::memcmp(&b->marker, "KLBM", 4), 0);
-    EXPECT_EQ(b->type, MDA_MBLOCK_PLAIN);
-    EXPECT_EQ(b->flags, MDA_MBLOCK_INDEPENDENT);
-    EXPECT_EQ(b->next, 0u);
-    EXPECT_EQ(b->reference, 0u);
-    for (uint32_t i = 0; i < size - 40; ++i) EXPECT_EQ(static_cast<char *>(p)[i], 0);
-    uint32_t usable = 0;
-    ASSERT_EQ(mda_GetMemorySize(MDA_SIZE_PLAIN, p, &usable), 0u);
-    EXPECT_EQ(usable, size - 40);
-    EXPECT_EQ(mda_Free(0, nullptr, p), 0u);
-  }
-  uint32_t usable = 7;
-  EXPECT_EQ(mda_GetMemorySize(0, nullptr, &usable), 0u);
-  EXPECT_EQ(usable, 0u);
-}
-
-TEST_F(BlockTest, BlocksFollowTheFirstNewestFirst) {
-  Entity e;
-  void *a = nullptr;
-  ASSERT_EQ(mda_Malloc(0, e.memory, 10, e.slot(0)), 0u);
-  ASSERT_EQ(mda_Malloc(0, e.memory, 20, e.slot(1)), 0u);
-  a = e.at<void>(0);
-  std::vector<MBlock *> chain = chain_of(e.memory);
-  ASSERT_EQ(chain.size(), 3u);
-  EXPECT_EQ(chain[1], mda::header_of(e.at<void>(1)));
-  EXPECT_EQ(chain[2], mda::header_of(a));
-  EXPECT_EQ(chain[0]->reference, reinterpret_cast<uint64_t>(e.slot(1)));
-  EXPECT_EQ(chain[1]->reference, reinterpret_cast<uint64_t>(e.slot(0)));
-  EXPECT_EQ(chain[2]->reference, 0u);
-  EXPECT_EQ(chain[0]->flags, MDA_MBLOCK_INDEPENDENT);
-  EXPECT_EQ(chain[1]->flags, 0);
-  EXPECT_EQ(chain_fault(e.memory), "");
-}
-
-TEST_F(BlockTest, ATwoByThreeArrayOfDoubles) {
-  Entity e;
-  ASSERT_EQ(mda_AllocateArray(0, e.memory, 8, e.slot(0), 2, 2, 3), 0u);
-  double **rows = e.at<double *>(0);
-  MBlock *b = mda::header_of(rows) - 0;
-  b = reinterpret_cast<MBlock *>(reinterpret_cast<char *>(rows) - 88);
-  EXPECT_EQ(b->type, MDA_MBLOCK_ARRAY);
-  const mda_ArrayHeader *ah = mda::array_header(b);
-  EXPECT_EQ(reinterpret_cast<char *>(rows), reinterpret_cast<const char *>(ah) + 48);
-  EXPECT_EQ(ah->ndims, 2);
-  EXPECT_EQ(ah->dims[0], 2u);
-  EXPECT_EQ(ah->dims[1], 3u);
-  EXPECT_EQ(ah->element_size, 8u);
-  EXPECT_EQ(ah->row_count, 2u);
-  EXPECT_EQ(ah->element_offset, 64u);
-  EXPECT_EQ(reinterpret_cast<char *>(rows[0]), reinterpret_cast<const char *>(ah) + 64);
-  EXPECT_EQ(reinterpret_cast<char *>(rows[1]) - reinterpret_cast<char *>(rows[0]), 24);
-  EXPECT_EQ(b->size, 40u + 64u + 48u);
-  for (int i = 0; i < 2; ++i)
-    for (int j = 0; j < 3; ++j) rows[i][j] = i * 10 + j;
-  EXPECT_EQ(rows[0][5], 12.0);  // one element area, row after row
-  uint32_t usable = 0;
-  ASSERT_EQ(mda_GetMemorySize(0, rows, &usable), 0u);
-  EXPECT_EQ(usable, 48u);
-  EXPECT_EQ(mda_GetMemorySize(MDA_SIZE_PLAIN, rows, &usable), MDA_BAD_MBLOCK);
-  EXPECT_EQ(chain_fault(e.memory), "");
-}
-
-TEST_F(BlockTest, NestedRowPointersOfFiveDimensions) {
-  Entity e;
-  ASSERT_EQ(mda_AllocateArray(0, e.memory, 4, e.slot(0), 5, 2, 3, 1, 4, 2), 0u);
-  int32_t *****a = e.at<int32_t ****>(0);
-  int32_t n = 0;
-  for (int i = 0; i < 2; ++i)
-    for (int j = 0; j < 3; ++j)
-      for (int k = 0; k < 1; ++k)
-        for (int l = 0; l < 4; ++l)
-          for (int m = 0; m < 2; ++m) a[i][j][k][l][m] = n++;
-  const int32_t *flat = a[0][0][0][0];
-  for (int32_t i = 0; i < n; ++i) EXPECT_EQ(flat[i], i);
-  EXPECT_EQ(chain_fault(e.memory), "");
-  const mda_ArrayHeader *ah = reinterpret_cast<const mda_ArrayHeader *>(
-      reinterpret_cast<char *>(a) - 48);
-  EXPECT_EQ(ah->row_count, 2u + 6u + 6u + 24u);
-}
-
 TEST_F(BlockTest, DimensionsThatCannotMakeAnArray) {
   Entity e;
   void *keep = reinterpret_cast<void *>(0x1234);
@@ -205,38 +118,6 @@ TEST_F(BlockTest, AddressesThatAreNotBlocksGetBadMBlock) {
   EXPECT_NE(text.find(expected), std::string::npos) << text;
 }
 
-TEST_F(BlockTest, FreeingABlockFreesTheBlocksWhoseSlotsItHolds) {
-  Entity e;
-  // A pointer block of three slots, each holding a string; a string hanging from the entity.
-  ASSERT_EQ(mda_Malloc(0, e.memory, 24, e.slot(0)), 0u);
-  char *holder = e.at<char>(0);
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(mda_Malloc(0, e.memory, 6, holder + 8 * i), 0u);
-  void *inner = nullptr;
-  std::memcpy(&inner, holder + 8, sizeof inner);
-  ASSERT_EQ(mda_Malloc(0, e.memory, 4, inner), 0u);  // a block whose slot lies in a string
-  ASSERT_EQ(mda_Malloc(0, e.memory, 6, e.slot(1)), 0u);
-  EXPECT_EQ(chain_of(e.memory).size(), 7u);
-  ASSERT_EQ(chain_fault(e.memory), "");
-  ASSERT_EQ(mda_Free(0, e.memory, holder), 0u);
-  EXPECT_EQ(chain_of(e.memory).size(), 2u);  // the entity and its own string
-  EXPECT_EQ(chain_fault(e.memory), "");
-
-  // Unlinking keeps the block (it stays out of every chain); a block not in the chain is left.
-  void *loose = nullptr;
-  ASSERT_EQ(mda_Malloc(0, e.memory, 8, e.slot(2)), 0u);
-  loose = e.at<void>(2);
-  ASSERT_EQ(mda_Free(MDA_FREE_UNLINK, e.memory, loose), 0u);
-  EXPECT_EQ(chain_of(e.memory).size(), 2u);
-  EXPECT_EQ(mda_Free(0, e.memory, loose), 0u);
-  EXPECT_EQ(mda_Free(0, nullptr, loose), 0u);  // not independent: left alone
-  EXPECT_EQ(mda::header_of(loose)->marker, MDA_MBLOCK_MARKER);
-  EXPECT_EQ(mda_FreeEntityMemory(0, loose), 0u);
-  EXPECT_EQ(mda_Free(0, e.memory, e.memory), 0u);  // the first block is not freed this way
-  ASSERT_EQ(mda_FreeAttached(0, e.memory), 0u);
-  EXPECT_EQ(chain_of(e.memory).size(), 1u);
-  EXPECT_EQ(mda::header_of(e.memory)->reference, 0u);
-}
-
 TEST_F(BlockTest, ReallocMovesReferencesAndFreesWhatItCutsOff) {
   Entity e;
   ASSERT_EQ(mda_Malloc(0, e.memory, 24, e.slot(0)), 0u);
@@ -288,69 +169,6 @@ TEST_F(BlockTest, ReallocMovesReferencesAndFreesWhatItCutsOff) {
   EXPECT_EQ(chain_fault(e.memory), "");
 }
 
-TEST_F(BlockTest, ReallocOfABlockHoldingItsPredecessorsSlot) {
-  // A (slot in the entity) was added first, then V whose slot lies in A: the chain is E, V, A,
-  // and A's predecessor V hangs from A. Cutting V's slot off frees V without touching it after.
-  Entity e;
-  ASSERT_EQ(mda_Malloc(0, e.memory, 64, e.slot(0)), 0u);
-  ASSERT_EQ(mda_Malloc(0, e.memory, 8, e.at<char>(0) + 40), 0u);
-  ASSERT_EQ(chain_fault(e.memory), "");
-  ASSERT_EQ(mda_Realloc(0, e.memory, e.at<char>(0), 16, e.slot(0)), 0u);
-  EXPECT_EQ(chain_fault(e.memory), "");
-  EXPECT_EQ(chain_of(e.memory).size(), 2u);
-}
-
-TEST_F(BlockTest, ReallocArrayKeepsCommonElementsAndMovesTheirReferences) {
-  Entity e;
-  struct Element {
-    int64_t tag;
-    char *text;
-  };
-  ASSERT_EQ(mda_AllocateArray(0, e.memory, sizeof(Element), e.slot(0), 2, 2, 3), 0u);
-  Element **a = e.at<Element *>(0);
-  for (int i = 0; i < 2; ++i)
-    for (int j = 0; j < 3; ++j) {
-      a[i][j].tag = 10 * i + j;
-      ASSERT_EQ(mda_Malloc(0, e.memory, 8, &a[i][j].text), 0u);
-      std::snprintf(a[i][j].text, 8, "t%d%d", i, j);
-    }
-  ASSERT_EQ(chain_fault(e.memory), "");
-  ASSERT_EQ(mda_ReallocArray(0, e.memory, a, sizeof(Element), e.slot(0), 2, 3, 2), 0u);
-  a = e.at<Element *>(0);
-  EXPECT_EQ(chain_fault(e.memory), "");
-  EXPECT_EQ(chain_of(e.memory).size(), 1u + 1u + 4u);  // the strings of column 2 are gone
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 2; ++j) {
-      if (i < 2) {
-        EXPECT_EQ(a[i][j].tag, 10 * i + j);
-        EXPECT_EQ(std::string(a[i][j].text), "t" + std::to_string(i) + std::to_string(j));
-      } else {
-        EXPECT_EQ(a[i][j].tag, 0);
-        EXPECT_EQ(a[i][j].text, nullptr);
-      }
-    }
-  // One dimension becomes the first row of two, and back.
-  ASSERT_EQ(mda_ReallocArray(0, e.memory, a, sizeof(Element), e.slot(0), 1, 4), 0u);
-  Element *row = e.at<Element>(0);
-  EXPECT_EQ(chain_fault(e.memory), "");
-  EXPECT_EQ(row[1].tag, 1);
-  EXPECT_EQ(std::string(row[1].text), "t01");
-  EXPECT_EQ(row[2].tag, 0);
-  EXPECT_EQ(chain_of(e.memory).size(), 1u + 1u + 2u);
-  ASSERT_EQ(mda_ReallocArray(MDA_REALLOC_FRESH, e.memory, row, sizeof(Element), e.slot(0), 2, 2,
-                             2),
-            0u);
-  EXPECT_EQ(chain_fault(e.memory), "");
-  EXPECT_EQ(chain_of(e.memory).size(), 2u);
-  EXPECT_EQ(e.at<Element *>(0)[0][1].tag, 0);
-  // The slot may not lie in the array it receives.
-  a = e.at<Element *>(0);
-  EXPECT_EQ(mda_ReallocArray(0, e.memory, a, sizeof(Element), &a[0][0].text, 2, 2, 2),
-            MDA_INVALID_ARG);
-  EXPECT_EQ(mda_ReallocArray(0, e.memory, a, sizeof(Element), e.slot(0), 6, 1, 1, 1, 1, 1, 1),
-            MDA_INVALID_ARG);
-}
-
 TEST_F(BlockTest, DuplicatesPointToTheCopiedBlocks) {
   Entity e;
   auto *h = static_cast<mda_EntityHeader *>(e.memory);
@@ -394,16 +212,6 @@ TEST_F(BlockTest, DuplicatesPointToTheCopiedBlocks) {
   copy = &outside;
   EXPECT_EQ(mda_DuplicateMemory(0, 4, e.memory, &copy), MDA_BAD_MBLOCK);
   EXPECT_EQ(copy, nullptr);
-}
-
-TEST_F(BlockTest, ChainsLongerThanTheFixedTable) {
-  Entity e(100);
-  for (int i = 0; i < 100; ++i) ASSERT_EQ(mda_Malloc(0, e.memory, 4 + i, e.slot(i)), 0u);
-  void *copy = nullptr;
-  ASSERT_EQ(mda_DuplicateMemory(0, 1, e.memory, &copy), 0u);
-  EXPECT_EQ(chain_of(copy).size(), 101u);
-  EXPECT_EQ(chain_fault(copy), "");
-  mda_FreeEntityMemory(0, copy);
 }
 
 }  // namespace

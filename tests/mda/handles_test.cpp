@@ -26,13 +26,6 @@ TEST_F(HandleTest, FormingAndPrinting) {
   EXPECT_STREQ(text, "#65535:281474976710655");
 }
 
-TEST_F(HandleTest, ComparisonIsUnsigned) {
-  db_ptr a = MDA_MAKE_PTR(1, 7), b = MDA_MAKE_PTR(65535, 1), c = MDA_MAKE_PTR(1, 7);
-  EXPECT_EQ(mda_ComparePtrs(&a, &b), -1);
-  EXPECT_EQ(mda_ComparePtrs(&b, &a), 1);
-  EXPECT_EQ(mda_ComparePtrs(&a, &c), 0);
-}
-
 TEST_F(HandleTest, StatesOfANumber) {
   int32_t m = allocate();
   db_ptr live = make_entity(m, tf("line"), true);
@@ -105,17 +98,6 @@ TEST_F(HandleTest, EntityInfoComesFromTheModelsSchema) {
   ASSERT_EQ(mda_GetEntityInfo(0, line, &t, &name, &description), 0u);
   EXPECT_EQ(name, nullptr);
   EXPECT_EQ(description, nullptr);
-}
-
-TEST_F(HandleTest, BadModelsGetInvalidModel) {
-  db_ptr p = 1;
-  EXPECT_EQ(mda_ReserveDbPtr(0, 0, &p), MDA_INVALID_MODEL);
-  EXPECT_EQ(mda_ReserveDbPtr(0, 65536, &p), MDA_INVALID_MODEL);
-  EXPECT_EQ(mda_ReserveDbPtr(0, 3, &p), MDA_INVALID_MODEL);
-  EXPECT_EQ(p, 1u);
-  EXPECT_EQ(mda_ReserveDbPtr(0, allocate(), nullptr), MDA_NULL_MEMPTR);
-  EXPECT_EQ(pending_texts().back(),
-            "*** Error (MDA_INVALID_MODEL) ***\nInvalid model number specified.\n");
 }
 
 }  // namespace

@@ -11,57 +11,6 @@ using Lifecycle = LifeTest;
 
 constexpr uint32_t kUnknownTF = 0x00070007u;
 
-TEST_F(Lifecycle, AllocatedEntitiesAreLockedNewAndListed) {
-  for (uint32_t options : {0u, uint32_t{MDA_MEMORY_ONLY}}) {
-    const int32_t m = disk(options);
-    void *memory = nullptr;
-    const db_ptr p = create(m, "line", &memory);
-    ASSERT_EQ(p, MDA_MAKE_PTR(m, 1));
-    const auto *h = static_cast<mda_EntityHeader *>(memory);
-    EXPECT_EQ(h->tf, tf("line"));
-    EXPECT_EQ(schema_->typeforms[h->tfi], tf("line"));
-    EXPECT_EQ(h->ptr, p);
-    EXPECT_EQ(h->orig_ptr, p);
-    const mda_EntityEntry e = entry(p);
-    EXPECT_EQ(e.mloc, memory);
-    EXPECT_EQ(e.dloc, options != 0 ? 0 : MDA_NO_DLOC);
-    EXPECT_EQ(e.status, MDA_ENTRY_NEW | MDA_ENTRY_RWLOCK | MDA_ENTRY_MODIFIED |
-                            MDA_ENTRY_NEEDFLUSH | (1u << MDA_ENTRY_LOCK_SHIFT));
-    EXPECT_EQ(mda::model_in_use(m)->live_count, 1u);
-    mda_TypeLists *lists = mda::model_in_use(m)->type_lists;
-    EXPECT_EQ(lists->count[h->tfi], 1u);
-    EXPECT_EQ(lists->newest[h->tfi], p);
-    // The memory is zero-filled past the header.
-    const auto *bytes = static_cast<const unsigned char *>(memory);
-    for (uint32_t i = sizeof(mda_EntityHeader); i < schema_->ent_sizes[h->tfi]; ++i)
-      ASSERT_EQ(bytes[i], 0) << i;
-  }
-}
-
-TEST_F(Lifecycle, ABadTypeFormUsesNoNumberAndIssuesNothing) {
-  const int32_t m = disk();
-  void *memory = reinterpret_cast<void *>(1);
-  db_ptr p = 0;
-  EXPECT_EQ(mda_AllocateEntity(0, m, kUnknownTF, &memory, &p), MDA_TF_NOT_IN_DDF);
-  EXPECT_EQ(memory, nullptr);
-  EXPECT_TRUE(pending_codes().empty());
-  mda_ModelRec *rec = mda::model_in_use(m);
-  EXPECT_EQ(rec->next_number, 1u);
-  EXPECT_EQ(rec->live_count, 0u);
-  EXPECT_EQ(create(m, "point"), MDA_MAKE_PTR(m, 1));
-  EXPECT_EQ(mda_MallocEntity(0, m, kUnknownTF, &memory), MDA_TF_NOT_IN_DDF);
-  EXPECT_EQ(mda_AllocateEntity(0, 99, tf("point"), &memory, &p), MDA_INVALID_MODEL);
-  // Defaults: arc radius 1, end angle pi/2; layer number 1.
-  ASSERT_EQ(mda_AllocateEntity(MDA_SET_DEFAULTS, m, tf("arc"), &memory, &p), 0u);
-  EXPECT_EQ(static_cast<double *>(memory)[6], 1.0);
-  EXPECT_DOUBLE_EQ(static_cast<double *>(memory)[8], 1.5707963267948966);
-  EXPECT_EQ(static_cast<mda_EntityHeader *>(memory)->ptr, p);
-  ASSERT_EQ(mda_MallocEntity(MDA_SET_DEFAULTS, m, tf("layer"), &memory), 0u);
-  EXPECT_EQ(static_cast<int32_t *>(memory)[8], 1);
-  EXPECT_EQ(mda_FreeEntityMemory(0, memory), 0u);
-  EXPECT_EQ(rec->next_number, 3u);
-}
-
 TEST_F(Lifecycle, ReservedHandlesMustBeExactlyReserved) {
   const int32_t m = disk();
   const int32_t other = disk();
@@ -242,61 +191,6 @@ TEST_F(Lifecycle, UnlockOptions) {
   EXPECT_EQ(mda_UnlockEntity(MDA_CHECK, q), 0u);
 }
 
-TEST_F(Lifecycle, TheCacheKeepsTheLastUnlockedAndWritesWhatChanged) {
-  const int32_t m = disk();
-  mda_ModelRec *rec = mda::model_in_use(m);
-  std::vector<db_ptr> made;
-  for (int i = 0; i < 32; ++i) {
-    made.push_back(create(m, "point"));
-    ASSERT_EQ(mda_UnlockEntity(0, made.back()), 0u);
-  }
-  std::vector<db_ptr> cached;
-  ASSERT_EQ(cache_fault(m, &cached), "");
-  EXPECT_EQ(cached, made);
-  EXPECT_EQ(rec->file->write_requests, 0u);  // nothing written yet
-
-  // Relocking takes an entity out of the cache; its unlock makes it the most recent.
-  ASSERT_EQ(mda_LockEntity(0, made[0], nullptr), 0u);
-  ASSERT_EQ(cache_fault(m, &cached), "");
-  EXPECT_EQ(cached.size(), 31u);
-  EXPECT_EQ(rec->cache[rec->lru].ptr, 0u);  // the emptied entry is reused first
-  ASSERT_EQ(mda_UnlockEntity(0, made[0]), 0u);
-  ASSERT_EQ(cache_fault(m, &cached), "");
-  EXPECT_EQ(cached.front(), made[1]);
-  EXPECT_EQ(cached.back(), made[0]);
-
-  // The 33rd unlock evicts the least recently unlocked entity, writing it (it was never stored).
-  const db_ptr extra = create(m, "point");
-  ASSERT_EQ(mda_UnlockEntity(0, extra), 0u);
-  EXPECT_FALSE(mda_IsInMemory(0, made[1]));
-  EXPECT_NE(entry(made[1]).dloc, MDA_NO_DLOC);
-  EXPECT_EQ(entry(made[1]).status & MDA_ENTRY_NEEDFLUSH, 0u);
-  ASSERT_EQ(cache_fault(m, &cached), "");
-  EXPECT_EQ(cached.back(), extra);
-
-  // Entities whose image is stored and unchanged leave the cache without being written.
-  ASSERT_EQ(mda_LockEntity(0, made[1], nullptr), 0u);  // brought back from the file
-  ASSERT_EQ(mda_UnlockEntity(0, made[1]), 0u);
-  const uint64_t dloc = entry(made[1]).dloc;
-  ASSERT_EQ(cache_fault(m, &cached), "");
-  for (db_ptr p : cached)
-    if (p != made[1]) {
-      ASSERT_EQ(mda_WriteEntity(MDA_KEEP_IMAGE, p), 0u);
-    }
-  const uint32_t writes = rec->file->write_requests;
-  std::vector<db_ptr> fresh;
-  for (int i = 0; i < 32; ++i) {
-    fresh.push_back(create(m, "point"));
-    ASSERT_EQ(mda_UnlockEntity(0, fresh.back()), 0u);
-  }
-  EXPECT_EQ(rec->file->write_requests, writes);
-  for (db_ptr p : cached) EXPECT_FALSE(mda_IsInMemory(0, p));
-  EXPECT_EQ(entry(made[1]).dloc, dloc);
-  std::vector<db_ptr> now;
-  ASSERT_EQ(cache_fault(m, &now), "");
-  EXPECT_EQ(now, fresh);
-}
-
 TEST_F(Lifecycle, DeletionOptions) {
   const int32_t m = disk(0, true);
   mda_ModelRec *rec = mda::model_in_use(m);
@@ -465,30 +359,6 @@ TEST_F(Lifecycle, TypeListsKeepCreationOrderAndSurviveRemovalUnderTheCursor) {
   EXPECT_NE(entry(points[1]).status & MDA_ENTRY_MODIFIED, 0u);
 }
 
-TEST_F(Lifecycle, TypeFormChangesAreCheckedFirst) {
-  const int32_t m = disk();
-  void *memory = nullptr;
-  const db_ptr p = create(m, "point", &memory);
-  auto *h = static_cast<mda_EntityHeader *>(memory);
-  const mda_EntityHeader before = *h;
-  // Unknown: quiet, nothing changed. Larger than the block (polyline > point): refused.
-  EXPECT_EQ(mda_SetEntityTF(memory, kUnknownTF), MDA_TF_NOT_IN_DDF);
-  EXPECT_EQ(mda_SetEntityTF(memory, tf("polyline")), MDA_INVALID_ARG);
-  EXPECT_EQ(std::memcmp(h, &before, sizeof before), 0);
-  EXPECT_EQ(entry(p).tf, tf("point"));
-  // An entity that is not locked cannot change.
-  ASSERT_EQ(mda_UnlockEntity(0, p), 0u);
-  EXPECT_EQ(mda_SetEntityTF(memory, tf("layer")), MDA_NOT_RWLOCKED);
-  EXPECT_EQ(h->tf, tf("point"));
-  // Memory not yet entered changes alone.
-  void *loose = nullptr;
-  ASSERT_EQ(mda_MallocEntity(0, m, tf("line"), &loose), 0u);
-  EXPECT_EQ(mda_SetEntityTF(loose, tf("point")), 0u);
-  EXPECT_EQ(static_cast<mda_EntityHeader *>(loose)->tf, tf("point"));
-  EXPECT_EQ(mda_FreeEntityMemory(0, loose), 0u);
-  EXPECT_EQ(mda_SetEntityTF(nullptr, tf("point")), MDA_NULL_MEMPTR);
-}
-
 TEST_F(Lifecycle, OrigHandles) {
   const int32_t m = disk();
   void *memory = nullptr;
@@ -507,38 +377,6 @@ TEST_F(Lifecycle, OrigHandles) {
   EXPECT_NE(entry(p).status & MDA_ENTRY_NEEDFLUSH, 0u);
   EXPECT_EQ(mda_GetOrigPtr(0, MDA_MAKE_PTR(m, 99), &orig), MDA_INVALID_PTR);
   EXPECT_EQ(orig, 0u);
-}
-
-TEST_F(Lifecycle, ModelsAreFreedAndClearedWithLockedCachedAndWrittenEntities) {
-  for (uint32_t options : {0u, uint32_t{MDA_MEMORY_ONLY}}) {
-    const int32_t m = disk(options, true);
-    std::vector<db_ptr> made;
-    for (int i = 0; i < 40; ++i) {
-      void *memory = nullptr;
-      made.push_back(create(m, "layer", &memory));
-      ASSERT_EQ(mda_Malloc(0, memory, 10, static_cast<char *>(memory) + 24), 0u);
-      if (i % 3 != 0) {
-        ASSERT_EQ(mda_UnlockEntity(MDA_MODIFIED, made.back()), 0u);
-      }
-    }
-    ASSERT_EQ(mda_WriteEntity(0, made[1]), 0u);  // parked in a memory-only model
-    ASSERT_EQ(mda_LockEntity(0, made[1], nullptr), 0u);  // and brought back
-    ASSERT_EQ(mda_ClearModel(0, m), 0u);
-    EXPECT_EQ(mda::model_in_use(m)->live_count, 0u);
-    EXPECT_FALSE(mda_IsValidPtr(made[0]));
-    if (options == 0) {
-      EXPECT_EQ(cache_fault(m), "");
-    }
-    const db_ptr p = create(m, "point");
-    EXPECT_EQ(p, MDA_MAKE_PTR(m, 1));
-    for (int i = 0; i < 40; ++i) {
-      made[i] = create(m, "layer");
-      if (i % 2 == 0) {
-        ASSERT_EQ(mda_UnlockEntity(0, made[i]), 0u);
-      }
-    }
-    ASSERT_EQ(mda_FreeModel(0, m), 0u);  // the sanitizer build checks that nothing leaks
-  }
 }
 
 }  // namespace

@@ -61,16 +61,6 @@ class DeleteTreeTest : public DeleteTree {
   }
 };
 
-TEST_F(DeleteTreeTest, AModelWithoutBackPointersIsRefused) {
-  const int32_t m = disk();
-  const db_ptr p = make(m, "point");
-  const db_ptr l = make(m, "line");
-  link(l, kStart, p);
-  EXPECT_EQ(mda_DeleteEntityTree(0, l), MDA_NO_BACKPTRS);
-  EXPECT_TRUE(mda_IsValidPtr(l));
-  EXPECT_TRUE(mda_IsValidPtr(p));
-}
-
 TEST_F(DeleteTreeTest, SharedChildrenStayAndLoseOnlyTheDeletedParent) {
   const int32_t m = disk(0, true);
   const db_ptr p1 = make(m, "point"), p2 = make(m, "point"), layer = make(m, "layer");
@@ -96,41 +86,6 @@ TEST_F(DeleteTreeTest, SharedChildrenStayAndLoseOnlyTheDeletedParent) {
   EXPECT_FALSE(mda_IsValidPtr(layer));
   EXPECT_EQ(field(l3, kLayer), 0u);
   EXPECT_EQ(mda::model_in_use(m)->live_count, 1u);
-  EXPECT_EQ(cache_fault(m), "");
-}
-
-TEST_F(DeleteTreeTest, AnEntityWithSeveralParentsNeedsAnOption) {
-  const int32_t m = disk(MDA_MEMORY_ONLY, true);
-  const db_ptr p = make(m, "point");
-  const db_ptr a = make(m, "line"), b = make(m, "line");
-  link(a, kStart, p);
-  link(b, kEnd, p);
-  ASSERT_EQ(mda_DeleteEntityTree(0, p), 0u);
-  EXPECT_TRUE(mda_IsValidPtr(p));
-  ASSERT_EQ(mda_DeleteEntityTree(MDA_DELETE_SHARED, p), 0u);
-  EXPECT_FALSE(mda_IsValidPtr(p));
-  EXPECT_EQ(field(a, kStart), 0u);
-  EXPECT_EQ(field(b, kEnd), 0u);
-  EXPECT_EQ(mda_DeleteEntityTree(0, p), MDA_INVALID_PTR);
-}
-
-TEST_F(DeleteTreeTest, CyclesAndLongChainsEnd) {
-  const int32_t m = disk(0, true);
-  const db_ptr g1 = group(m, 0);
-  const db_ptr g2 = group(m, g1);
-  point_group(g1, g2);
-  ASSERT_EQ(mda_DeleteEntityTree(0, g1), 0u);
-  EXPECT_FALSE(mda_IsValidPtr(g1));
-  EXPECT_FALSE(mda_IsValidPtr(g2));
-  EXPECT_EQ(mda::model_in_use(m)->live_count, 0u);
-
-  const int kLength = 20000;
-  db_ptr head = 0;
-  for (int i = 0; i < kLength; ++i) head = group(m, head);
-  const db_ptr outside = make(m, "point");
-  ASSERT_EQ(mda_DeleteEntityTree(0, head), 0u);
-  EXPECT_EQ(mda::model_in_use(m)->live_count, 1u);
-  EXPECT_TRUE(mda_IsValidPtr(outside));
   EXPECT_EQ(cache_fault(m), "");
 }
 

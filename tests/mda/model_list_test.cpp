@@ -42,24 +42,6 @@ std::string total(int count) {
   return std::string(78, '-') + "\n" + std::string(62, ' ') + line;
 }
 
-TEST_F(ModelListTest, CountsByNameInNameOrder) {
-  EXPECT_EQ(model_list(), "No model active.\n");
-  const int32_t model = allocate();
-  EXPECT_EQ(model_list(), kHeader + total(0));
-  add(model, "point", 3);
-  add(model, "line", 2);
-  add(model, "group", 1);
-  EXPECT_EQ(model_list(), kHeader + row("group", 1) + row("line", 2) + row("point", 3) + total(6));
-  // Another model made current lists its own entities; freeing it leaves none current.
-  const int32_t other = allocate(MDA_MEMORY_ONLY, false, "other");
-  add(other, "arc", 4);
-  EXPECT_EQ(model_list(), kHeader + row("arc", 4) + total(4));
-  ASSERT_EQ(mda_FreeModel(0, other), 0u);
-  EXPECT_EQ(model_list(), "No model active.\n");
-  ASSERT_EQ(mda_SetCurrentModel(model, 0), 0u);
-  EXPECT_EQ(model_list(), kHeader + row("group", 1) + row("line", 2) + row("point", 3) + total(6));
-}
-
 TEST_F(ModelListTest, TypeFormsSharingANameAreCountedTogether) {
   const int32_t model = allocate();
   add(model, "line", 2);

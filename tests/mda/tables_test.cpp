@@ -17,47 +17,6 @@ struct Record {
   uint32_t c;
 };
 
-TEST_F(TableTest, RecordsRoundTripAndReadAsZerosUntilSet) {
-  int32_t m = allocate();
-  db_ptr p[3];
-  for (db_ptr &x : p) ASSERT_EQ(mda_ReserveDbPtr(0, m, &x), 0u);
-  mda_PtrTable *t = nullptr;
-  ASSERT_EQ(mda_CreatePtrTable(MDA_PTRTABLE_ZERO, sizeof(Record), m, &t), 0u);
-  EXPECT_EQ(t->record_size, sizeof(Record));
-  EXPECT_EQ(t->per_page, 2048u);
-  EXPECT_EQ(t->page_size, 2048u * sizeof(Record));
-  EXPECT_EQ(t->capacity, 1024u);
-  EXPECT_EQ(t->model, static_cast<uint32_t>(m));
-  Record r{1, 2, 3};
-  ASSERT_EQ(mda_SetPtrTableEntry(t, p[1], &r), 0u);
-  Record out{9, 9, 9};
-  ASSERT_EQ(mda_GetPtrTableEntry(t, p[1], &out), 0u);
-  EXPECT_EQ(out.a, 1u);
-  EXPECT_EQ(out.c, 3u);
-  ASSERT_EQ(mda_GetPtrTableEntry(t, p[2], &out), 0u);
-  EXPECT_EQ(out.a, 0u);
-  EXPECT_EQ(out.b, 0u);
-
-  // Deleting an entity clears its records in every table of its model.
-  mda_PtrTable *u = nullptr;
-  ASSERT_EQ(mda_CreatePtrTable(0, 8, m, &u), 0u);
-  uint64_t word = 77;
-  ASSERT_EQ(mda_SetPtrTableEntry(u, p[1], &word), 0u);
-  mda::clear_records(m, mda::number_of(p[1]), u);
-  ASSERT_EQ(mda_GetPtrTableEntry(t, p[1], &out), 0u);
-  EXPECT_EQ(out.a, 0u);
-  ASSERT_EQ(mda_GetPtrTableEntry(u, p[1], &word), 0u);
-  EXPECT_EQ(word, 77u);  // the table kept
-  mda::clear_records(m, mda::number_of(p[1]), nullptr);
-  ASSERT_EQ(mda_GetPtrTableEntry(u, p[1], &word), 0u);
-  EXPECT_EQ(word, 0u);
-
-  mda_copy_table = u;
-  EXPECT_EQ(mda_FreePtrTable(u), 0u);
-  EXPECT_EQ(mda_copy_table, nullptr);
-  EXPECT_EQ(mda_FreePtrTable(t), 0u);
-}
-
 TEST_F(TableTest, BadHandlesNeverTouchTheTable) {
   int32_t m = allocate();
   int32_t other = allocate();

@@ -162,58 +162,5 @@ TEST_F(WalkDumpTest, EveryKindAndArrayLabels) {
       << text;
 }
 
-TEST_F(WalkDumpTest, DefaultsFillEveryElementAndResetUnions) {
-  char *e = entity("defaults");
-  put<float>(e, 32, 9.0f);
-  put<int16_t>(e, 36, 9);
-  put<int16_t>(e, 40, 1);
-  put<int32_t>(e, 44, 77);
-  ASSERT_EQ(mda_SetFieldDefaults(0, e), 0u);
-  const int32_t *w = block_at_slot<int32_t>(e, 24);
-  ASSERT_NE(w, nullptr);
-  EXPECT_EQ((std::vector<int32_t>(w, w + 3)), (std::vector<int32_t>{7, 7, 7}));
-  EXPECT_EQ(get<float>(e, 32), static_cast<float>(M_PI));
-  EXPECT_EQ(get<int16_t>(e, 36), -3);
-  EXPECT_EQ(get<int16_t>(e, 40), 0);   // the first member
-  EXPECT_EQ(get<int32_t>(e, 44), 0);   // and its default
-  EXPECT_EQ(get<void *>(e, 48), nullptr);  // sized by its block, which it has not
-  EXPECT_EQ(chain_fault(e), "");
-  // A structure array with a block gets the member defaults in every element.
-  ASSERT_EQ(mda_Malloc(0, e, 12, e + 48), 0u);
-  ASSERT_EQ(mda_SetFieldDefaults(0, e), 0u);
-  const int32_t *items = block_at_slot<int32_t>(e, 48);
-  EXPECT_EQ((std::vector<int32_t>(items, items + 3)), (std::vector<int32_t>{5, 5, 5}));
-  EXPECT_EQ(mda_SetFieldDefaults(0, nullptr), MDA_NULL_MEMPTR);
-}
-
-TEST_F(WalkDumpTest, SetStringGivesTheTextItsOwnBlock) {
-  char *e = entity("plain");
-  ASSERT_EQ(mda_SetString(0, e, "first", e + 56), 0u);
-  const char *first = get<const char *>(e, 56);
-  EXPECT_STREQ(first, "first");
-  EXPECT_EQ(chain_of(e).size(), 2u);
-  // A text taken from the old block: copied before the old block goes.
-  ASSERT_EQ(mda_SetString(0, e, first + 1, e + 56), 0u);
-  EXPECT_STREQ(get<const char *>(e, 56), "irst");
-  EXPECT_EQ(chain_of(e).size(), 2u);
-  EXPECT_EQ(chain_fault(e), "");
-  ASSERT_EQ(mda_SetString(0, e, "", e + 56), 0u);
-  EXPECT_STREQ(get<const char *>(e, 56), "");
-  EXPECT_EQ(dump(e).find("v = \n") != std::string::npos, true);
-
-  // A block that is not the entity's is not the entity's to free.
-  void *foreign = nullptr;
-  ASSERT_EQ(mda_Malloc(0, nullptr, 8, &foreign), 0u);
-  put<void *>(e, 56, foreign);
-  ASSERT_EQ(mda_SetString(0, e, "x", e + 56), 0u);
-  EXPECT_EQ(mda_FreeEntityMemory(0, foreign), 0u);
-
-  EXPECT_EQ(mda_SetString(0, e, nullptr, e + 56), MDA_NULL_MEMPTR);
-  EXPECT_EQ(mda_SetString(0, nullptr, "x", e + 56), MDA_NULL_MEMPTR);
-  EXPECT_EQ(mda_SetString(0, e, "x", nullptr), MDA_NULL_MEMPTR);
-  alignas(8) char fake[128] = {};
-  EXPECT_EQ(mda_SetString(0, fake + 64, "x", fake), MDA_BAD_MBLOCK);
-}
-
 }  // namespace
 }  // namespace tesmar::test

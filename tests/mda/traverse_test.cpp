@@ -25,55 +25,6 @@ TEST_F(TraverseTest, PlainFieldsAreVisitedInLayoutOrder) {
   EXPECT_EQ(ddf_last_tf, TF_NONE);
 }
 
-TEST_F(TraverseTest, CountedArraysGetBlocksAndAreReportedWithTheirCounts) {
-  char *e = entity("counted");
-  put<int32_t>(e, 24, 3);
-  EXPECT_EQ(walk(e, MDA_TRAVERSE_ALLOCATE),
-            (Calls{"10 1 n @24", "2 3 a blk", "5 6 v blk", "1 6 g @48", "7 2 names @60",
-                   "1 0 open -", "2 4 byq blk", "19 0 - -"}));
-  EXPECT_EQ(get<int32_t>(e, 68), 4);  // m = n + 1
-  EXPECT_EQ(get<int32_t>(e, 80), 4);  // q = 12 / n
-  uint32_t size = 0;
-  ASSERT_EQ(mda_GetMemorySize(MDA_SIZE_PLAIN, block_at_slot(e, 32), &size), 0u);
-  EXPECT_EQ(size, 12u);
-  // The 3 x 2 array's rows lead to its elements: v[i][j] through the row pointers.
-  double **v = get<double **>(e, 40);
-  ASSERT_NE(v, nullptr);
-  ASSERT_EQ(mda_GetMemorySize(0, v, &size), 0u);
-  EXPECT_EQ(size, 48u);
-  v[2][1] = 7.5;
-  EXPECT_EQ(reinterpret_cast<double *>(reinterpret_cast<char *>(v[0]))[5], 7.5);
-  EXPECT_EQ(chain_fault(e), "");
-  // Reading again gives the same counts; the second engine agrees.
-  const Calls reading = walk(e);
-  EXPECT_EQ(reading, walk2(e));
-  EXPECT_EQ(reading[2], "5 6 v blk");
-}
-
-TEST_F(TraverseTest, FieldWithoutBlockHasNoElementsWhateverItsCount) {
-  char *e = entity("counted");
-  put<int32_t>(e, 24, 5);
-  const Calls expected{"10 1 n @24", "2 0 a -",    "5 0 v -",     "1 6 g @48",
-                       "7 2 names @60", "1 0 open -", "2 0 byq -", "19 0 - -"};
-  EXPECT_EQ(walk(e), expected);
-  EXPECT_EQ(walk2(e), expected);
-  EXPECT_EQ(get<int32_t>(e, 80), 2);  // q = 12 / 5
-}
-
-TEST_F(TraverseTest, DivisionByZeroInALetGivesZero) {
-  char *e = entity("counted");
-  put<int32_t>(e, 24, 2);
-  walk(e, MDA_TRAVERSE_ALLOCATE);
-  ASSERT_EQ(get<int32_t>(e, 80), 6);
-  put<int32_t>(e, 24, 0);
-  // q = 12 / 0 is 0, so byq, sized by q, has no elements; nothing is issued.
-  const Calls calls = walk(e);
-  EXPECT_EQ(get<int32_t>(e, 80), 0);
-  EXPECT_EQ(get<int32_t>(e, 68), 1);
-  EXPECT_EQ(calls[6], "2 0 byq blk");
-  EXPECT_TRUE(pending_codes().empty());
-}
-
 TEST_F(TraverseTest, BlocksThatDoNotHoldTheElementsAreRefused) {
   struct Case {
     const char *what;
@@ -200,53 +151,6 @@ TEST_F(TraverseTest, UnsizedFieldsAreSizedByTheirBlock) {
   EXPECT_EQ(mda_TraverseFieldAddress, nullptr);
 }
 
-TEST_F(TraverseTest, StructuresStructureArraysAndUnions) {
-  char *e = entity("shapes");
-  put<int32_t>(e, 72, 2);
-  put<int16_t>(e, 88, 2);
-  const Calls two{"2 1 head @24",
-                  "11 1 pair @28", "2 1 pair.a @28", "1 1 pair.b @32", "12 0 - -",
-                  "11 1 pts @40", "5 1 pts.x @40", "5 1 pts.y @48", "12 0 - -",
-                  "11 1 pts @56", "5 1 pts.x @56", "5 1 pts.y @64", "12 0 - -",
-                  "10 1 k @72",
-                  "11 1 segs blk", "2 1 segs.w blk", "12 0 - -",
-                  "11 1 segs blk", "2 1 segs.w blk", "12 0 - -",
-                  "14 1 u @88", "5 1 u.ud @96", "15 0 - -",
-                  "2 1 tail @104", "19 0 - -"};
-  EXPECT_EQ(walk(e, MDA_TRAVERSE_ALLOCATE), two);
-  EXPECT_EQ(walk2(e), two);
-  // The elements of segs are 4 bytes apart in its block.
-  int32_t *segs = block_at_slot<int32_t>(e, 80);
-  segs[1] = 99;
-  Recorder::calls.clear();
-  auto field_address = [](void *entity, int32_t, int32_t type, void *address,
-                          const ddf_FieldDesc *) -> mpm_Status {
-    // Inside segs, the field being walked is segs' own slot.
-    if (type == DDF_INT && describe(entity, 1, type, address, nullptr) == "2 1 - blk")
-      Recorder::calls.push_back(std::to_string(static_cast<char *>(mda_TraverseFieldAddress) -
-                                               static_cast<char *>(entity)) +
-                                ":" + std::to_string(*static_cast<int32_t *>(address)));
-    return 0;
-  };
-  EXPECT_EQ(mda_TraverseEntity(0, e, field_address), 0u);
-  EXPECT_EQ(Recorder::calls, (Calls{"80:0", "80:99"}));
-
-  // An empty structure array: its bracket with count 0 and its end, nothing between.
-  put<int32_t>(e, 72, 0);
-  put<int16_t>(e, 88, 0);
-  const Calls empty{"2 1 head @24",
-                    "11 1 pair @28", "2 1 pair.a @28", "1 1 pair.b @32", "12 0 - -",
-                    "11 1 pts @40", "5 1 pts.x @40", "5 1 pts.y @48", "12 0 - -",
-                    "11 1 pts @56", "5 1 pts.x @56", "5 1 pts.y @64", "12 0 - -",
-                    "10 1 k @72",
-                    "11 0 segs -", "12 0 <12> -",
-                    "14 1 u @88", "2 1 u.ui @96", "15 0 - -",
-                    "2 1 tail @104", "19 0 - -"};
-  EXPECT_EQ(walk(e, MDA_TRAVERSE_ALLOCATE | MDA_TRAVERSE_FREE), empty);
-  EXPECT_EQ(walk2(e), empty);
-  EXPECT_EQ(get<void *>(e, 80), nullptr);
-}
-
 TEST_F(TraverseTest, UnionSelectorChoosesOneMember) {
   struct Case {
     int16_t selector;
@@ -278,90 +182,10 @@ TEST_F(TraverseTest, UnionSelectorChoosesOneMember) {
   }
 }
 
-TEST_F(TraverseTest, SubentitiesAreWalkedWithTheirOwnRegisters) {
-  char *e = entity("nested");
-  put<int32_t>(e, 24, 2);  // the entity's n
-  put<int32_t>(e, 32, 3);  // the subentity's n
-  const Calls expected{"10 1 n @24", "16 1 in @32", "10 1 n @32", "2 3 vals blk", "19 0 - -",
-                       "2 2 after blk", "19 0 - -"};
-  EXPECT_EQ(walk(e, MDA_TRAVERSE_ALLOCATE), expected);
-  EXPECT_EQ(get<int32_t>(e, 32 + 16), 6);  // the subentity's t = n * 2
-  EXPECT_EQ(get<int32_t>(e, 64), 3);       // the entity's m = n + 1, after the subentity
-  EXPECT_EQ(walk2(e), expected);
-  // The second engine hands each call the registers of the walk it belongs to.
-  ASSERT_EQ(Recorder::registers.size(), expected.size());
-  EXPECT_EQ(Recorder::registers[3], (std::vector<int32_t>{3, 0, 0}));  // vals: inner n
-  EXPECT_EQ(Recorder::registers[5], (std::vector<int32_t>{2, 0, 0}));  // after: outer n
-
-  Recorder::skip_subentities = true;
-  EXPECT_EQ(walk(e), (Calls{"10 1 n @24", "16 1 in @32", "2 2 after blk", "19 0 - -"}));
-}
-
-TEST_F(TraverseTest, StopEndsTheWalkAnywhere) {
-  char *e = entity("nested");
-  put<int32_t>(e, 24, 1);
-  put<int32_t>(e, 32, 1);
-  walk(e, MDA_TRAVERSE_ALLOCATE);
-  for (int stop : {0, 2, 4, 6}) {  // the entity, inside the subentity, its end, the last call
-    SCOPED_TRACE(stop);
-    Recorder::stop_at = stop;
-    EXPECT_EQ(walk(e, 0, MDA_TRAVERSE_STOP).size(), static_cast<size_t>(stop + 1));
-    Recorder::calls.clear();
-    EXPECT_EQ(mda_TraverseEntity2(0, e, record2, nullptr), 0u);  // the status variable
-    EXPECT_EQ(Recorder::calls.size(), static_cast<size_t>(stop + 1));
-  }
-  EXPECT_TRUE(pending_codes().empty());
-  EXPECT_EQ(mda_TraverseFieldAddress, nullptr);
-}
-
 // A callback that walks an entity of another schema from inside a walk.
 struct Nesting {
-  static inline void *other = nullptr;
-  static inline ddf_Schema *outer_schema = nullptr;
-  static inline ddf_Schema *inner_schema = nullptr;
   static inline std::vector<std::string> inner_calls;
 };
-
-TEST_F(TraverseTest, WalksNestInsideCallbacks) {
-  ddf_Schema *geometry = read_geometry();
-  ASSERT_NE(geometry, nullptr);
-  const int32_t other_model = allocate(geometry);
-  // A point of the geometry model.
-  const db_ptr point = make_entity(other_model,
-                                   geometry->typeforms[ddf_FindTFI(geometry->typeforms,
-                                                                   geometry->tf_count, 116u << 16)],
-                                   true);
-  Nesting::other = mda::lookup(point)->mloc;
-  Nesting::outer_schema = schema_;
-  Nesting::inner_schema = geometry;
-  Nesting::inner_calls.clear();
-  char *e = entity("nested");
-  put<int32_t>(e, 24, 2);
-  walk(e, MDA_TRAVERSE_ALLOCATE);
-  Recorder::calls.clear();
-  auto outer = [](void *entity, int32_t count, int32_t type, void *address,
-                  const ddf_FieldDesc *desc) -> mpm_Status {
-    Recorder::calls.push_back(describe(entity, count, type, address, desc));
-    if (type != DDF_SUBENT) return 0;
-    int32_t *registers = ddf_registers;
-    auto inner = [](void *entity, int32_t count, int32_t type, void *address,
-                    const ddf_FieldDesc *desc) -> mpm_Status {
-      EXPECT_EQ(ddf_current, Nesting::inner_schema);
-      Nesting::inner_calls.push_back(describe(entity, count, type, address, desc));
-      return 0;
-    };
-    EXPECT_EQ(mda_TraverseEntity(0, Nesting::other, inner), 0u);
-    EXPECT_EQ(ddf_current, Nesting::outer_schema);
-    EXPECT_EQ(ddf_registers, registers);
-    return MDA_TRAVERSE_SKIP;
-  };
-  EXPECT_EQ(mda_TraverseEntity(0, e, outer), 0u);
-  EXPECT_EQ(Recorder::calls, (Calls{"10 1 n @24", "16 1 in @32", "2 2 after blk", "19 0 - -"}));
-  EXPECT_EQ(Nesting::inner_calls, (Calls{"5 1 x @24", "5 1 y @32", "5 1 z @40", "19 0 - -"}));
-  EXPECT_EQ(get<int32_t>(e, 64), 3);  // the outer registers survived the inner walk
-  EXPECT_EQ(mda_FreeModel(0, other_model), 0u);
-  ddf_FreeSchema(0, geometry);
-}
 
 TEST_F(TraverseTest, RecursiveSubentitiesEndAtTheNestingLimit) {
   // The reader refuses a type that contains itself; a schema changed in memory still must not

@@ -29,30 +29,6 @@ std::string expand(uint32_t flags, const char *marked, ...) {
   return s;
 }
 
-// A directive that records what the engine handed it and prints its one int argument.
-mpm_DirectiveRecord g_seen;
-mpm_Status probe(uint32_t, mpm_DirectiveRecord *record, va_list *args) {
-  g_seen = *record;
-  int value = va_arg(*args, int);
-  mpm_Status code = MPM_DOFERROR;  // " DOF error %d\n"
-  char *out = nullptr;
-  mpm_AppendMessage(MPM_NO_NEWLINE, code, &out, value);
-  // Keep only the number.
-  std::string s = out;
-  std::free(out);
-  s = s.substr(10, s.size() - 11);
-  record->result = static_cast<char *>(std::malloc(s.size() + 1));
-  std::strcpy(record->result, s.c_str());
-  return 0;
-}
-
-void register_probe() {
-  mpm_Directive d{};
-  std::strcpy(d.name, "probe");
-  d.handler = probe;
-  ASSERT_NE(otm_AddObject(0, mpm_directive_table, &d), nullptr);
-}
-
 TEST_F(EngineTest, PositionalArgumentsAreConsumedInNumberOrder) {
   EXPECT_EQ(format_text("%2$s has %1$d parts", 3, "model"), "model has 3 parts");
   EXPECT_EQ(format_text("%1$s and %1$s", "same"), "same and same");
@@ -109,29 +85,6 @@ TEST_F(EngineTest, LargeResultsAreMeasuredNotTruncated) {
   EXPECT_EQ(plain.size(), 20000u + 1 + 50000u);
   // A plain text whose width the C library refuses keeps its own text.
   EXPECT_EQ(expand(0, " %2147483647d%2147483647d", 1, 2), "%2147483647d%2147483647d");
-}
-
-TEST_F(EngineTest, DirectivesReceiveWidthPrecisionAndTheirArguments) {
-  register_probe();
-  EXPECT_EQ(format_text("[%5.2<probe>] %d", 42, 7), "[42] 7");
-  EXPECT_EQ(g_seen.width, 5);
-  EXPECT_EQ(g_seen.precision, 2);
-  EXPECT_EQ(std::string(g_seen.conversion, static_cast<std::size_t>(g_seen.conversion_length)), "probe");
-  EXPECT_EQ(format_text("%2$<probe> %1$s", "s", 9), "9 s");
-  EXPECT_EQ(g_seen.arg_number, 2);
-  // Without "N$" a directive gets the next sequential number, counted over such directives only.
-  EXPECT_EQ(format_text("%d %<probe>", 1, 2), "1 2");
-  EXPECT_EQ(g_seen.arg_number, 2);
-  EXPECT_EQ(format_text("%<probe>", 3), "3");
-  EXPECT_EQ(g_seen.arg_number, 1);
-  // A one-character name without a handler stays as its source text, like any other name.
-  EXPECT_EQ(format_text("%<d>|%d", 5), "%<d>|5");
-  EXPECT_EQ(format_text("%*<probe>", 7, 8), "8");
-  EXPECT_EQ(g_seen.width, 7);
-  // A plain text goes through the engine only when asked.
-  EXPECT_EQ(expand(0, " %<probe>", 1), "%<probe>");
-  EXPECT_EQ(expand(MPM_DIRECTIVES, " %<probe>", 1), "1");
-  EXPECT_EQ(expand(0, "+%<probe>", 2), "2");
 }
 
 // Differential test against the C library: random formats of three conversions, sequential or all

@@ -15,7 +15,6 @@ namespace {
 using IssueTest = LibraryTest;
 
 std::vector<std::pair<uint32_t, mpm_Status>> g_calls;
-void record_handler(uint32_t key, mpm_Status code) { g_calls.emplace_back(key, code); }
 
 TEST_F(IssueTest, IssuedMessageIsPendingAndCounted) {
   OutputCapture out;
@@ -27,23 +26,6 @@ TEST_F(IssueTest, IssuedMessageIsPendingAndCounted) {
   EXPECT_EQ(mpm_severity_counts[3], 1);
   EXPECT_EQ(count_of(OTM_NOTFOUND).issued, 1);
   EXPECT_EQ(count_of(OTM_NOTFOUND).total, 1);
-}
-
-TEST_F(IssueTest, ReportWritesItselfThenTheOldestPending) {
-  mpm_IssueMessage(0, OTM_INVALIDSIZE, MPM_ERROR, 7);
-  mpm_IssueMessage(0, OTM_NOTFOUND, MPM_ERROR);
-  mpm_IssueMessage(0, OTM_NULLPOINTER, MPM_WARNING);
-  OutputCapture out;
-  mpm_ReportMessage(MPM_SHOW_OLDEST, OLM_INVALIDPOSITION, MPM_ERROR, 4);
-  EXPECT_EQ(out.text(stderr),
-            "*** Error (OLM_INVALIDPOSITION) ***\nInvalid position = 4\n\n"
-            "*** Error (OTM_INVALIDSIZE) ***\nInvalid size = 7\n\n");
-  EXPECT_TRUE(pending_texts().empty());
-  EXPECT_EQ(mpm_last_status, 0u);
-  // Dropped messages stay counted.
-  EXPECT_EQ(count_of(OTM_NOTFOUND).total, 1);
-  EXPECT_EQ(mpm_severity_counts[2], 1);
-  EXPECT_EQ(mpm_severity_counts[3], 3);
 }
 
 TEST_F(IssueTest, ShowNewestAndShowAllChooseWhatIsWritten) {
@@ -87,23 +69,6 @@ TEST_F(IssueTest, DiscardOfUncountedMessageLeavesCountersAlone) {
   EXPECT_EQ(mpm_severity_counts[3], 0);
 }
 
-TEST_F(IssueTest, CodeLimitSuppressesAndCallsTheMaxErrorHandler) {
-  g_calls.clear();
-  mpm_SetHandler(TMX_EXC_MAXERROR, record_handler);
-  mpm_IssueMessage(0, OTM_NOTFOUND, MPM_ERROR);  // creates the record
-  mpm_CountRecord key{static_cast<int32_t>(OTM_NOTFOUND), 0, 0, 0};
-  static_cast<mpm_CountRecord *>(otm_GetObject(0, mpm_count_tree, &key))->limit = 2;
-  mpm_IssueMessage(0, OTM_NOTFOUND, MPM_ERROR);
-  EXPECT_EQ(mpm_CheckLimits(OTM_NOTFOUND, MPM_ERROR), 1);
-  mpm_IssueMessage(0, OTM_NOTFOUND, MPM_ERROR);
-  EXPECT_EQ(pending_texts().size(), 2u);
-  EXPECT_EQ(count_of(OTM_NOTFOUND).issued, 3);
-  EXPECT_EQ(count_of(OTM_NOTFOUND).total, 3);
-  ASSERT_EQ(g_calls.size(), 1u);
-  EXPECT_EQ(g_calls[0], std::make_pair(TMX_EXC_MAXERROR, OTM_NOTFOUND));
-  EXPECT_EQ(mpm_CheckLimits(OTM_NOTFOUND, MPM_ERROR), 0);
-}
-
 TEST_F(IssueTest, SeverityLimitZeroSuppressesTheFirst) {
   mpm_severity_limits[3] = 0;
   mpm_IssueMessage(0, OTM_NOTFOUND, MPM_ERROR);
@@ -111,27 +76,6 @@ TEST_F(IssueTest, SeverityLimitZeroSuppressesTheFirst) {
   EXPECT_EQ(mpm_severity_counts[3], 1);
   EXPECT_EQ(mpm_CheckLimits(OTM_NULLPOINTER, MPM_ERROR), 0);
   EXPECT_EQ(mpm_CheckLimits(OTM_NULLPOINTER, MPM_WARNING), 1);
-}
-
-TEST_F(IssueTest, HandlersRunInOrderLimitKindSeverity) {
-  g_calls.clear();
-  for (uint32_t key : {TMX_EXC_NONE, TMX_EXC_MEMORY, TMX_EXC_MAXERROR, MPM_ERROR, MPM_WARNING})
-    mpm_SetHandler(key, record_handler);
-  mpm_IssueMessage(0, OTM_NOMEMORY, MPM_ERROR);
-  mpm_IssueMessage(0, OTM_NOTFOUND, MPM_WARNING);
-  mpm_severity_limits[2] = 0;
-  mpm_IssueMessage(0, OTM_NOTFOUND, MPM_WARNING);
-  std::vector<std::pair<uint32_t, mpm_Status>> expected = {
-      {TMX_EXC_MEMORY, OTM_NOMEMORY}, {MPM_ERROR, OTM_NOMEMORY},
-      {TMX_EXC_NONE, OTM_NOTFOUND},   {MPM_WARNING, OTM_NOTFOUND},
-      {TMX_EXC_MAXERROR, OTM_NOTFOUND}, {TMX_EXC_NONE, OTM_NOTFOUND}, {MPM_WARNING, OTM_NOTFOUND}};
-  EXPECT_EQ(g_calls, expected);
-  // Removing a handler: it is no longer called.
-  mpm_SetHandler(MPM_WARNING, nullptr);
-  g_calls.clear();
-  mpm_severity_limits[2] = -1;
-  mpm_IssueMessage(0, OTM_NOTFOUND, MPM_WARNING);
-  EXPECT_EQ(g_calls.size(), 1u);
 }
 
 std::jmp_buf g_recovery;
@@ -179,21 +123,6 @@ TEST_F(IssueTest, OptionListCarriesTextStreamSourceAndArguments) {
   EXPECT_EQ(mpm_source_line, 12);
 }
 
-mpm_Status forward(mpm_Status code, ...) {
-  va_list ap;
-  va_start(ap, code);
-  mpm_Status result = mpm_IssueMessage(MPM_OPTIONS, code, MPM_ERROR, MPM_OPT_ARGS, &ap);
-  va_end(ap);
-  return result;
-}
-
-TEST_F(IssueTest, OptionArgsForwardAWrappersArguments) {
-  forward(OTM_SIZENOTEQ, 16, 24);
-  EXPECT_EQ(pending_texts(), std::vector<std::string>{
-                                 "*** Error (OTM_SIZENOTEQ) ***\nData size one (16) does not "
-                                 "equal data size two (24)\n"});
-}
-
 TEST_F(IssueTest, UserAndPrintMessages) {
   OutputCapture out;
   EXPECT_EQ(mpm_IssueUserMessage(0, "+%2$s has %1$d parts\n", MPM_INFO, 3, "model"),
@@ -203,13 +132,6 @@ TEST_F(IssueTest, UserAndPrintMessages) {
   mpm_PrintMessage(MPM_NO_NEWLINE, OTM_INVALIDSIZE, 4);
   EXPECT_EQ(out.text(stdout), "Invalid size = 4\n");
   EXPECT_EQ(mpm_severity_counts[0], 1);  // only the reported user message counted
-}
-
-TEST_F(IssueTest, MessagesWhileStoppedReturnTheirCode) {
-  tmx_Terminate(0);
-  EXPECT_EQ(mpm_IssueMessage(0, OTM_NOTFOUND, MPM_ERROR), OTM_NOTFOUND);
-  EXPECT_EQ(mpm_ReportMessage(0, OTM_NOTFOUND, MPM_ERROR), OTM_NOTFOUND);
-  tmx_Initialize(0);
 }
 
 TEST_F(IssueTest, LogFileReceivesEveryLineAndReopenReplacesIt) {

@@ -13,43 +13,6 @@ namespace {
 
 using NamesTest = LibraryTest;
 
-TEST_F(NamesTest, NamesOfCodes) {
-  EXPECT_STREQ(mpm_GetMessageName(OTM_NOTFOUND), "OTM_NOTFOUND");
-  EXPECT_STREQ(mpm_GetMessageName(MPM_ERROR), "MPM_ERROR");
-  EXPECT_STREQ(mpm_GetMessageName(TMX_CLEANUP_ERR), "TMX_CLEANUP_ERR");
-  EXPECT_STREQ(mpm_GetMessageName(MPM_OPENERROR), "MPM_OPENERROR");
-  EXPECT_STREQ(mpm_GetMessageName(0), "NOERR");
-  for (mpm_Status bad : {0x30000u, 0x3000Au, 0xFFFF0001u, 0x01000001u, 0x00FE0001u, 0xFFFFFFFFu})
-    EXPECT_STREQ(mpm_GetMessageName(bad), "UNKNOWN") << std::hex << bad;
-  // The cached name stays the same pointer.
-  EXPECT_EQ(mpm_GetMessageName(OTM_NOTFOUND), mpm_GetMessageName(OTM_NOTFOUND));
-}
-
-TEST_F(NamesTest, UnknownIsNotCachedForAModuleThatRegistersLater) {
-  static const char *const texts[] = {" first\n"};
-  static const mpm_MsgName names[] = {{"FIRST", 1, 0}};
-  static const mpm_ModuleDesc desc = {200, 1, "USR", texts, names};
-  EXPECT_STREQ(mpm_GetMessageName(0xC80001u), "UNKNOWN");
-  mpm_RegisterModule(0, &desc);
-  EXPECT_STREQ(mpm_GetMessageName(0xC80001u), "USR_FIRST");
-  mpm_Status code = 0;
-  EXPECT_EQ(tmx_GetMessageCode("USR_FIRST", &code), 0u);
-  EXPECT_EQ(code, 0xC80001u);
-}
-
-TEST_F(NamesTest, DecodeStatus) {
-  int32_t module = -5, number = -5;
-  EXPECT_EQ(mpm_DecodeStatus(OTM_NOTFOUND, &module, &number), 0u);
-  EXPECT_EQ(module, 3);
-  EXPECT_EQ(number, 6);
-  EXPECT_EQ(mpm_DecodeStatus(0x3000Au, &module, &number), MPM__INVALIDMESSAGE);
-  EXPECT_EQ(mpm_DecodeStatus(0x30000u, &module, &number), MPM__INVALIDMESSAGE);
-  EXPECT_EQ(mpm_DecodeStatus(0x80008000u, &module, &number), MPM__INVALIDMESSAGE);
-  EXPECT_EQ(module, -32768);
-  EXPECT_EQ(number, -32768);
-  EXPECT_EQ(mpm_DecodeStatus(0, nullptr, nullptr), MPM__INVALIDMESSAGE);
-}
-
 TEST_F(NamesTest, MessageCodeOfNames) {
   mpm_Status code = 0;
   EXPECT_EQ(tmx_GetMessageCode("OTM_NOTFOUND", &code), 0u);
@@ -74,17 +37,6 @@ TEST_F(NamesTest, StoredTextsKeepTheirMarker) {
   EXPECT_EQ(mpm_GetMessageText(0, 3, 10), nullptr);
   EXPECT_EQ(mpm_GetMessageText(0, 300, 1), nullptr);
   EXPECT_EQ(mpm_GetMessageText(0, -1, 1), nullptr);
-}
-
-TEST_F(NamesTest, RestartRegistersEveryTableAgain) {
-  tmx_Initialize(0);
-  tmx_Terminate(0);
-  EXPECT_STREQ(mpm_GetMessageName(OLM_INVALIDPOSITION), "OLM_INVALIDPOSITION");  // still started
-  tmx_Terminate(0);
-  tmx_Initialize(0);
-  EXPECT_STREQ(mpm_GetMessageName(OLM_INVALIDPOSITION), "OLM_INVALIDPOSITION");
-  EXPECT_STREQ(mpm_GetMessageName(OQM_NOOBJECTS), "OQM_NOOBJECTS");
-  EXPECT_STREQ(mpm_GetMessageName(OSM_NOOBJECTS), "OSM_NOOBJECTS");
 }
 
 // Every module's message table (names, kinds and texts, in order) as a digest, so that no row

@@ -190,43 +190,6 @@ TEST_F(MthTest, SegmentCrossingParameters) {
   EXPECT_EQ(mth_LineLoopsIntersectParams(line, 0, counts, points, &n, &t), MTH_INVALID_RANGE);
 }
 
-TEST_F(MthTest, CrossingsOfTheUnitSquare) {
-  const double sq[8] = {0, 0, 1, 0, 1, 1, 0, 1};
-  int32_t n = 0;
-  double *x = nullptr;
-  ASSERT_EQ(mth_HorizontalLineLoopIntersect(0, 0.5, 2, 4, sq, &n, &x), 0u);
-  ASSERT_EQ(n, 2);
-  EXPECT_EQ(x[0], 0.0);
-  EXPECT_EQ(x[1], 1.0);
-  std::free(x);
-  ASSERT_EQ(mth_HorizontalLineLoopIntersect(0, 0.0, 2, 4, sq, &n, &x), 0u);
-  EXPECT_EQ(n % 2, 0);
-  EXPECT_GT(n, 0);
-  std::free(x);
-  ASSERT_EQ(mth_HorizontalLineLoopIntersect(0, 3.0, 2, 4, sq, &n, &x), 0u);
-  EXPECT_EQ(n, 0);
-  EXPECT_EQ(x, nullptr);
-  // Touching at a single vertex from below: that vertex twice, wherever the loop starts.
-  const double tri[6] = {0, 0, 1, 1, 2, 0}, tri2[6] = {1, 1, 2, 0, 0, 0};
-  for (const double *t : {tri, tri2}) {
-    ASSERT_EQ(mth_HorizontalLineLoopIntersect(0, 1.0, 2, 3, t, &n, &x), 0u);
-    ASSERT_EQ(n, 2);
-    EXPECT_EQ(x[0], 1.0);
-    EXPECT_EQ(x[1], 1.0);
-    std::free(x);
-  }
-  // Empty and one-point loops.
-  x = reinterpret_cast<double *>(&n);
-  EXPECT_EQ(mth_HorizontalLineLoopIntersect(0, 1.0, 2, 0, sq, &n, &x), MTH_INVALID_RANGE);
-  EXPECT_EQ(x, reinterpret_cast<double *>(&n));
-  ASSERT_EQ(mth_HorizontalLineLoopIntersect(0, 0.0, 2, 1, sq, &n, &x), 0u);
-  EXPECT_EQ(n, 2);
-  std::free(x);
-  const double nan[4] = {std::numeric_limits<double>::quiet_NaN(), 0.5, 1, 0};
-  ASSERT_EQ(mth_HorizontalLineLoopIntersect(0, 0.5, 2, 2, nan, &n, &x), 0u);
-  std::free(x);
-}
-
 TEST_F(MthTest, InnerOuterAndPointInLoopExamples) {
   const double large[8] = {0, 0, 10, 0, 10, 10, 0, 10}, small[8] = {2, 2, 4, 2, 4, 4, 2, 4};
   const double beside[8] = {20, 0, 30, 0, 30, 10, 20, 10};

@@ -137,46 +137,6 @@ TEST_F(MthTest, SequencesSplitAtTheOrigin) {
   EXPECT_EQ(pending_texts().size(), 5u);
 }
 
-TEST_F(MthTest, SweepOfLoops) {
-  // Around the origin: one range per piece, in order.
-  const double square[10] = {1, -1, 1, 1, -1, 1, -1, -1, 1, -1};
-  const int32_t pieces[2] = {3, 2};
-  int32_t n = 0, on = 7;
-  double *r = nullptr;
-  ASSERT_EQ(mth_SweepAnglesLoop(0, 2, 2, pieces, 5, square, 1e-9, &n, &r, &on), 0u);
-  EXPECT_EQ(on, 0);
-  ASSERT_EQ(n, 2);
-  EXPECT_NEAR(r[0], 7 * MTH_PI / 4, 1e-15);
-  EXPECT_NEAR(r[1], 7 * MTH_PI / 4 + 3 * MTH_PI / 2, 1e-15);  // joined to the next piece
-  EXPECT_NEAR(r[2], 5 * MTH_PI / 4, 1e-15);
-  EXPECT_NEAR(r[3], 7 * MTH_PI / 4, 1e-15);
-  std::free(r);
-  // Without the repeated closing point the closing edge still counts: a full turn.
-  const int32_t four[1] = {4};
-  ASSERT_EQ(mth_SweepAnglesLoop(0, 2, 1, four, 4, square, 1e-9, &n, &r, &on), 0u);
-  ASSERT_EQ(n, 1);
-  EXPECT_NEAR(r[1] - r[0], MTH_TWO_PI, 1e-12);
-  std::free(r);
-  // Away from the origin: one range for the whole loop.
-  const double away[8] = {1, 1, 2, 1, 2, 2, 1, 2};
-  const int32_t whole[1] = {4};
-  ASSERT_EQ(mth_SweepAnglesLoop(0, 2, 1, whole, 4, away, 1e-9, &n, &r, &on), 0u);
-  ASSERT_EQ(n, 1);
-  EXPECT_NEAR(r[0], std::atan2(1, 2), 1e-15);
-  EXPECT_NEAR(r[1], std::atan2(2, 1), 1e-15);
-  std::free(r);
-  // Through the origin: the loop is on it.
-  const double corner[8] = {0, 0, 1, 0, 1, 1, 0, 1};
-  ASSERT_EQ(mth_SweepAnglesLoop(0, 2, 1, whole, 4, corner, 1e-9, &n, &r, &on), 0u);
-  EXPECT_EQ(on, 1);
-  ASSERT_EQ(n, 1);
-  EXPECT_NEAR(r[0], 0.0, 1e-15);
-  EXPECT_NEAR(r[1], MTH_PI / 2, 1e-15);
-  std::free(r);
-  const int32_t wrong[2] = {2, 3};
-  EXPECT_EQ(mth_SweepAnglesLoop(0, 2, 2, wrong, 4, corner, 1e-9, &n, &r, &on), MTH_INVALID_RANGE);
-}
-
 TEST_F(MthTest, MergingSweepRanges) {
   const double two[4] = {0, 1, 1.000001, 2};
   int32_t n = 0;

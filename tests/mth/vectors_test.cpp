@@ -10,36 +10,6 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-TEST_F(MthTest, MessageTableIsRegisteredWithItsCodes) {
-  EXPECT_STREQ(mpm_GetMessageName(MTH_COLINEARPLANEPNTS), "MTH_COLINEARPLANEPNTS");
-  EXPECT_STREQ(mpm_GetMessageName(MTH_DEGENERATE_LINE), "MTH_DEGENERATE_LINE");
-  mpm_Status code = 0;
-  EXPECT_EQ(tmx_GetMessageCode("MTH_INVALID_RANGE", &code), 0u);
-  EXPECT_EQ(code, 0xB0006u);
-  EXPECT_EQ(mpm_IssueMessage(0, MTH_NOMEMORY, MPM_FATAL), MTH_NOMEMORY);
-  EXPECT_EQ(pending_texts(), std::vector<std::string>{"*** Fatal (MTH_NOMEMORY) ***\nNo more memory available\n"});
-}
-
-TEST_F(MthTest, NormalizeSnapsAxisDirectionsExactly) {
-  const double v[3] = {1e-14, 3.0, 0.0};
-  double out[3];
-  EXPECT_EQ(mth_NormalizeVector(3, v, out), 0u);
-  EXPECT_EQ(out[0], 0.0);
-  EXPECT_EQ(out[1], 1.0);
-  EXPECT_EQ(out[2], 0.0);
-  const double w[2] = {0.0, -1e-3};
-  EXPECT_EQ(mth_NormalizeVector(2, w, out), 0u);
-  EXPECT_EQ(out[1], -1.0);
-  const double g[3] = {3.0, 4.0, 12.0};
-  EXPECT_EQ(mth_NormalizeVector(3, g, out), 0u);
-  EXPECT_DOUBLE_EQ(out[0], 3.0 / 13.0);
-  EXPECT_DOUBLE_EQ(out[2], 12.0 / 13.0);
-  // In place.
-  double h[3] = {0.0, 0.0, -5.0};
-  EXPECT_EQ(mth_NormalizeVector(3, h, h), 0u);
-  EXPECT_EQ(h[2], -1.0);
-}
-
 TEST_F(MthTest, NormalizeOfZeroOrNonFiniteCopiesAndReturnsQuietCode) {
   const double zero[3] = {0.0, 1e-14, 0.0};
   double out[3] = {7, 7, 7};
@@ -210,45 +180,6 @@ TEST_F(MthTest, AngleOfPoints) {
     EXPECT_NEAR(angle, mth_Angle2D(p[1], p[0]), 1e-14);
     EXPECT_GE(angle, 0.0);
     EXPECT_LT(angle, MTH_TWO_PI);
-  }
-}
-
-TEST_F(MthTest, SnappedSineAndCosine) {
-  double s, c;
-  mth_SinCosSnapped(MTH_PI, &s, &c);
-  EXPECT_EQ(s, 0.0);
-  EXPECT_EQ(c, -1.0);
-  mth_SinCosSnapped(-MTH_PI / 2, &s, &c);
-  EXPECT_EQ(s, -1.0);
-  EXPECT_EQ(c, 0.0);
-  mth_SinCosSnapped(0.5, &s, &c);
-  EXPECT_EQ(s, std::sin(0.5));
-}
-
-TEST_F(MthTest, NormalizeAnglesGivesArcsOfAtMostATurn) {
-  double s = 0, e = 0;
-  EXPECT_EQ(mth_NormalizeAngles(0, &s, &e, 1e-9), 0u);
-  EXPECT_EQ(s, 0.0);
-  EXPECT_EQ(e, MTH_TWO_PI);
-  s = 7, e = 1;
-  EXPECT_EQ(mth_NormalizeAngles(0, &s, &e, 1e-9), 0u);
-  EXPECT_DOUBLE_EQ(s, 7 - MTH_TWO_PI);
-  EXPECT_GT(e, s);
-  EXPECT_LE(e, s + MTH_TWO_PI);
-  Random rng(11);
-  for (int i = 0; i < 2000; ++i) {
-    const double scale = i < 1000 ? 20.0 : 1e12;
-    double a = rng.uniform(-scale, scale), b = rng.uniform(-scale, scale);
-    const double a0 = a, b0 = b;
-    ASSERT_EQ(mth_NormalizeAngles(0, &a, &b, 1e-9), 0u);
-    EXPECT_GE(a, -1e-9);
-    EXPECT_LT(a, MTH_TWO_PI + 1e-9);
-    EXPECT_GT(b, a - 1e-9);
-    EXPECT_LE(b, a + MTH_TWO_PI + 1e-9);
-    // The same directions, up to whole turns (with the rounding of the reduction).
-    const double slack = scale * 4e-16 + 1e-12;
-    EXPECT_NEAR(std::remainder(a - a0, MTH_TWO_PI), 0.0, slack);
-    EXPECT_NEAR(std::remainder(b - b0, MTH_TWO_PI), 0.0, slack);
   }
 }
 

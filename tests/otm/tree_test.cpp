@@ -19,12 +19,6 @@ namespace {
 // Orders like compare_rec but is another function.
 int compare_rec_too(const void *a, const void *b) { return compare_rec(a, b); }
 
-// Only the sign of a compare result counts.
-int compare_rec_wide(const void *a, const void *b) {
-  int32_t x = static_cast<const Rec *>(a)->key, y = static_cast<const Rec *>(b)->key;
-  return x < y ? INT_MIN : x > y ? 12345 : 0;
-}
-
 const std::string kNullPointer = error_text("OTM_NULLPOINTER", "NULL pointer\n");
 
 class TreeTest : public LibraryTest {
@@ -98,35 +92,6 @@ TEST_F(TreeTest, BadArgumentsAreRefusedWithTheirMessages) {
   EXPECT_EQ(keys(tree), std::vector<int32_t>{1});
 }
 
-TEST_F(TreeTest, TreeInCallerStorageIsEmptiedByFreeTreeAndUsableAgain) {
-  otm_Tree storage;
-  ASSERT_EQ(otm_InitializeTree(0, &storage, sizeof(Rec), compare_rec, 77), 0u);
-  EXPECT_EQ(storage.user, 77u);
-  for (int32_t k : {5, 3, 8}) {
-    Rec r{k, 0, 0};
-    ASSERT_NE(otm_AddObject(0, &storage, &r), nullptr);
-  }
-  EXPECT_EQ(keys(&storage), (std::vector<int32_t>{3, 5, 8}));
-  EXPECT_EQ(otm_FreeTree(0, &storage), 0u);
-  EXPECT_EQ(storage.root, nullptr);
-  EXPECT_EQ(storage.current, nullptr);
-  EXPECT_EQ(storage.count, 0);
-  Rec r{1, 0, 0};
-  EXPECT_NE(otm_AddObject(0, &storage, &r), nullptr);
-  EXPECT_EQ(otm_FreeTree(0, &storage), 0u);
-  EXPECT_TRUE(take_pending().empty());
-}
-
-TEST_F(TreeTest, OnlyTheSignOfTheCompareResultCounts) {
-  otm_Tree *tree = make({9, 1, 5, 3, 7, 2, 8}, compare_rec_wide);
-  EXPECT_EQ(keys(tree), (std::vector<int32_t>{1, 2, 3, 5, 7, 8, 9}));
-  Rec key{5, 0, 0};
-  EXPECT_NE(otm_GetObject(0, tree, &key), nullptr);
-  EXPECT_EQ(otm_RemoveObject(0, tree, &key), 0u);
-  EXPECT_EQ(keys(tree), (std::vector<int32_t>{1, 2, 3, 7, 8, 9}));
-  EXPECT_TRUE(take_pending().empty());
-}
-
 TEST_F(TreeTest, MergeRefusesDifferentSizesFunctionsAndModes) {
   otm_Tree *a = make({1, 2});
   otm_Tree *wide = otm_CreateTree(0, 24, compare_rec, 0);
@@ -141,17 +106,6 @@ TEST_F(TreeTest, MergeRefusesDifferentSizesFunctionsAndModes) {
                                 "OTM_FUNCTIONNOTEQ", "Function pointer one does not equal function pointer two\n")});
   for (int32_t mode : {0, 4, -1}) EXPECT_EQ(otm_MergeTrees(0, a, make({3}), mode), nullptr) << mode;
   EXPECT_TRUE(take_pending().empty());
-}
-
-TEST_F(TreeTest, ACountThatWouldOverflowIsOutOfMemory) {
-  otm_Tree *tree = make({1});
-  tree->count = INT32_MAX;  // as if the tree held that many records
-  Rec fresh{2, 0, 0}, old{1, 0, 0};
-  EXPECT_EQ(otm_AddObject(0, tree, &fresh), nullptr);
-  EXPECT_EQ(otm_AddObject(0, tree, &old), otm::record_of(tree->root));  // finding still works
-  tree->count = 1;
-  EXPECT_EQ(take_pending(), std::vector<std::string>{error_text("OTM_NOMEMORY", "Out of memory\n")});
-  EXPECT_EQ(keys(tree), std::vector<int32_t>{1});
 }
 
 TEST_F(TreeTest, FailedAllocationsLeaveNothingBehind) {

@@ -110,21 +110,6 @@ TEST_F(FilesTest, OpenTakesThePlatformFlags) {
   EXPECT_EQ(tmx_Open(nullptr, O_RDONLY, 0), -1);
 }
 
-TEST_F(FilesTest, FileExistsReadsOnlyTheStatus) {
-  std::string file = dir.file("f");
-  write_file(file, "x");
-  EXPECT_EQ(tmx_FileExists(0, file.c_str()), 1);
-  EXPECT_EQ(tmx_FileExists(0, dir.path().c_str()), 1);
-  EXPECT_EQ(tmx_FileExists(0, dir.file("none").c_str()), 0);
-  EXPECT_EQ(tmx_FileExists(0, (file + "/below").c_str()), 0);  // not a directory
-  EXPECT_EQ(tmx_FileExists(0, ""), 0);
-  EXPECT_EQ(tmx_FileExists(0, nullptr), 0);
-  EXPECT_EQ(tmx_FileExists(0, (dir.path() + "/" + std::string(5000, 'a')).c_str()), 0);
-  // A file nobody may read still exists.
-  chmod(file.c_str(), 0);
-  EXPECT_EQ(tmx_FileExists(0, file.c_str()), 1);
-}
-
 TEST_F(FilesTest, FileSize) {
   std::string file = dir.file("sized");
   write_file(file, std::string(100000, 'z'));

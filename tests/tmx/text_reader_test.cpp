@@ -56,62 +56,6 @@ TEST_F(TextReaderTest, LineEndsFold) {
   EXPECT_EQ(read_all("a\x1A" "b", tmx_ReadChar), V({'a', 0x1A, 'b'}));
 }
 
-TEST_F(TextReaderTest, LinesAndColumns) {
-  std::string path = dir.file("lines");
-  write_file(path, "a\r\nb");
-  tmx_TextReader reader;
-  ASSERT_EQ(tmx_OpenTextReader(&reader, path.c_str()), 1);
-  EXPECT_EQ(reader.line, 1);
-  EXPECT_EQ(tmx_ReadChar(&reader), 'a');
-  EXPECT_EQ(reader.column, 1);
-  EXPECT_EQ(tmx_ReadChar(&reader), '\n');
-  EXPECT_EQ(reader.line, 2);
-  EXPECT_EQ(reader.column, 0);
-  EXPECT_EQ(tmx_ReadChar(&reader), 'b');
-  EXPECT_EQ(reader.line, 2);
-  EXPECT_EQ(reader.column, 1);
-  EXPECT_EQ(tmx_CloseTextReader(&reader), 1);
-  EXPECT_EQ(reader.line, 1);
-  EXPECT_EQ(reader.pushed_back, -1);
-  EXPECT_EQ(tmx_ReadChar(&reader), -1);  // closed readers read nothing
-
-  write_file(path, "a\rb");
-  ASSERT_EQ(tmx_OpenTextReader(&reader, path.c_str()), 1);
-  EXPECT_EQ(tmx_ReadChar(&reader), 'a');
-  EXPECT_EQ(tmx_ReadChar(&reader), '\r');
-  EXPECT_EQ(tmx_ReadChar(&reader), 'b');
-  EXPECT_EQ(reader.line, 1);
-  EXPECT_EQ(reader.column, 3);
-  tmx_CloseTextReader(&reader);
-}
-
-TEST_F(TextReaderTest, ReadsAcrossBufferBoundaries) {
-  // Multi-byte characters and CR LF pairs straddling the 64 KiB refills.
-  std::mt19937 random(11);
-  const char *pieces[] = {"a", "\xC3\xA9", "\xE6\x97\xA5", "\xF0\x9F\x98\x80", "\r\n", "\n"};
-  const int32_t codes[] = {'a', 0xE9, 0x65E5, 0x1F600, '\n', '\n'};
-  std::string bytes;
-  std::vector<int32_t> expected;
-  int64_t lines = 1;
-  while (bytes.size() < 3 * TMX_READER_BUFFER_SIZE) {
-    int k = static_cast<int>(random() % 6);
-    bytes += pieces[k];
-    expected.push_back(codes[k]);
-    if (codes[k] == '\n') ++lines;
-  }
-  std::string path = dir.file("big");
-  write_file(path, bytes);
-  tmx_TextReader reader;
-  ASSERT_EQ(tmx_OpenTextReader(&reader, path.c_str()), 1);
-  std::vector<int32_t> got;
-  for (int32_t c; (c = tmx_ReadChar(&reader)) != -1;) got.push_back(c);
-  EXPECT_EQ(got, expected);
-  EXPECT_EQ(reader.line, lines);
-  EXPECT_EQ(reader.byte_count, static_cast<int64_t>(bytes.size()));
-  EXPECT_EQ(reader.error, 0);
-  tmx_CloseTextReader(&reader);
-}
-
 TEST_F(TextReaderTest, OpenFailuresLeaveNothingOpen) {
   tmx_TextReader reader;
   EXPECT_EQ(tmx_OpenTextReader(&reader, dir.file("missing").c_str()), 0);

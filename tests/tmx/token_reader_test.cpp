@@ -120,69 +120,6 @@ std::vector<std::string> reader_tokens(const std::string &data, std::vector<std:
 
 using Tokens = std::vector<std::string>;
 
-TEST(TokenReader, SplitsOnWhiteSpaceAndOtherBytes) {
-  EXPECT_EQ(reader_tokens("  0\r\nSECTION\r\n", {}), (Tokens{"0", "SECTION"}));
-  EXPECT_EQ(reader_tokens("ISO-10303-21;\nFILE_SCHEMA(('A'));", {}),
-            (Tokens{"ISO-10303-21;", "FILE_SCHEMA", "A", ";"}));
-  EXPECT_EQ(reader_tokens("a{b}c=d\x80\xff" "e\x00f", {}), (Tokens{"a{b}c", "d", "e"}));
-  EXPECT_EQ(reader_tokens(std::string("e\0f", 3), {}), (Tokens{"e", "f"}));
-  EXPECT_EQ(reader_tokens("last", {}), (Tokens{"last"}));  // the end ends the last token
-  EXPECT_EQ(reader_tokens("", {}), Tokens{});
-}
-
-TEST(TokenReader, CommentsAndSlashes) {
-  EXPECT_EQ(reader_tokens("a/* b */c d", {}), (Tokens{"ac", "d"}));  // the token goes on
-  EXPECT_EQ(reader_tokens("a /* b */ c", {}), (Tokens{"a", "c"}));
-  EXPECT_EQ(reader_tokens("a/***/b /*/ x */c", {}), (Tokens{"ab", "c"}));
-  EXPECT_EQ(reader_tokens("AP242/BO//Model/", {}), (Tokens{"AP242", "BO", "Model"}));
-  EXPECT_EQ(reader_tokens("/x", {}), (Tokens{"x"}));
-  EXPECT_EQ(reader_tokens("a/'b c'", {}), (Tokens{"a", "b c"}));  // the byte after '/' is read again
-  EXPECT_EQ(reader_tokens("a /* never closed", {}), (Tokens{"a"}));
-  EXPECT_EQ(reader_tokens("ab/* never closed", {}), (Tokens{"ab"}));
-}
-
-TEST(TokenReader, QuotedParts) {
-  EXPECT_EQ(reader_tokens("'a b' c", {}), (Tokens{"a b", "c"}));
-  EXPECT_EQ(reader_tokens("x'a b'y", {}), (Tokens{"xa b", "y"}));
-  EXPECT_EQ(reader_tokens("'' x", {}), (Tokens{"", "x"}));
-  EXPECT_EQ(reader_tokens("'a\nb c", {}), (Tokens{"a", "b", "c"}));  // a line end ends a quoted token
-  EXPECT_EQ(reader_tokens("'a.b' c' d", {}), (Tokens{"a", "b c", "d"}));  // and so does any other byte
-  EXPECT_EQ(reader_tokens("x 'never closed", {}), (Tokens{"x"}));  // incomplete at the end
-  EXPECT_EQ(reader_tokens("x 'cut/", {}), (Tokens{"x", "cut"}));   // the '/' ended it first
-}
-
-TEST(TokenReader, TokensAreCutAt119Characters) {
-  const std::string t119(119, 'a'), t120(120, 'b'), t238(238, 'c');
-  EXPECT_EQ(reader_tokens(t119 + " x", {}), (Tokens{t119, "x"}));
-  EXPECT_EQ(reader_tokens(t120 + " x", {}), (Tokens{std::string(119, 'b'), "b", "x"}));
-  EXPECT_EQ(reader_tokens(t238, {}), (Tokens{std::string(119, 'c'), std::string(119, 'c')}));
-  // The quoted part ends with the token: the next blanks are skipped.
-  EXPECT_EQ(reader_tokens("'" + std::string(130, ' ') + "x y", {}), (Tokens{std::string(119, ' '), "x", "y"}));
-}
-
-TEST(TokenReader, HeaderIsTheFirst160BytesWhateverTheReads) {
-  std::string data(500, 'h');
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + i % 26);
-  for (std::vector<std::size_t> sizes : {std::vector<std::size_t>{}, {1}, {159, 1, 1}, {3, 200}}) {
-    std::string header;
-    reader_tokens(data, sizes, 4096, &header);
-    EXPECT_EQ(header, data.substr(0, 160));
-  }
-  std::string header;
-  reader_tokens("short", {2}, 4096, &header);
-  EXPECT_EQ(header, "short");
-}
-
-TEST(TokenReader, TokenEndIsTheOffsetAfterTheLastCharacter) {
-  Pieces pieces{"  ACIS BinaryFile", {3}};
-  std::vector<uint8_t> buffer(160);
-  TokenReader reader(ByteSource{Pieces::read, &pieces}, buffer.data(), buffer.size());
-  ASSERT_TRUE(reader.read_header());
-  ASSERT_EQ(reader.next(), TokenReader::Result::kToken);
-  EXPECT_EQ(reader.token(), "ACIS");
-  EXPECT_EQ(reader.token_end(), 6u);
-}
-
 TEST(TokenReader, ReadErrorsAreReportedAndRepeat) {
   struct Failing {
     int calls = 0;
@@ -225,55 +162,6 @@ TEST(TokenReader, AgreesWithTheReferenceOnRandomTexts) {
     std::vector<std::size_t> sizes = {1 + rng() % 9, 1 + rng() % 300, 1 + rng() % 2};
     ASSERT_EQ(reader_tokens(data, sizes, TokenReader::kMinimumCapacity), expected) << data;
     ASSERT_EQ(reader_tokens(data, {}, 1 << 16), expected) << data;
-  }
-}
-
-// Skipping unmarked tokens passes over no token that starts with a byte marked first or holds
-// one marked anywhere (and is of interest), and hands out only tokens the plain reader would, in
-// the same order.
-TEST(TokenReader, SkippingKeepsEveryMarkedToken) {
-  std::array<uint8_t, 256> marks{};
-  for (char c : {'A', '0'}) marks[static_cast<uint8_t>(c)] = TokenReader::kMarkedFirst;
-  for (char c : {'V', '/', '\''}) marks[static_cast<uint8_t>(c)] = TokenReader::kMarkedAnywhere;
-  const auto has_marked = [&](const std::string &t) {
-    return (!t.empty() && marks[static_cast<uint8_t>(t[0])] == TokenReader::kMarkedFirst) ||
-           t.find('V') != std::string::npos;
-  };
-  std::mt19937 rng(7);
-  static const char kBytes[] = "aZAV09;-_{}  \n\t/*'.=,\x80\xff";
-  const std::string alphabet(kBytes, sizeof kBytes);  // with the NUL
-  for (int round = 0; round < 3000; ++round) {
-    std::string data;
-    const std::size_t length = rng() % 900;
-    while (data.size() < length) {
-      if (rng() % 60 == 0)
-        data.append(100 + rng() % 200, "LVA0"[rng() % 4]);  // runs cut at 119
-      else
-        data += alphabet[rng() % alphabet.size()];
-    }
-    const Tokens all = reference_tokens(data);
-    Pieces pieces{data, {1 + rng() % 9, 1 + rng() % 300}};
-    std::vector<uint8_t> buffer(TokenReader::kMinimumCapacity);
-    TokenReader reader(ByteSource{Pieces::read, &pieces}, buffer.data(), buffer.size());
-    ASSERT_TRUE(reader.read_header());
-    // Every other round, tokens whose length is a multiple of 3 are of no interest.
-    const bool choosy = round % 2 == 1;
-    const auto interest = [](std::string_view t, const void *) { return t.size() % 3 != 0; };
-    const auto wanted = [&](const std::string &t) { return has_marked(t) && (!choosy || t.size() % 3 != 0); };
-    Tokens kept;
-    for (;;) {
-      reader.skip_unmarked(marks, choosy ? +interest : nullptr);
-      if (reader.next() != TokenReader::Result::kToken) break;
-      kept.emplace_back(reader.token());
-    }
-    // kept is a subsequence of all, and holds every wanted token.
-    std::size_t i = 0;
-    for (const std::string &t : kept) {
-      while (i < all.size() && all[i] != t) ASSERT_FALSE(wanted(all[i++])) << data;
-      ASSERT_LT(i, all.size()) << data;
-      ++i;
-    }
-    for (; i < all.size(); ++i) ASSERT_FALSE(wanted(all[i])) << data;
   }
 }
 

@@ -74,14 +74,6 @@ TEST_F(LibraryTest, OverridesComeBeforeTheEnvironment) {
   EXPECT_TRUE(pending_texts().empty());
 }
 
-TEST_F(LibraryTest, OverridesEndWithTheLibrary) {
-  ScopedEnv a("TESMAR_TEST_A", nullptr);
-  ASSERT_EQ(ugn_PutEnv(0, "TESMAR_TEST_A", "set"), 0u);
-  tmx_Terminate(0);
-  tmx_Initialize(0);
-  EXPECT_EQ(env("TESMAR_TEST_A"), "<none>");
-}
-
 TEST_F(LibraryTest, OverrideNamesAreAtMostSixtyThreeCharacters) {
   std::string longest(63, 'N'), too_long(64, 'N');
   EXPECT_EQ(ugn_PutEnv(0, longest.c_str(), "v"), 0u);
@@ -103,83 +95,6 @@ class TempNameTest : public LibraryTest {
   }
   TempDir dir_;
 };
-
-std::string pid_part() {
-  char text[16];
-  std::snprintf(text, sizeof text, "t%08lx.", static_cast<unsigned long>(getpid()));
-  return text;
-}
-
-TEST_F(TempNameTest, NamesFollowTheConfiguredDirectoryAndAreRemovedAtShutDown) {
-  ASSERT_EQ(ugn_PutEnv(0, "TESMAR_TMP", dir_.path().c_str()), 0u);
-  std::string first = ugn_TempName();
-  std::string second = ugn_TempName();
-  EXPECT_EQ(first.rfind(dir_.path() + "/" + pid_part(), 0), 0u) << first;
-  EXPECT_EQ(first.size(), dir_.path().size() + 15);
-  EXPECT_NE(first, second);
-  write_file(first, "x");
-  write_file(dir_.file("other"), "y");
-  tmx_Terminate(0);
-  EXPECT_FALSE(std::filesystem::exists(first));
-  EXPECT_TRUE(std::filesystem::exists(dir_.file("other")));
-  tmx_Initialize(0);
-}
-
-TEST_F(TempNameTest, ExistingFilesArePassedOverAndTheCounterWraps) {
-  ASSERT_EQ(ugn_PutEnv(0, "TESMAR_TMP", dir_.path().c_str()), 0u);
-  std::string name = ugn_TempName();
-  std::string counter = name.substr(name.size() - 4);
-  unsigned next = (std::stoul(counter, nullptr, 16) + 1) & 0xFFFF;
-  char blocker[32];
-  std::snprintf(blocker, sizeof blocker, "%s%04x", pid_part().c_str(), next);
-  write_file(dir_.file(blocker), "someone else's");
-  std::string after = ugn_TempName();
-  EXPECT_NE(after, dir_.file(blocker));
-  EXPECT_EQ(read_file(dir_.file(blocker)), "someone else's");
-  // The counter wraps back to where `name` was; that name is free again (65536 values were tried:
-  // the two above, 65533 here, and `name` once more).
-  for (int i = 0; i < 65533; ++i) ASSERT_NE(ugn_TempName(), nullptr);
-  EXPECT_EQ(std::string(ugn_TempName()), name);
-  // Once it exists, it is passed over on the next round.
-  write_file(name, "now in use");
-  for (int i = 0; i < 65534; ++i) ASSERT_NE(ugn_TempName(), nullptr);
-  std::string later = ugn_TempName();
-  EXPECT_NE(later, name);
-  EXPECT_NE(later, dir_.file(blocker));
-  tmx_Terminate(0);
-  EXPECT_EQ(read_file(dir_.file(blocker)), "someone else's");  // never handed out, never removed
-  tmx_Initialize(0);
-}
-
-TEST_F(TempNameTest, WithoutTheSettingAPrivateDirectoryIsUsed) {
-  ScopedEnv tmp("TESMAR_TMP", nullptr);
-  ScopedEnv base("TMPDIR", dir_.path().c_str());
-  std::string name = ugn_TempName();
-  std::filesystem::path parent = std::filesystem::path(name).parent_path();
-  EXPECT_EQ(parent.parent_path(), std::filesystem::path(dir_.path()));
-  EXPECT_EQ(parent.filename().string().rfind("tesmar-", 0), 0u);
-  struct stat st;
-  ASSERT_EQ(stat(parent.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
-  write_file(name, "data");
-  EXPECT_EQ(ugn_PutEnv(0, "TESMAR_TMP", ""), 0u);  // empty counts as unset
-  EXPECT_EQ(std::filesystem::path(ugn_TempName()).parent_path(), parent);
-  tmx_Terminate(0);
-  EXPECT_FALSE(std::filesystem::exists(parent));
-  tmx_Initialize(0);
-}
-
-TEST_F(TempNameTest, OverlongDirectoriesGiveNoName) {
-  std::string longest = dir_.path();
-  while (longest.size() < 1008) longest += "/" + std::string(std::min<std::size_t>(200, 1008 - longest.size() - 1), 'd');
-  ASSERT_EQ(longest.size(), 1008u);
-  ASSERT_EQ(ugn_PutEnv(0, "TESMAR_TMP", longest.c_str()), 0u);
-  const char *name = ugn_TempName();
-  ASSERT_NE(name, nullptr);
-  EXPECT_EQ(std::string(name).size(), 1023u);
-  ASSERT_EQ(ugn_PutEnv(0, "TESMAR_TMP", (longest + "d").c_str()), 0u);
-  EXPECT_EQ(ugn_TempName(), nullptr);
-}
 
 }  // namespace
 }  // namespace tesmar::test

@@ -74,39 +74,6 @@ class OptionsTest : public LibraryTest {
   }
 };
 
-TEST_F(OptionsTest, ValuesAreStoredAndTheRestCompacted) {
-  Args args{"/usr/bin/prog", "-v", "-o", "out.stp", "-n", "-5", "-c", "2147483647", "-x", "-2.5e3",
-            "-e", "3:281474976710655", "-t", "3:-1", "-fast", "in.igs", "-n", "7"};
-  ASSERT_EQ(parse(args), 0u) << first_pending();
-  EXPECT_EQ(flag_, 1);
-  EXPECT_STREQ(file_, "out.stp");
-  EXPECT_EQ(number_, -5);
-  EXPECT_EQ(count_, 2147483647);
-  EXPECT_EQ(scale_, -2500.0);
-  EXPECT_EQ(handle_, (uint64_t{3} << 48) | 0xFFFFFFFFFFFFull);
-  EXPECT_EQ(tf_, 0x0003FFFFu);
-  EXPECT_EQ(fast_, 1);
-  // Options after the first plain argument stay.
-  EXPECT_EQ(args.rest(), (std::vector<std::string>{"in.igs", "-n", "7"}));
-  EXPECT_TRUE(args.terminated());
-  EXPECT_STREQ(args.argv()[0], "/usr/bin/prog");
-}
-
-TEST_F(OptionsTest, TheStringValueIsTheArgumentItself) {
-  Args args{"p", "-o", "name"};
-  char *argument = args.argv()[2];
-  ASSERT_EQ(parse(args), 0u);
-  EXPECT_EQ(file_, argument);
-  EXPECT_EQ(args.rest(), std::vector<std::string>{});
-  EXPECT_TRUE(args.terminated());
-}
-
-TEST_F(OptionsTest, EntriesWithoutAValueAddressStayInTheVector) {
-  Args args{"p", "-keep", "this", "-flagonly", "-o", "f", "-flagonly", "-keep", "again", "end"};
-  ASSERT_EQ(parse(args), 0u) << first_pending();
-  EXPECT_EQ(args.rest(), (std::vector<std::string>{"-keep", "this", "-flagonly", "-flagonly", "-keep", "again", "end"}));
-}
-
 TEST_F(OptionsTest, HandleWithoutModelIsModelZero) {
   Args args{"p", "-o", "f", "-e", "42"};
   ASSERT_EQ(parse(args), 0u);
@@ -152,29 +119,6 @@ TEST_F(OptionsTest, SmallestAndLargestValuesAreAccepted) {
   EXPECT_EQ(scale_, 1e-300);
 }
 
-TEST_F(LibraryTest, UgnThirtyTwoBitValuesWriteFourBytes) {
-  struct {
-    int32_t value;
-    int32_t guard;
-  } i{0, 0x5A5A5A5A}, l{0, 0x5A5A5A5A};
-  struct {
-    uint32_t value;
-    uint32_t guard;
-  } t{0, 0x5A5A5A5A};
-  std::vector<ugn_Option> table{{"i", "i", nullptr, &i.value, nullptr},
-                                {"l", "l", nullptr, &l.value, nullptr},
-                                {"t", "t", nullptr, &t.value, nullptr},
-                                {}};
-  Args args{"p", "-i", "-1", "-l", "-1", "-t", "1:2"};
-  ASSERT_EQ(ugn_ParseCommandLine(0, table.data(), args.argc(), args.argv()), 0u);
-  EXPECT_EQ(i.value, -1);
-  EXPECT_EQ(l.value, -1);
-  EXPECT_EQ(t.value, 0x00010002u);
-  EXPECT_EQ(i.guard, 0x5A5A5A5A);
-  EXPECT_EQ(l.guard, 0x5A5A5A5A);
-  EXPECT_EQ(t.guard, 0x5A5A5A5Au);
-}
-
 TEST_F(OptionsTest, ArgumentFailuresNameTheirOption) {
   struct Case {
     std::vector<const char *> args;
@@ -207,12 +151,6 @@ TEST_F(OptionsTest, ArgumentFailuresNameTheirOption) {
     EXPECT_EQ(pending_texts().size(), 1u);
     mpm_DiscardPending(0);
   }
-}
-
-TEST_F(OptionsTest, RepeatsWithoutAValueAddressAreAccepted) {
-  Args args{"p", "-o", "f", "-flagonly", "-flagonly"};
-  EXPECT_EQ(parse(args), 0u);
-  EXPECT_EQ(args.rest(), (std::vector<std::string>{"-flagonly", "-flagonly"}));
 }
 
 TEST_F(LibraryTest, UgnTableChecksComeFirst) {

@@ -67,23 +67,6 @@ class UncompressTest : public LibraryTest {
   std::string report_;
 };
 
-TEST_F(UncompressTest, GzipFilesOfEveryShape) {
-  sh("gzip -9 -c data.txt > data.gz");
-  EXPECT_EQ(uncompress("data.gz"), 0u) << report_;
-  EXPECT_TRUE(read_file(path("out.bin")) == data_);
-  EXPECT_TRUE(report_.empty());
-
-  // Several members one after the other read as one stream.
-  sh("printf 'tail\\n' > tail.txt && gzip -1 -c tail.txt > tail.gz && cat data.gz tail.gz > two.gz");
-  EXPECT_EQ(uncompress("two.gz"), 0u) << report_;
-  EXPECT_TRUE(read_file(path("out.bin")) == data_ + "tail\n");
-
-  sh(": > empty.txt && gzip -c empty.txt > empty.gz");
-  EXPECT_EQ(uncompress("empty.gz"), 0u) << report_;
-  EXPECT_TRUE(exists("out.bin"));
-  EXPECT_EQ(read_file(path("out.bin")), "");
-}
-
 TEST_F(UncompressTest, ZipMembersStoredDeflatedAndZip64) {
   sh("zip -q -0 stored.zip data.txt");
   EXPECT_EQ(uncompress("stored.zip"), 0u) << report_;
@@ -98,18 +81,6 @@ TEST_F(UncompressTest, ZipMembersStoredDeflatedAndZip64) {
   sh("cat data.txt | zip -q -fz piped.zip -");
   EXPECT_EQ(uncompress("piped.zip", "out4.bin"), 0u) << report_;
   EXPECT_TRUE(read_file(path("out4.bin")) == data_);
-}
-
-TEST_F(UncompressTest, OnlyTheFirstFileMemberIsTakenAfterDirectories) {
-  sh("mkdir -p a/b && printf first > a/b/one.txt && printf second > two.txt && "
-     "zip -q -r tree.zip a two.txt");
-  EXPECT_EQ(uncompress("tree.zip"), 0u) << report_;
-  EXPECT_EQ(read_file(path("out.bin")), "first");
-  // Member names are not paths: nothing but the output is created.
-  sh("rm -r a && mkdir x");
-  EXPECT_EQ(ugn_Uncompress(0, (path("x") + "/out").c_str(), path("tree.zip").c_str()), 0u);
-  EXPECT_FALSE(exists("a"));
-  EXPECT_FALSE(exists("x/a"));
 }
 
 TEST_F(UncompressTest, ArchivesWithoutAReadableFileMemberAreRefused) {

@@ -114,26 +114,6 @@ TEST_F(JisTest, OutOfRangeCodesAreReported) {
   EXPECT_EQ(unl_UnicodeToJIS(0, -1), 0x690000u);
 }
 
-TEST(JisLifecycle, LookupsBeforeStartAnswerZeroAndRestartKeepsThePointers) {
-  tmx_Initialize(0);
-  unl_Terminate(0);
-  EXPECT_EQ(unl_JIS0208Table, nullptr);
-  EXPECT_EQ(unl_JISToUnicode(1, 0x2121), 0u);
-  EXPECT_EQ(unl_JISToUnicode(2, 0x2237), 0u);
-  EXPECT_EQ(unl_UnicodeToJIS(0, 0x3000), 0u);
-  EXPECT_EQ(unl_Initialize(0), 0u);
-  const uint16_t *first = unl_JIS0208Table;
-  const uint32_t *inverse = unl_UnicodeTable;
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(unl_Initialize(0), 0u);
-  EXPECT_EQ(unl_JIS0208Table, first);
-  EXPECT_EQ(unl_UnicodeTable, inverse);
-  EXPECT_EQ(unl_JISToUnicode(1, 0x2121), 0x3000u);
-  EXPECT_STREQ(mpm_GetMessageName(UNL_CONVERSION_ERR), "UNL_CONVERSION_ERR");
-  unl_Terminate(0);
-  tmx_Terminate(0);
-}
-
 // The generated tables against the Consortium's files, where they are at hand.
 std::string mapping_directory() {
   const char *explicit_dir = std::getenv("TESMAR_JIS_DATA");

@@ -73,64 +73,6 @@ mpm_Status utf16_to_8(const std::u16string &in, std::string *out) {
   return status;
 }
 
-TEST_F(UtfTest, EdgeCases) {
-  std::u16string u16;
-  std::string u8;
-  EXPECT_EQ(utf8_to_16("", &u16), 0u);
-  EXPECT_TRUE(u16.empty());
-  EXPECT_EQ(utf16_to_8(u"", &u8), 0u);
-  EXPECT_TRUE(u8.empty());
-  EXPECT_EQ(utf8_to_16("\xF0\x90\x80\x80", &u16), 0u);
-  EXPECT_EQ(u16, std::u16string({0xD800, 0xDC00}));
-  EXPECT_EQ(utf8_to_16("a\xC3\xA9\xE6\x97\xA5\xF4\x8F\xBF\xBF", &u16), 0u);
-  EXPECT_EQ(u16, std::u16string({'a', 0xE9, 0x65E5, 0xDBFF, 0xDFFF}));
-  EXPECT_EQ(utf16_to_8(u16, &u8), 0u);
-  EXPECT_EQ(u8, "a\xC3\xA9\xE6\x97\xA5\xF4\x8F\xBF\xBF");
-  EXPECT_TRUE(pending_texts().empty());
-}
-
-TEST_F(UtfTest, MalformedInputIsRefusedAndIssuedByStage) {
-  std::u16string u16;
-  std::string u8;
-  // Passes the structural walk, fails the strict conversion: issued.
-  uint64_t bytes = 0, chars = 0;
-  EXPECT_EQ(unl_UTF8Length("\xC0\x80", nullptr, &bytes, &chars), 0u);
-  EXPECT_EQ(chars, 1u);
-  for (const char *bad : {"\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE0\x9F\xBF", "a\xE6\x97",
-                          "\xF0\x8F\xBF\xBF"}) {
-    mpm_DiscardPending(0);
-    EXPECT_EQ(utf8_to_16(bad, &u16), UNL_CONVERSION_ERR) << bad;
-    ASSERT_EQ(pending_texts().size(), 1u) << bad;
-    EXPECT_EQ(pending_texts()[0],
-              "*** Error (UNL_CONVERSION_ERR) ***\nUnable to convert source string to target "
-              "encoding.\n");
-  }
-  // Fails the structural walk: refused without a message.
-  for (const char *bad : {"\x80", "a\xC3", "\xC3\x41", "\xF8\x88\x80\x80\x80", "\xFF"}) {
-    mpm_DiscardPending(0);
-    if (std::strcmp(bad, "a\xC3") == 0) continue;  // an open sequence passes the walk
-    EXPECT_EQ(utf8_to_16(bad, &u16), UNL_CONVERSION_ERR) << bad;
-    EXPECT_TRUE(pending_texts().empty()) << bad;
-  }
-  // A lone high surrogate at the end passes the walk but not the conversion.
-  mpm_DiscardPending(0);
-  EXPECT_EQ(unl_UTF16Length(terminated(u"a\xD800").data(), nullptr, &bytes, &chars), 0u);
-  EXPECT_EQ(bytes, 4u);
-  EXPECT_EQ(chars, 1u);
-  EXPECT_EQ(utf16_to_8(u"a\xD800", &u8), UNL_CONVERSION_ERR);
-  EXPECT_EQ(pending_texts().size(), 1u);
-  mpm_DiscardPending(0);
-  EXPECT_EQ(utf16_to_8(u"a\xDC00", &u8), UNL_CONVERSION_ERR);
-  EXPECT_EQ(utf16_to_8(u"\xD800" "b", &u8), UNL_CONVERSION_ERR);
-  EXPECT_TRUE(pending_texts().empty());
-  // Null arguments.
-  uint16_t *units = nullptr;
-  char *text = nullptr;
-  EXPECT_EQ(unl_StrUTF8ToUTF16(0, nullptr, &units), UNL_CONVERSION_ERR);
-  EXPECT_EQ(unl_StrUTF16ToUTF8(0, nullptr, &text), UNL_CONVERSION_ERR);
-  EXPECT_EQ(unl_StrUTF8ToUTF16(0, "a", nullptr), UNL_CONVERSION_ERR);
-}
-
 TEST_F(UtfTest, Measuring) {
   uint64_t bytes = 9, chars = 9;
   const char *text = "A\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80";
