@@ -18,7 +18,7 @@ namespace {
 
 using LookupTest = LibraryTest;
 
-constexpr uint32_t kBase = 0x50001, kOther = 0x50002, kLast = 0xFFFFFFFF;
+constexpr uint32_t kOther = 0x50002, kLast = 0xFFFFFFFF;
 
 TEST_F(LookupTest, FieldsAreFoundByNameInTheirTypeForm) {
   CurrentSchema s(kEverything);

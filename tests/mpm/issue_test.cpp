@@ -16,18 +16,6 @@ using IssueTest = LibraryTest;
 
 std::vector<std::pair<uint32_t, mpm_Status>> g_calls;
 
-TEST_F(IssueTest, IssuedMessageIsPendingAndCounted) {
-  OutputCapture out;
-  EXPECT_EQ(mpm_IssueMessage(0, OTM_NOTFOUND, MPM_ERROR), OTM_NOTFOUND);
-  EXPECT_TRUE(out.lines().empty());
-  EXPECT_EQ(pending_texts(), std::vector<std::string>{"*** Error (OTM_NOTFOUND) ***\nObject not found\n"});
-  EXPECT_EQ(mpm_last_status, OTM_NOTFOUND);
-  EXPECT_EQ(mpm_last_severity, MPM_ERROR);
-  EXPECT_EQ(mpm_severity_counts[3], 1);
-  EXPECT_EQ(count_of(OTM_NOTFOUND).issued, 1);
-  EXPECT_EQ(count_of(OTM_NOTFOUND).total, 1);
-}
-
 TEST_F(IssueTest, ShowNewestAndShowAllChooseWhatIsWritten) {
   mpm_IssueMessage(MPM_NO_HEADER, OTM_INVALIDSIZE, MPM_ERROR, 1);
   mpm_IssueMessage(MPM_NO_HEADER, OTM_INVALIDSIZE, MPM_ERROR, 2);

@@ -273,13 +273,6 @@ TEST_F(TreeRandomTest, SmallKeyRangeAgreesWithStdSet) {
   }
 }
 
-TEST_F(TreeRandomTest, LargeKeyRangeAgreesWithStdSet) {
-  for (uint64_t seed = 11; seed <= 12; ++seed) {
-    SCOPED_TRACE("seed " + std::to_string(seed));
-    Differential(seed, 3000).run(6000);
-  }
-}
-
 // A large tree filled in random, ascending and descending order and emptied in random order; the
 // invariants are checked every 997 steps and at the end of each phase.
 TEST_F(TreeRandomTest, LargeTreesStayBalanced) {

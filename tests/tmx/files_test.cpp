@@ -20,17 +20,6 @@ class FilesTest : public LibraryTest {
   TempDir dir;
 };
 
-std::string gunzip(const std::string &path) {
-  gzFile gz = gzopen(path.c_str(), "rb");
-  if (gz == nullptr) return "<not gzip>";
-  std::string out;
-  char buffer[4096];
-  int n;
-  while ((n = gzread(gz, buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<size_t>(n));
-  int closed = gzclose(gz);
-  return n < 0 || closed != Z_OK ? "<corrupt>" : out;
-}
-
 TEST_F(FilesTest, FopenTakesUtf8NamesAsTheyAre) {
   std::string name = dir.file("d\xC3\xA9j\xC3\xA0 \xE9\x83\xA8\xE5\x93\x81.txt");
   FILE *f = tmx_Fopen(name.c_str(), "wt");
@@ -148,19 +137,6 @@ TEST_F(FilesTest, MakeFileNameReplacesOnlyTheLastComponentsExtension) {
   EXPECT_EQ(tmx_MakeFileName(0, nullptr, "stp", untouched), 0);
   EXPECT_EQ(tmx_MakeFileName(0, "part", nullptr, untouched), 0);
   EXPECT_STREQ(untouched, "keep");
-}
-
-TEST_F(FilesTest, GzipCopyRoundTrips) {
-  std::mt19937 random(7);
-  std::string data;
-  for (int i = 0; i < 100000; ++i) data += static_cast<char>(random() % 7 == 0 ? random() : 'a' + i % 26);
-  std::string source = dir.file("source.bin"), target = dir.file("target.gz");
-  write_file(source, data);
-  EXPECT_EQ(tmx_GzipFile(0, target.c_str(), source.c_str()), 0u);
-  EXPECT_EQ(gunzip(target), data);
-  write_file(source, "");
-  EXPECT_EQ(tmx_GzipFile(0, target.c_str(), source.c_str()), 0u);
-  EXPECT_EQ(gunzip(target), "");
 }
 
 TEST_F(FilesTest, GzipFailuresAreReportedWithUgnMessages) {

@@ -44,5 +44,36 @@ TEST_F(LibraryTest, UsageShowsRequiredOptionalAndGroupedOptions) {
             "\n");
 }
 
+TEST_F(LibraryTest, UsageLinesBreakBeforeColumnEightyUnderTheFirstOption) {
+  int32_t v;
+  std::vector<std::string> names;
+  for (int i = 0; i < 30; ++i) names.push_back("option" + std::to_string(i));
+  std::vector<ugn_Option> table;
+  for (const std::string &n : names) table.push_back({n.c_str(), "s", "VALUE", &v, "some option"});
+  table.push_back({});
+  std::string text = usage_of(table, "./bin/translator", "FILES", nullptr);
+  std::istringstream in(text);
+  std::string line;
+  std::getline(in, line);
+  ASSERT_EQ(line, "Usage:");
+  std::getline(in, line);
+  std::getline(in, line);
+  EXPECT_EQ(line.rfind("translator [-option0 VALUE] ", 0), 0u) << line;
+  std::size_t synopsis_lines = 1, pieces = 0;
+  const std::string indent(std::string("translator").size() + 1, ' ');
+  for (;;) {
+    EXPECT_LT(line.size(), 80u) << line;
+    for (std::size_t at = line.find("[-option"); at != std::string::npos; at = line.find("[-option", at + 1)) ++pieces;
+    if (!std::getline(in, line) || line.empty()) break;
+    ++synopsis_lines;
+    EXPECT_EQ(line.rfind(indent, 0), 0u) << line;
+    EXPECT_NE(line[indent.size()], ' ') << line;
+  }
+  EXPECT_EQ(pieces, 30u);
+  EXPECT_GT(synopsis_lines, 4u);
+  EXPECT_NE(text.find("FILES"), std::string::npos);
+  EXPECT_NE(text.find("   -option9    some option\n"), std::string::npos);  // padded to "option10"
+}
+
 }  // namespace
 }  // namespace tesmar::test
