@@ -18,7 +18,41 @@ namespace {
 
 using LookupTest = LibraryTest;
 
-constexpr uint32_t kOther = 0x50002, kLast = 0xFFFFFFFF;
+constexpr uint32_t kBase = 0x50001, kOther = 0x50002, kLast = 0xFFFFFFFF;
+
+TEST_F(LookupTest, TypeFormsAreFoundByValueTypeAndName) {
+  CurrentSchema s(kEverything);
+  EXPECT_EQ(ddf_FindTFI(s->typeforms, s->tf_count, kOther), 1);
+  EXPECT_EQ(ddf_FindTFI(s->typeforms, s->tf_count, kLast), 2);
+  EXPECT_EQ(ddf_FindTFI(s->typeforms, s->tf_count, 0x50003), -1);
+  EXPECT_EQ(ddf_FindTFI(s->typeforms, 0, kBase), -1);
+  EXPECT_EQ(ddf_FindTFI(nullptr, 3, kBase), -1);
+
+  int32_t n = -1;
+  uint32_t *tfs = nullptr;
+  ASSERT_EQ(ddf_FindFormsOfType(5, &n, &tfs), 0u);
+  ASSERT_EQ(n, 2);
+  EXPECT_EQ(tfs[0], kBase);
+  EXPECT_EQ(tfs[1], kOther);
+  std::free(tfs);
+  ASSERT_EQ(ddf_FindFormsOfType(-1, &n, &tfs), 0u);  // type 65535 read as a signed number
+  ASSERT_EQ(n, 1);
+  EXPECT_EQ(tfs[0], kLast);
+  std::free(tfs);
+  ASSERT_EQ(ddf_FindFormsOfType(7, &n, &tfs), 0u);
+  EXPECT_EQ(n, 0);
+  EXPECT_EQ(tfs, nullptr);
+
+  EXPECT_EQ(ddf_GetTFByName("base"), kBase);
+  EXPECT_EQ(ddf_GetTFByName("OTHER"), kOther);
+  EXPECT_EQ(ddf_GetTFByName("LaSt"), kLast);
+  EXPECT_EQ(ddf_GetTFByName("bas"), TF_NONE);
+  EXPECT_EQ(ddf_GetTFByName("basement"), TF_NONE);
+  EXPECT_EQ(ddf_GetTFByName(nullptr), TF_NONE);
+  std::string long_name(5000, 'B');  // no fixed-size copy of the argument
+  EXPECT_EQ(ddf_GetTFByName(long_name.c_str()), TF_NONE);
+  EXPECT_EQ(ddf_GetTFByName("B\xC3\x84SE"), TF_NONE);  // lower-casing is ASCII only
+}
 
 TEST_F(LookupTest, FieldsAreFoundByNameInTheirTypeForm) {
   CurrentSchema s(kEverything);
@@ -93,6 +127,16 @@ TEST_F(LookupTest, UnionMembersAreFoundByNameAndKind) {
   EXPECT_EQ(ddf_GetUnionMemberByType(field("other", "pts"), DDF_INT, &index, 0),
             DDF_NOT_UNION_TYPE);
   EXPECT_EQ(pending_texts().size(), 2u);
+}
+
+TEST_F(LookupTest, NestedUnionsAreMatchedAsKindUnion) {
+  CurrentSchema s(R"(
+    database "t" version 1 release 0;
+    entity e 1:0 { union outer { int a; union inner { short x; int y; } } }
+  )");
+  int32_t index = -1;
+  EXPECT_EQ(ddf_GetUnionMemberByType(field("e", "outer"), DDF_UNIONKIND, &index, 0), 0u);
+  EXPECT_EQ(index, 1);
 }
 
 TEST_F(LookupTest, DefaultsFollowTheKeyOfEachKind) {

@@ -46,6 +46,42 @@ TEST_F(PagedFileTest, FailedOpenLeavesNoHandle) {
 #endif
 }
 
+TEST_F(PagedFileTest, TemporaryFileIsCreatedExclusivelyAndTakesTheNextFreeName) {
+  ASSERT_EQ(ugn_PutEnv(0, "TESMAR_TMP", dir_.path().c_str()), 0u);
+  DofFile *file = nullptr;
+  {
+    // The first name is taken by someone else between naming and opening.
+    FaultyIo io({.fail_open_at = 1, .error = EEXIST});
+    ASSERT_EQ(dof_OpenFile(DOF_TEMPORARY, nullptr, 2, 64, &file), 0u);
+    EXPECT_EQ(FaultyIo::faults().opens, 2);
+    EXPECT_EQ(FaultyIo::faults().last_access,
+              platform::kOpenReadWrite | platform::kOpenCreate | platform::kOpenExclusive);
+    EXPECT_EQ(FaultyIo::faults().last_mode, 0600);
+  }
+  ASSERT_EQ(dof_CloseFile(0, file), 0u);
+  EXPECT_TRUE(pending_codes().empty());
+  {
+    // Any other failure is the open's failure, with the name it tried.
+    FaultyIo io({.fail_open_at = 1, .error = EACCES});
+    file = reinterpret_cast<DofFile *>(0x1);
+    EXPECT_EQ(dof_OpenFile(DOF_TEMPORARY, nullptr, 2, 64, &file), DOF_OPEN_ERR);
+    EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(FaultyIo::faults().opens, 1);
+  }
+  const std::string text = pending_texts().front();
+  EXPECT_EQ(text.rfind("*** Error (DOF_OPEN_ERR) ***\nError opening file " + dir_.path() + "/t", 0),
+            0u)
+      << text;
+  mpm_DiscardPending(0);
+  // A directory too long to form a name in: no name, no file.
+  ASSERT_EQ(ugn_PutEnv(0, "TESMAR_TMP", (dir_.path() + "/" + std::string(1100, 'd')).c_str()), 0u);
+  EXPECT_EQ(dof_OpenFile(DOF_TEMPORARY, nullptr, 2, 64, &file), DOF_OPEN_ERR);
+  EXPECT_EQ(file, nullptr);
+  EXPECT_EQ(pending_texts().front(),
+            "*** Error (DOF_OPEN_ERR) ***\nError opening file "
+            "(no temporary name could be formed).\n");
+}
+
 TEST_F(PagedFileTest, ReadOnlyFileIsNeverWritten) {
   write_file(path(), std::string(128, 'r'));
   DofFile *file = nullptr;

@@ -11,6 +11,59 @@ using ModelTest = MdaTest;
 
 mda_ModelRec *record(int32_t model) { return mda::model_in_use(model); }
 
+TEST_F(ModelTest, DefinitionDefaultsAndWhatTheRecordKeeps) {
+  mda_ModelDef def;
+  std::memset(&def, 0x5A, sizeof def);
+  ASSERT_EQ(mda_InitModelDef(0, &def), 0u);
+  EXPECT_EQ(def.name[0], '\0');
+  EXPECT_EQ(def.schema, nullptr);
+  EXPECT_EQ(def.back_ptrs, 0);
+  EXPECT_EQ(def.statistics, 0);
+  EXPECT_EQ(def.buffer_count, 16u);
+  EXPECT_EQ(def.page_size, 4096u);
+  EXPECT_EQ(def.user_data, nullptr);
+  EXPECT_EQ(def.free_hook, nullptr);
+  EXPECT_EQ(def.slot_c, nullptr);
+
+  std::memset(def.name, 'n', sizeof def.name);  // not terminated: kept to 191 characters
+  def.schema = schema_;
+  int user = 0;
+  def.user_data = &user;
+  def.slot_a = &user;
+  int32_t m = 0;
+  ASSERT_EQ(mda_AllocateModel(MDA_MEMORY_ONLY | MDA_NO_DELAYED_WRITE, &def, &m), 0u);
+  mda_ModelRec *rec = record(m);
+  ASSERT_NE(rec, nullptr);
+  EXPECT_EQ(std::strlen(rec->name), 191u);
+  EXPECT_EQ(rec->options, MDA_MEMORY_ONLY | MDA_NO_DELAYED_WRITE);
+  EXPECT_EQ(rec->user_data, &user);
+  EXPECT_EQ(rec->slot_a, &user);
+  EXPECT_EQ(rec->default_param, 2.220446049250313e-16);
+  EXPECT_EQ(rec->page_capacity, 1024u);
+  EXPECT_EQ(rec->highest_covered, 2047u);
+  EXPECT_EQ(rec->next_number, 1u);  // entity 0 reserved
+  EXPECT_EQ(rec->pages[0][0].status, MDA_ENTRY_RESERVED);
+
+  mda_ModelDef info;
+  mda_InitModelDef(0, &info);
+  ASSERT_EQ(mda_GetModelInfo(m, &info), 0u);
+  EXPECT_EQ(std::string(info.name), std::string(191, 'n'));
+  EXPECT_EQ(info.schema, schema_);
+  EXPECT_STREQ(info.db_name, "geometry");
+  EXPECT_EQ(info.db_version, 102u);
+  EXPECT_EQ(info.user_data, &user);
+  EXPECT_EQ(info.entity_count, 0u);
+  EXPECT_EQ(info.type_lists, rec->type_lists);
+  EXPECT_EQ(info.type_lists->tf_count, static_cast<uint32_t>(schema_->tf_count));
+  EXPECT_EQ(mda_GetModelNumber(rec->name), m);
+  EXPECT_EQ(mda_GetModelNumber("nnn"), 0);
+  int32_t found = -1;
+  EXPECT_EQ(mda_FindModelByDDF(0, schema_, &found), 0u);
+  EXPECT_EQ(found, m);
+  EXPECT_EQ(mda_FindModelByDDF(0, nullptr, &found), 0u);
+  EXPECT_EQ(found, 0);
+}
+
 TEST_F(ModelTest, AllocationRefusesBadDefinitionsAndLeavesNothingBehind) {
   int32_t m = 77;
   EXPECT_EQ(mda_AllocateModel(0, nullptr, &m), MDA_NULL_MEMPTR);

@@ -16,6 +16,23 @@ using IssueTest = LibraryTest;
 
 std::vector<std::pair<uint32_t, mpm_Status>> g_calls;
 
+TEST_F(IssueTest, ReportWritesItselfThenTheOldestPending) {
+  mpm_IssueMessage(0, OTM_INVALIDSIZE, MPM_ERROR, 7);
+  mpm_IssueMessage(0, OTM_NOTFOUND, MPM_ERROR);
+  mpm_IssueMessage(0, OTM_NULLPOINTER, MPM_WARNING);
+  OutputCapture out;
+  mpm_ReportMessage(MPM_SHOW_OLDEST, OLM_INVALIDPOSITION, MPM_ERROR, 4);
+  EXPECT_EQ(out.text(stderr),
+            "*** Error (OLM_INVALIDPOSITION) ***\nInvalid position = 4\n\n"
+            "*** Error (OTM_INVALIDSIZE) ***\nInvalid size = 7\n\n");
+  EXPECT_TRUE(pending_texts().empty());
+  EXPECT_EQ(mpm_last_status, 0u);
+  // Dropped messages stay counted.
+  EXPECT_EQ(count_of(OTM_NOTFOUND).total, 1);
+  EXPECT_EQ(mpm_severity_counts[2], 1);
+  EXPECT_EQ(mpm_severity_counts[3], 3);
+}
+
 TEST_F(IssueTest, ShowNewestAndShowAllChooseWhatIsWritten) {
   mpm_IssueMessage(MPM_NO_HEADER, OTM_INVALIDSIZE, MPM_ERROR, 1);
   mpm_IssueMessage(MPM_NO_HEADER, OTM_INVALIDSIZE, MPM_ERROR, 2);

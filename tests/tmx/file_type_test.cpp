@@ -165,6 +165,28 @@ TEST_F(FileTypeTest, FourIntegersAreTestedAtTheFifthToken) {
   EXPECT_EQ(cut.value(), 1);
 }
 
+TEST_F(FileTypeTest, StepSchemaNamesEndAtTheEntry) {
+  Found found;
+  detect_bytes("ISO-10303-21;\nHEADER;\nFILE_NAME('a;b');\n"
+               "FILE_SCHEMA(('AP242_MANAGED_MODEL_BASED_3D_ENGINEERING_MIM_LF { 1 0 10303 442 1 1 4 }'));\n"
+               "ENDSEC;\n",
+               found);
+  ASSERT_EQ(found.type, TMX_FILETYPE_STEP);
+  ASSERT_EQ(found.step().schema_count, 1);
+  EXPECT_STREQ(found.step().schema_names[0],
+               "AP242_MANAGED_MODEL_BASED_3D_ENGINEERING_MIM_LF { 1 0 10303 442 1 1 4 }");
+  Found none;
+  detect_bytes("ISO-10303-21;\nHEADER;\nENDSEC;\nFILE_SCHEMA(('A'));\n", none);
+  ASSERT_EQ(none.type, TMX_FILETYPE_STEP);
+  EXPECT_EQ(none.step().schema_count, 0);
+  // A name longer than a token is cut into two names.
+  Found cut;
+  detect_bytes("ISO-10303-21;\nFILE_SCHEMA(('" + std::string(125, 'N') + "'));\nENDSEC;\n", cut);
+  ASSERT_EQ(cut.step().schema_count, 2);
+  EXPECT_EQ(std::strlen(cut.step().schema_names[0]), 119u);
+  EXPECT_STREQ(cut.step().schema_names[1], "NNNNNN");
+}
+
 // ---- Failures ----
 
 TEST_F(FileTypeTest, MissingNameIsABadFileName) {
