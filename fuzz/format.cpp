@@ -1,8 +1,10 @@
 // Fuzz target: the formatting engine and the line writer over arbitrary format texts and settings.
 //
-// The first bytes choose the line writer's settings; the rest is a format. Every argument slot the
-// format can reach holds a pointer to a valid text (and the floating-point slots a double), and the
-// format is cut after its fifth '%', so no conversion reads past the arguments given.
+// The first bytes choose the line writer's settings; the rest is a format. Every pointer slot the
+// format can reach points to a named type form, which %<DTF> reads as one and %s as a text (its
+// type-form field begins with a zero byte, so the text ends inside the object); the floating-point
+// slots hold doubles. The format is cut after its fifth '%', so no conversion reads past the
+// arguments given.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -40,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       fmt.resize(i);
       break;
     }
-  static const char kText[] = "fuzz text";
-  const char *s = kText;
+  static const fmt_NamedTypeForm kSlot = {"fuzz text", 100u << 16, 0};  // bytes 00 00 64 00
+  const char *s = reinterpret_cast<const char *>(&kSlot);
   char *text = format(fmt.c_str(), s, s, s, s, s, s, s, s, s, s, s, s, s, s, s, s, 1.5, 2.5, 3.5,
                       4.5, 5.5, 6.5, 7.5, 8.5, s, s, s, s, s, s, s, s);
   if (text != nullptr) mpm_WriteText(0, stdout, text);
