@@ -1,25 +1,28 @@
-// The entity store against its peers, N = 10^4, 10^5, 10^6 records of a 64-byte type with one
-// pointer (entity header included):
+// The entity store against its peers, N = 10^4, 10^5, 10^6 and 3*10^6 records of a 64-byte type
+// with one pointer (entity header included):
 //  - a disk-backed model (32-entry cache, nearly every entity goes to the paged file): create,
 //    fill and unlock N entities; then lock, read and unlock them all in a random order;
 //  - SQLite: the same records as rows (id INTEGER PRIMARY KEY, the fields as a blob) inserted in
-//    one transaction through a prepared statement, then read back by id in the same random order;
+//    one transaction through a prepared statement, then read back by id in the same random order,
+//    inside one transaction ("sqlite") and each read in its own ("sqlite-autocommit");
 //  - a memory-only model against a std::vector of the same structs.
-// Times are wall-clock (the paged file's reads and writes count); items are entities.
 //
-// `bench_entities --rss N` builds the disk-backed model of N entities in a fresh process, locks
-// and reads every one again, and prints the process's peak resident memory.
-// TESMAR_BENCH_SMOKE=1 runs N = 10^3 only.
-#include <benchmark/benchmark.h>
-#include <malloc.h>
+// `bench_entities --job STORE OPERATION N [BUFFERS]` does one job in this process and prints one line of
+// JSON: wall-clock and processor time of the timed phase, and the process's peak resident memory
+// (VmHWM) before and after. bench/entities.py runs every job in a fresh process, the sides taking
+// turns, and writes the tables of docs/performance.md. Fresh processes count first touches of new
+// memory on both sides.
 #include <sqlite3.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <numeric>
 #include <random>
 #include <string>
@@ -29,9 +32,12 @@
 
 namespace {
 
+uint32_t g_buffers = 0;  // page buffers of the disk-backed model; 0: the default
+
 int32_t new_model(uint32_t options) {
   mda_ModelDef def;
   mda_InitModelDef(0, &def);
+  if (g_buffers > 0) def.buffer_count = g_buffers;
   std::snprintf(def.name, sizeof def.name, "bench");
   def.schema = schema();
   int32_t model = 0;
@@ -95,33 +101,12 @@ double expected_total(int64_t n) {
   return total;
 }
 
-// One run is the whole job for N entities; phases are timed by hand.
-void model(benchmark::State &state, uint32_t options, bool read) {
-  int64_t n = state.range(0);
-  std::vector<int64_t> order = shuffled(n);
-  for (auto _ : state) {
-    state.PauseTiming();
-    int32_t m = new_model(options);
-    if (!read) state.ResumeTiming();
-    std::vector<db_ptr> ptrs = create(m, n);
-    if (read) {
-      state.ResumeTiming();
-      double total = read_all(ptrs, order);
-      state.PauseTiming();
-      check(total == expected_total(n), "read back");
-    } else {
-      state.PauseTiming();
-    }
-    check(mda_FreeModel(0, m) == 0, "mda_FreeModel");
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * n);
-}
-
-double sqlite_read(sqlite3 *db, const std::vector<int64_t> &order) {
+double sqlite_read(sqlite3 *db, const std::vector<int64_t> &order, bool one_transaction) {
   sqlite3_stmt *select = nullptr;
   check(sqlite3_prepare_v2(db, "SELECT f FROM r WHERE id = ?", -1, &select, nullptr) == SQLITE_OK,
         "prepare select");
+  if (one_transaction)
+    check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK, "begin");
   double total = 0;
   for (int64_t i : order) {
     sqlite3_bind_int64(select, 1, i + 1);
@@ -132,67 +117,10 @@ double sqlite_read(sqlite3 *db, const std::vector<int64_t> &order) {
     total += sum(&r);
     sqlite3_reset(select);
   }
+  if (one_transaction)
+    check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK, "commit");
   sqlite3_finalize(select);
   return total;
-}
-
-void sqlite(benchmark::State &state, bool read) {
-  int64_t n = state.range(0);
-  std::vector<int64_t> order = shuffled(n);
-  std::string path = scratch_name("sqlite.db");
-  for (auto _ : state) {
-    state.PauseTiming();
-    sqlite3 *db = open_db(path);
-    if (!read) state.ResumeTiming();
-    sqlite_insert(db, n, fill);
-    if (read) {
-      state.ResumeTiming();
-      double total = sqlite_read(db, order);
-      state.PauseTiming();
-      check(total == expected_total(n), "read back");
-    } else {
-      state.PauseTiming();
-    }
-    sqlite3_close(db);
-    std::remove(path.c_str());
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * n);
-}
-
-void vector(benchmark::State &state, bool read) {
-  int64_t n = state.range(0);
-  std::vector<int64_t> order = shuffled(n);
-  for (auto _ : state) {
-    if (read) state.PauseTiming();
-    std::vector<Record> records;
-    for (int64_t i = 0; i < n; ++i) {
-      Record r{};
-      fill(&r, i, static_cast<db_ptr>(i));
-      records.push_back(r);
-    }
-    benchmark::DoNotOptimize(records.data());
-    if (read) {
-      state.ResumeTiming();
-      double total = 0;
-      for (int64_t i : order) total += sum(&records[static_cast<size_t>(i)]);
-      benchmark::DoNotOptimize(total);
-      state.PauseTiming();
-      check(total == expected_total(n), "read back");
-      records = {};
-      state.ResumeTiming();
-    }
-  }
-  state.SetItemsProcessed(state.iterations() * n);
-}
-
-void sizes(benchmark::internal::Benchmark *b) {
-  if (smoke()) {
-    b->Arg(1000);
-  } else {
-    b->Arg(10000)->Arg(100000)->Arg(1000000);
-  }
-  b->Iterations(1)->Unit(benchmark::kMillisecond);
 }
 
 // Peak resident memory of this process in kB (VmHWM), or -1.
@@ -204,71 +132,84 @@ long peak_rss_kb() {
   return -1;
 }
 
-int rss_mode(int64_t n) {
-  long before = peak_rss_kb();
-  int32_t m = new_model(0);
-  // Entity numbers run from 1 in a fresh model, so no handle table is kept here; the reading
-  // order is a permutation generated on the fly (an odd multiplier modulo a power of two).
-  uint32_t tf = schema()->typeforms[0];
-  db_ptr previous = 0;
-  for (int64_t i = 0; i < n; ++i) {
-    void *memory = nullptr;
-    db_ptr ptr = 0;
-    check(mda_AllocateEntity(0, m, tf, &memory, &ptr) == 0, "mda_AllocateEntity");
-    check(ptr == MDA_MAKE_PTR(m, i + 1), "entity numbering");
-    fill(static_cast<Record *>(memory), i, previous);
-    check(mda_UnlockEntity(0, ptr) == 0, "mda_UnlockEntity");
-    previous = ptr;
+int64_t cpu_ns() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Times `timed` (wall-clock and processor time) after `setup`, and prints the job's line.
+void run_job(const std::string &store, const std::string &op, int64_t n,
+             const std::function<void()> &setup, const std::function<double()> &timed) {
+  const long before = peak_rss_kb();
+  setup();
+  const int64_t cpu0 = cpu_ns();
+  const auto wall0 = std::chrono::steady_clock::now();
+  const double total = timed();
+  const auto wall = std::chrono::steady_clock::now() - wall0;
+  const int64_t cpu = cpu_ns() - cpu0;
+  if (op == "read") check(total == expected_total(n), "read back");
+  std::printf("{\"store\": \"%s\", \"op\": \"%s\", \"n\": %lld, \"wall_ns\": %lld, "
+              "\"cpu_ns\": %lld, \"rss_before_kb\": %ld, \"peak_rss_kb\": %ld}\n",
+              store.c_str(), op.c_str(), static_cast<long long>(n),
+              static_cast<long long>(std::chrono::nanoseconds(wall).count()),
+              static_cast<long long>(cpu), before, peak_rss_kb());
+}
+
+int job(const std::string &store, const std::string &op, int64_t n) {
+  check(n > 0 && (op == "create" || op == "read"), "job arguments");
+  schema();
+  const std::vector<int64_t> order = op == "read" ? shuffled(n) : std::vector<int64_t>{};
+  if (store == "ours" || store == "memory") {
+    const int32_t m = new_model(store == "memory" ? MDA_MEMORY_ONLY : 0);
+    std::vector<db_ptr> ptrs;
+    if (op == "create")
+      run_job(store, op, n, [] {}, [&] { ptrs = create(m, n); return 0.0; });
+    else
+      run_job(store, op, n, [&] { ptrs = create(m, n); }, [&] { return read_all(ptrs, order); });
+    check(mda_FreeModel(0, m) == 0, "mda_FreeModel");
+  } else if (store == "sqlite" || store == "sqlite-autocommit") {
+    const std::string path = scratch_name("sqlite.db");
+    sqlite3 *db = open_db(path);
+    if (op == "create")
+      run_job(store, op, n, [] {}, [&] { sqlite_insert(db, n, fill); return 0.0; });
+    else
+      run_job(store, op, n, [&] { sqlite_insert(db, n, fill); },
+              [&] { return sqlite_read(db, order, store == "sqlite"); });
+    sqlite3_close(db);
+    std::remove(path.c_str());
+  } else if (store == "vector") {
+    std::vector<Record> records;
+    auto make = [&] {
+      for (int64_t i = 0; i < n; ++i) {
+        Record r{};
+        fill(&r, i, static_cast<db_ptr>(i));
+        records.push_back(r);
+      }
+    };
+    if (op == "create") {
+      run_job(store, op, n, [] {}, [&] { make(); return static_cast<double>(records.size()); });
+    } else {
+      run_job(store, op, n, make, [&] {
+        double total = 0;
+        for (int64_t i : order) total += sum(&records[static_cast<size_t>(i)]);
+        return total;
+      });
+    }
+  } else {
+    check(false, "store name");
   }
-  uint64_t span = 1;
-  while (span < static_cast<uint64_t>(n)) span <<= 1;
-  double total = 0;
-  for (uint64_t k = 0; k < span; ++k) {
-    uint64_t i = (k * 2654435761u + 12345) & (span - 1);
-    if (i >= static_cast<uint64_t>(n)) continue;
-    db_ptr ptr = MDA_MAKE_PTR(m, i + 1);
-    void *memory = nullptr;
-    check(mda_LockEntity(0, ptr, &memory) == 0, "mda_LockEntity");
-    total += sum(static_cast<const Record *>(memory));
-    check(mda_UnlockEntity(0, ptr) == 0, "mda_UnlockEntity");
-  }
-  check(total == expected_total(n), "read back");
-  long after = peak_rss_kb();
-  std::printf("entities %lld: peak resident memory %.1f MB, %.1f MB of it before the model\n",
-              static_cast<long long>(n), after / 1024.0, before / 1024.0);
-  check(mda_FreeModel(0, m) == 0, "mda_FreeModel");
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc == 3 && std::strcmp(argv[1], "--rss") == 0) {
-    schema();
-    return rss_mode(std::atoll(argv[2]));
+  if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "--job") == 0) {
+    if (argc == 6) g_buffers = static_cast<uint32_t>(std::atol(argv[5]));
+    return job(argv[2], argv[3], std::atoll(argv[4]));
   }
-  // Freed memory stays with the process, so that a repetition finds a warm heap: first touches of
-  // fresh pages (expensive on virtual machines) would otherwise weigh on whichever side allocates
-  // more. Run with --benchmark_repetitions=3; bench/ratios.py takes the fastest repetition.
-  mallopt(M_MMAP_THRESHOLD, 1 << 30);
-  mallopt(M_TRIM_THRESHOLD, -1);
-  // Names are "<store>/<operation>/<record bytes>/<N>", as bench/ratios.py reads them.
-  auto add = [](const char *store, const char *operation, auto &&run) {
-    std::string name = std::string(store) + "/" + operation + "/64";
-    sizes(benchmark::RegisterBenchmark(name.c_str(), run)->UseRealTime());
-  };
-  add("ours", "create", [](benchmark::State &s) { model(s, 0, false); });
-  add("sqlite", "create", [](benchmark::State &s) { sqlite(s, false); });
-  add("ours", "read", [](benchmark::State &s) { model(s, 0, true); });
-  add("sqlite", "read", [](benchmark::State &s) { sqlite(s, true); });
-  add("memory", "create", [](benchmark::State &s) { model(s, MDA_MEMORY_ONLY, false); });
-  add("vector", "create", [](benchmark::State &s) { vector(s, false); });
-  add("memory", "read", [](benchmark::State &s) { model(s, MDA_MEMORY_ONLY, true); });
-  add("vector", "read", [](benchmark::State &s) { vector(s, true); });
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  schema();
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  std::fprintf(stderr, "usage: %s --job STORE OPERATION N [BUFFERS]   (see bench/entities.py)\n",
+               argv[0]);
+  return 2;
 }

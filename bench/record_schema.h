@@ -17,7 +17,7 @@
 
 namespace {
 
-bool smoke() {
+inline bool smoke() {
   const char *v = std::getenv("TESMAR_BENCH_SMOKE");
   return v != nullptr && v[0] == '1';
 }
