@@ -7,10 +7,11 @@
  * message-text file in one.
  *
  * Page layer: the file is an array of pages of one size; every transfer goes through the page
- * buffers, which are replaced by a weighted least-recently-used rule (128 added to a buffer's weight
- * on every hit, every weight halved every 16 page requests; the victim is the buffer that is
- * oldest among those no heavier than the ones before it). A page is written back when its buffer
- * is reused or the file is closed; positioned reads and writes need no seeks.
+ * buffers, which are replaced by a clock (a hit raises a buffer's weight by one, up to 3; the hand
+ * goes round the buffers, taking the first of weight 0 and taking one weight from each other it
+ * passes), at O(1) cost per miss on average. A page is written back when its buffer is reused or
+ * the file is closed, together with the dirty buffers after it that hold the following pages, in
+ * one write; positioned reads and writes need no seeks.
  *
  * Block layer: with DOF_FREE_LIST every block carries an 8-byte header (the size asked of
  * dof_AllocateBlock and the block's capacity, little-endian 32-bit each) just before its address;
@@ -65,7 +66,7 @@ TESMAR_EXTERN_C_BEGIN
 /* One page buffer. */
 typedef struct DofPageBuffer {
   uint32_t dirty;     /* 1 when the data differs from the page in the file */
-  int32_t weight;     /* use weight for replacement */
+  int32_t weight;     /* use weight for replacement: 0 to 3 */
   uint32_t last_use;  /* clock value of the last request that used the buffer */
   uint32_t reserved;
   int64_t page;       /* page number held, -1 when none */
@@ -99,7 +100,7 @@ typedef struct DofFile {
   int32_t descriptor;      /* the system's descriptor; -1 once released */
   uint32_t flags;          /* the open flags, as given */
   uint32_t clock;          /* incremented on every page request */
-  uint32_t reserved;
+  uint32_t hand;           /* the buffer the replacement clock looks at next */
   int64_t position;        /* offset just past the last page moved to or from the file */
   int64_t page_count;      /* pages the file holds (a partial last page counts) */
   int64_t end;             /* where the next appended block starts */

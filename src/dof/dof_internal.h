@@ -45,6 +45,9 @@ Failure get_page(DofFile *file, int64_t page, bool load, DofPageBuffer **out);
 
 // dof_FlushBuffer of a buffer of the file, and dof_ReadWrite (counted and checked), unissued.
 Failure flush(DofFile *file, DofPageBuffer *buffer);
+// Writes back buffer `first` (dirty) with the dirty buffers after it that hold the pages after its
+// page, in one transfer; all of them are clean afterwards. Nothing changes when it fails.
+Failure write_back_run(DofFile *file, int32_t first);
 Failure read_write(int32_t direction, DofFile *file, uint32_t count, int64_t offset, void *buffer);
 
 // Which buffer holds which page: an open-addressing table beside the buffers. Every buffer whose

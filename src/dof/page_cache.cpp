@@ -1,4 +1,4 @@
-// The page layer: page look-up with weighted replacement, write-back, and byte transfers.
+// The page layer: page look-up with clock replacement, write-back in runs, and byte transfers.
 //
 // Design notes
 //
@@ -10,18 +10,21 @@
 // exactly the held pages. A dirty buffer holds bytes that the file does not have yet; it is written
 // back only when it is chosen as a victim, when the caller asks (dof_FlushBuffer) and at close.
 //
-// Look-up (get_page): every request advances the clock, and every 16th halves all weights. A page
-// below the page count may be in a buffer (a hit adds 128 to the weight). Otherwise the victim is
-// chosen in one pass in buffer order: a buffer becomes the candidate when its weight is at most the
-// candidate's and it is strictly older (clock minus last use); the first candidate starts from
-// weight 32767 and age 0. A dirty victim is written back first; if that fails, nothing changed.
-// The victim is then unlabelled before it is loaded, so a failed load leaves no buffer claiming the
-// page. A page at or beyond the page count is created: the page count becomes page + 1 and the
-// victim holds zeros, marked dirty, so that the file grows when the page is written back (pages in
-// between are left to the file system as a hole, which reads as zeros). A read-only file never
-// grows: its look-ups beyond the last page fail with WRITE_ERR.
+// Look-up (get_page): every request advances the request clock. A page below the page count may be
+// in a buffer: a hit raises the buffer's weight by one, up to 3. Otherwise the victim is found by
+// the clock hand, which goes round the buffers in order: a free buffer or one of weight 0 is taken,
+// any other loses one weight and the hand moves on. Each step takes a weight a hit gave, so a miss
+// costs O(1) steps on average whatever the number of buffers. A dirty victim is written back first,
+// together with the dirty buffers after it that hold the pages after its page (the buffers' images
+// are one block, so such a run is one write); if that fails, no buffer changed. The victim is then
+// unlabelled before it is loaded, so a failed load leaves no buffer claiming the page. A page at or
+// beyond the page count is created: the page count becomes page + 1 and the victim holds zeros,
+// marked dirty, so that the file grows when the page is written back (pages in between are left to
+// the file system as a hole, which reads as zeros). A read-only file never grows: its look-ups
+// beyond the last page fail with WRITE_ERR. A page newly held starts at weight 1.
 //
 // A transfer that overwrites a whole page takes a buffer for that page without reading it first.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -41,8 +44,8 @@ struct DofPageIndex {
 namespace tesmar::dof {
 namespace {
 
-constexpr int32_t kHitWeight = 128;
-constexpr int32_t kHalvingPeriod = 16;
+constexpr int32_t kMostWeight = 3;
+constexpr int64_t kMostRunBytes = 256 * 1024;  // the largest write-back of consecutive pages
 constexpr uint64_t kMostSlots = uint64_t{1} << 31;
 
 uint32_t slot_of(const DofPageIndex *index, int64_t page) {
@@ -136,18 +139,28 @@ void page_index_destroy(DofFile *file) {
   file->page_index = nullptr;
 }
 
+// The clock hand's choice of a victim (see the notes above).
+int32_t choose_victim(DofFile *file) {
+  DofPageBuffer *buffers = file->buffers;
+  const auto count = static_cast<uint32_t>(file->buffer_count);
+  if (file->hand >= count) file->hand = 0;
+  for (;;) {
+    uint32_t i = file->hand;
+    file->hand = i + 1 == count ? 0 : i + 1;
+    if (buffers[i].page < 0 || buffers[i].weight <= 0) return static_cast<int32_t>(i);
+    --buffers[i].weight;
+  }
+}
+
 Failure get_page(DofFile *file, int64_t page, bool load_page, DofPageBuffer **out) {
   ++file->page_requests;
   ++file->clock;
   DofPageBuffer *buffers = file->buffers;
-  const int32_t count = file->buffer_count;
-  if (file->clock % kHalvingPeriod == 0)
-    for (int32_t i = 0; i < count; ++i) buffers[i].weight >>= 1;
 
   if (page < file->page_count) {
     int32_t hit = index_find(file, page);
     if (hit >= 0) {
-      buffers[hit].weight += kHitWeight;
+      if (buffers[hit].weight < kMostWeight) ++buffers[hit].weight;
       buffers[hit].last_use = file->clock;
       ++file->page_hits;
       *out = &buffers[hit];
@@ -157,24 +170,14 @@ Failure get_page(DofFile *file, int64_t page, bool load_page, DofPageBuffer **ou
     return failure(DOF_WRITE_ERR, file);
   }
 
-  int32_t victim = 0, best_weight = 32767;
-  uint32_t best_age = 0;
-  for (int32_t i = 0; i < count; ++i) {
-    // Written as a rarely taken branch rather than a chain of conditional moves: the candidate
-    // changes a few times per pass, and the pass then costs about a cycle a buffer.
-    uint32_t age = file->clock - buffers[i].last_use;
-    if (__builtin_expect(age > best_age, 0) && buffers[i].weight <= best_weight) {
-      victim = i;
-      best_weight = buffers[i].weight;
-      best_age = age;
-    }
-  }
+  const int32_t victim = choose_victim(file);
   DofPageBuffer *buffer = &buffers[victim];
   if (buffer->dirty) {
-    if (Failure f = flush(file, buffer)) return f;
+    if (Failure f = write_back_run(file, victim)) return f;
   }
   if (buffer->page >= 0) index_drop(file, buffer->page);
   buffer->page = -1;
+  buffer->weight = 0;
 
   if (page < file->page_count) {
     if (load_page) {
@@ -185,7 +188,7 @@ Failure get_page(DofFile *file, int64_t page, bool load_page, DofPageBuffer **ou
     file->page_count = page + 1;
     buffer->dirty = 1;
   }
-  buffer->weight = kHitWeight;
+  buffer->weight = 1;
   buffer->last_use = file->clock;
   buffer->page = page;
   index_add(file, victim);
@@ -224,23 +227,49 @@ Failure transfer(DofFile *file, int32_t direction, uint32_t count, int64_t offse
 
 }  // namespace
 
-Failure flush(DofFile *file, DofPageBuffer *buffer) {
-  if (buffer->page < 0) return kOk;
-  if (read_only(file)) return failure(DOF_WRITE_ERR, file);
+namespace {
+
+// Writes `pages` whole pages from `data` at page `first`, continuing short writes.
+Failure write_pages(DofFile *file, const uint8_t *data, int64_t first, int32_t pages) {
   const platform::FileIo &io = platform::file_io();
-  auto size = static_cast<std::size_t>(file->page_size);
-  int64_t offset = buffer->page * file->page_size;
+  const auto size = static_cast<std::size_t>(file->page_size) * static_cast<std::size_t>(pages);
+  const int64_t offset = first * file->page_size;
   std::size_t written = 0;
   while (written < size) {
     platform::clear_error();
-    int64_t n = io.write_at(file->descriptor, buffer->data + written, size - written,
+    int64_t n = io.write_at(file->descriptor, data + written, size - written,
                             offset + static_cast<int64_t>(written));
     if (n <= 0) return failure(DOF_WRITE_ERR, file);  // an error, or no progress (a full disk)
     written += static_cast<std::size_t>(n);
   }
   file->position = offset + static_cast<int64_t>(size);
-  ++file->physical_writes;
+  file->physical_writes += static_cast<uint32_t>(pages);
+  return kOk;
+}
+
+}  // namespace
+
+Failure flush(DofFile *file, DofPageBuffer *buffer) {
+  if (buffer->page < 0) return kOk;
+  if (read_only(file)) return failure(DOF_WRITE_ERR, file);
+  if (Failure f = write_pages(file, buffer->data, buffer->page, 1)) return f;
   buffer->dirty = 0;
+  return kOk;
+}
+
+Failure write_back_run(DofFile *file, int32_t first) {
+  DofPageBuffer *buffers = file->buffers;
+  if (buffers[first].page < 0) return kOk;
+  if (read_only(file)) return failure(DOF_WRITE_ERR, file);
+  const int64_t most = std::max<int64_t>(1, kMostRunBytes / file->page_size);
+  int32_t pages = 1;
+  while (first + pages < file->buffer_count && pages < most) {
+    const DofPageBuffer &next = buffers[first + pages];
+    if (!next.dirty || next.page != buffers[first].page + pages) break;
+    ++pages;
+  }
+  if (Failure f = write_pages(file, buffers[first].data, buffers[first].page, pages)) return f;
+  for (int32_t i = 0; i < pages; ++i) buffers[first + i].dirty = 0;
   return kOk;
 }
 

@@ -178,7 +178,7 @@ mpm_Status dof_CloseFile(uint32_t, DofFile *file) {
     if (!(file->flags & (DOF_TEMPORARY | DOF_READ_ONLY))) {
       for (int32_t i = 0; i < file->buffer_count; ++i) {
         if (!file->buffers[i].dirty) continue;
-        Failure written = flush(file, &file->buffers[i]);
+        Failure written = write_back_run(file, i);
         if (status == 0) status = written.code();
         issue(written);
       }
