@@ -11,7 +11,8 @@
  * goes round the buffers, taking the first of weight 0 and taking one weight from each other it
  * passes), at O(1) cost per miss on average. A page is written back when its buffer is reused or
  * the file is closed, together with the dirty buffers after it that hold the following pages, in
- * one write; positioned reads and writes need no seeks.
+ * one write; a whole page that no buffer holds is read straight into the caller's memory.
+ * Positioned reads and writes need no seeks.
  *
  * Block layer: with DOF_FREE_LIST every block carries an 8-byte header (the size asked of
  * dof_AllocateBlock and the block's capacity, little-endian 32-bit each) just before its address;

@@ -23,7 +23,9 @@
 // the file system as a hole, which reads as zeros). A read-only file never grows: its look-ups
 // beyond the last page fail with WRITE_ERR. A page newly held starts at weight 1.
 //
-// A transfer that overwrites a whole page takes a buffer for that page without reading it first.
+// A transfer that overwrites a whole page takes a buffer for that page without reading it first;
+// one that reads a whole page that no buffer holds reads it from the file into the caller's memory,
+// and no buffer changes.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -88,27 +90,32 @@ void index_drop(DofFile *file, int64_t page) {
   }
 }
 
-// Reads page `page` into the buffer; the part beyond the end of the file reads as zeros.
-Failure load(DofFile *file, DofPageBuffer *buffer, int64_t page) {
+// Reads page `page` into `data` (a page's worth); the part beyond the end of the file reads as
+// zeros, and so does all of it after a failure.
+Failure read_page(DofFile *file, uint8_t *data, int64_t page) {
   const platform::FileIo &io = platform::file_io();
   auto size = static_cast<std::size_t>(file->page_size);
   int64_t offset = page * file->page_size;
   std::size_t got = 0;
   while (got < size) {
     platform::clear_error();
-    int64_t n = io.read_at(file->descriptor, buffer->data + got, size - got,
+    int64_t n = io.read_at(file->descriptor, data + got, size - got,
                            offset + static_cast<int64_t>(got));
     if (n < 0) {
-      std::memset(buffer->data, 0, size);
+      std::memset(data, 0, size);
       return failure(DOF_READ_ERR, file);
     }
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
   }
-  std::memset(buffer->data + got, 0, size - got);
+  std::memset(data + got, 0, size - got);
   file->position = offset + static_cast<int64_t>(got);
   ++file->physical_reads;
   return kOk;
+}
+
+Failure load(DofFile *file, DofPageBuffer *buffer, int64_t page) {
+  return read_page(file, buffer->data, page);
 }
 
 }  // namespace
@@ -207,10 +214,21 @@ Failure transfer(DofFile *file, int32_t direction, uint32_t count, int64_t offse
   int64_t remaining = count;
   while (remaining > 0) {
     int64_t chunk = remaining + start < size ? remaining : size - start;
-    bool whole = direction == DOF_WRITE && chunk == size;
-    DofPageBuffer *held = nullptr;
-    if (Failure f = get_page(file, page, !whole, &held)) return f;
+    bool whole = chunk == size;
     auto n = static_cast<std::size_t>(chunk);
+    if (whole && direction == DOF_READ && page < file->page_count && index_find(file, page) < 0) {
+      // A whole page that no buffer holds goes straight to the caller: no copy, and no buffer
+      // given up for a page that a scan reads once.
+      ++file->page_requests;
+      ++file->clock;
+      if (Failure f = read_page(file, bytes, page)) return f;
+      remaining -= chunk;
+      bytes += n;
+      ++page;
+      continue;
+    }
+    DofPageBuffer *held = nullptr;
+    if (Failure f = get_page(file, page, !(whole && direction == DOF_WRITE), &held)) return f;
     if (direction == DOF_WRITE) {
       std::memcpy(held->data + start, bytes, n);
       held->dirty = 1;
