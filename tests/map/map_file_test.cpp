@@ -27,10 +27,6 @@ class MapFileTest : public MapTest {
     write_file(dir_.file("m.map"), text);
     return map_LoadMapFile(options, dir_.file("m.map").c_str(), env_);
   }
-  std::string file_error(int line) {
-    return error_text("MAP_FILE_ERR", "Error on or before line " + std::to_string(line) +
-                                          " of mapping file " + dir_.file("m.map") + ".\n");
-  }
   int32_t count_ = 5, flag_ = 0, name_ = static_cast<int32_t>(MAP_LIST_ERR);
   double scale_ = 1.0;
   TempDir dir_;

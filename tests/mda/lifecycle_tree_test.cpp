@@ -51,14 +51,6 @@ class DeleteTreeTest : public DeleteTree {
     EXPECT_EQ(mda_UnlockEntity(0, g), 0u);
     return g;
   }
-  void point_group(db_ptr g, db_ptr member) {
-    void *memory = nullptr;
-    ASSERT_EQ(mda_LockEntity(0, g, &memory), 0u);
-    db_ptr *slot = nullptr;
-    std::memcpy(&slot, static_cast<char *>(memory) + 64, sizeof slot);
-    ASSERT_EQ(mda_ModifyPtr(g, member, slot), 0u);
-    ASSERT_EQ(mda_UnlockEntity(MDA_MODIFIED, g), 0u);
-  }
 };
 
 TEST_F(DeleteTreeTest, SharedChildrenStayAndLoseOnlyTheDeletedParent) {
