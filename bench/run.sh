@@ -6,6 +6,12 @@ build=${1:-build/default}
 shift || true
 for b in "$build"/bench/bench_*; do
   [ -x "$b" ] || continue
-  echo "== $(basename "$b")"
-  "$b" "$@"
+  name=$(basename "$b")
+  echo "== $name"
+  driver=$(dirname "$0")/${name#bench_}.py
+  if [ -f "$driver" ]; then
+    python3 "$driver" "$b"  # runs each job in a fresh process
+  else
+    "$b" "$@"
+  fi
 done
