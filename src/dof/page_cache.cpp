@@ -47,7 +47,9 @@ namespace tesmar::dof {
 namespace {
 
 constexpr int32_t kMostWeight = 3;
-constexpr int64_t kMostRunBytes = 256 * 1024;  // the largest write-back of consecutive pages
+// The largest write-back of consecutive pages. Larger runs were faster for a plain sequential
+// writer but slower for the translator, whose large writes the kernel copied more slowly.
+constexpr int64_t kMostRunBytes = 32 * 1024;
 constexpr uint64_t kMostSlots = uint64_t{1} << 31;
 
 uint32_t slot_of(const DofPageIndex *index, int64_t page) {
