@@ -28,7 +28,7 @@ measure() {  # name command...: fastest seconds and peak kB of 3 runs
 }
 echo "| run | time | peak resident memory |"
 echo "|---|---:|---:|"
-measure "tesmar translate (read, map, write DXF)" "$build/tools/tesmar/tesmar" translate "$work/bulk.igs" -o "$work/out.dxf"
+measure "tesmar translate (read, map, write DXF)" "$build/tools/tesmar/tesmar" translate -f "$work/bulk.igs" -o "$work/out.dxf"
 if [ -x "$build/bench/occt_iges" ]; then
   measure "OCCT IGESControl_Reader::ReadFile" "$build/bench/occt_iges" "$work/bulk.igs" read
   measure "OCCT ReadFile + TransferRoots" "$build/bench/occt_iges" "$work/bulk.igs" transfer
