@@ -16,12 +16,13 @@
 // any other loses one weight and the hand moves on. Each step takes a weight a hit gave, so a miss
 // costs O(1) steps on average whatever the number of buffers. A dirty victim is written back first,
 // together with the dirty buffers after it that hold the pages after its page (the buffers' images
-// are one block, so such a run is one write); if that fails, no buffer changed. The victim is then
-// unlabelled before it is loaded, so a failed load leaves no buffer claiming the page. A page at or
-// beyond the page count is created: the page count becomes page + 1 and the victim holds zeros,
-// marked dirty, so that the file grows when the page is written back (pages in between are left to
-// the file system as a hole, which reads as zeros). A read-only file never grows: its look-ups
-// beyond the last page fail with WRITE_ERR. A page newly held starts at weight 1.
+// are one block, so such a run is one write); if that fails, no buffer's page or bytes changed (only
+// the hand and the weights it passed). The victim is then unlabelled before it is loaded, so a
+// failed load leaves no buffer claiming the page. A page at or beyond the page count is created:
+// the page count becomes page + 1 and the victim holds zeros, marked dirty, so that the file grows
+// when the page is written back (pages in between are left to the file system as a hole, which
+// reads as zeros). A read-only file never grows: its look-ups beyond the last page fail with
+// WRITE_ERR. A page newly held starts at weight 1.
 //
 // A transfer that overwrites a whole page takes a buffer for that page without reading it first;
 // one that reads a whole page that no buffer holds reads it from the file into the caller's memory,
@@ -148,6 +149,8 @@ void page_index_destroy(DofFile *file) {
   file->page_index = nullptr;
 }
 
+namespace {
+
 // The clock hand's choice of a victim (see the notes above).
 int32_t choose_victim(DofFile *file) {
   DofPageBuffer *buffers = file->buffers;
@@ -160,6 +163,8 @@ int32_t choose_victim(DofFile *file) {
     --buffers[i].weight;
   }
 }
+
+}  // namespace
 
 Failure get_page(DofFile *file, int64_t page, bool load_page, DofPageBuffer **out) {
   ++file->page_requests;
