@@ -32,12 +32,14 @@
 
 namespace {
 
-uint32_t g_buffers = 0;  // page buffers of the disk-backed model; 0: the default
+// Page buffers of the disk-backed model: 256, as docs/performance.md recommends for large models
+// (the library's default is 16); the job's BUFFERS argument overrides it.
+uint32_t g_buffers = 256;
 
 int32_t new_model(uint32_t options) {
   mda_ModelDef def;
   mda_InitModelDef(0, &def);
-  if (g_buffers > 0) def.buffer_count = g_buffers;
+  def.buffer_count = g_buffers;
   std::snprintf(def.name, sizeof def.name, "bench");
   def.schema = schema();
   int32_t model = 0;

@@ -45,7 +45,7 @@ def main():
     parser.add_argument("--repetitions", type=int, default=1 if smoke else 3)
     parser.add_argument("--cpu", type=int, default=None, help="the core to pin jobs to")
     parser.add_argument("--buffers", type=int, default=0,
-                        help="page buffers of the disk-backed model (default: the library's)")
+                        help="page buffers of the disk-backed model (default: the benchmark's 256)")
     parser.add_argument("--stores", default=None, help="only these stores, comma-separated")
     args = parser.parse_args()
     sizes = [int(s) for s in args.sizes.split(",")]

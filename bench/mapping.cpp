@@ -70,6 +70,7 @@ int32_t new_model(ddf_Schema *schema, const char *name) {
   mda_InitModelDef(0, &def);
   std::snprintf(def.name, sizeof def.name, "%s", name);
   def.schema = schema;
+  def.buffer_count = 256;  // as the translator's models
   int32_t model = 0;
   check(mda_AllocateModel(MDA_KEEP_CURRENT, &def, &model) == 0, "mda_AllocateModel");
   return model;

@@ -262,7 +262,7 @@ typedef struct mda_ModelDef {
   uint8_t back_ptrs;           /* non-zero: the model keeps back pointers */
   uint8_t statistics;          /* non-zero: the paged file prints its statistics when closed */
   uint8_t reserved[2];
-  uint32_t buffer_count;       /* page buffers of the paged file; default 256 */
+  uint32_t buffer_count;       /* page buffers of the paged file; default 16 */
   uint32_t page_size;          /* page size of the paged file; default 4096 */
   uint32_t db_version;         /* information only: version * 100 + release of the schema */
   void *user_data;
@@ -450,7 +450,7 @@ TESMAR_API mpm_Status mda_Terminate(uint32_t options);
 
 /* ---- Models ---- */
 
-/* Defaults: empty name, no schema, flags 0, 256 buffers of 4096 bytes, null pointers and hooks.
+/* Defaults: empty name, no schema, flags 0, 16 buffers of 4096 bytes, null pointers and hooks.
  * MDA_NULL_MEMPTR for a null definition. */
 TESMAR_API mpm_Status mda_InitModelDef(uint32_t options, mda_ModelDef *def);
 

@@ -195,7 +195,7 @@ extern "C" {
 mpm_Status mda_InitModelDef(uint32_t, mda_ModelDef *def) {
   if (def == nullptr) return report(MDA_NULL_MEMPTR);
   std::memset(def, 0, sizeof *def);
-  def->buffer_count = 256;  // 1 MiB: see the entity-store measurements in docs/performance.md
+  def->buffer_count = 16;
   def->page_size = 4096;
   return 0;
 }

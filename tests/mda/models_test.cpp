@@ -19,7 +19,7 @@ TEST_F(ModelTest, DefinitionDefaultsAndWhatTheRecordKeeps) {
   EXPECT_EQ(def.schema, nullptr);
   EXPECT_EQ(def.back_ptrs, 0);
   EXPECT_EQ(def.statistics, 0);
-  EXPECT_EQ(def.buffer_count, 256u);
+  EXPECT_EQ(def.buffer_count, 16u);
   EXPECT_EQ(def.page_size, 4096u);
   EXPECT_EQ(def.user_data, nullptr);
   EXPECT_EQ(def.free_hook, nullptr);

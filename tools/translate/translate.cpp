@@ -162,6 +162,7 @@ int32_t new_model(ddf_Schema *schema, const char *name) {
   mda_InitModelDef(0, &def);
   std::snprintf(def.name, sizeof def.name, "%s", name);
   def.schema = schema;
+  def.buffer_count = 256;  // 1 MiB of page buffers: see the entity store in docs/performance.md
   int32_t model = 0;
   return mda_AllocateModel(MDA_KEEP_CURRENT, &def, &model) == 0 ? model : 0;
 }
