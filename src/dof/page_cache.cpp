@@ -117,10 +117,6 @@ Failure read_page(DofFile *file, uint8_t *data, int64_t page) {
   return kOk;
 }
 
-Failure load(DofFile *file, DofPageBuffer *buffer, int64_t page) {
-  return read_page(file, buffer->data, page);
-}
-
 }  // namespace
 
 bool page_index_create(DofFile *file) {
@@ -195,7 +191,7 @@ Failure get_page(DofFile *file, int64_t page, bool load_page, DofPageBuffer **ou
 
   if (page < file->page_count) {
     if (load_page) {
-      if (Failure f = load(file, buffer, page)) return f;
+      if (Failure f = read_page(file, buffer->data, page)) return f;
     }
   } else {
     if (load_page) std::memset(buffer->data, 0, static_cast<std::size_t>(file->page_size));
