@@ -43,11 +43,21 @@ uint32_t get_u32(const uint8_t *p) {
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-Failure write_header(DofFile *file, int64_t offset, uint32_t asked, uint32_t capacity) {
+// Writes the header of the block at `offset` (its address is offset + kHeaderSize). With a filler,
+// the block's first `asked` bytes are made and written with the header in one transfer.
+Failure write_header(DofFile *file, int64_t offset, uint32_t asked, uint32_t capacity,
+                     const BlockFiller *filler) {
   uint8_t header[kHeaderSize];
-  put_u32(header, asked);
-  put_u32(header + 4, capacity);
-  return read_write(DOF_WRITE, file, kHeaderSize, offset, header);
+  uint8_t *at = header;
+  uint32_t count = kHeaderSize;
+  if (filler != nullptr) {
+    at = filler->staged;
+    count += asked;
+    filler->fill(filler->context, offset + kHeaderSize, at + kHeaderSize);
+  }
+  put_u32(at, asked);
+  put_u32(at + 4, capacity);
+  return read_write(DOF_WRITE, file, count, offset, at);
 }
 
 // Reads and checks the header of the block at `address`: the address lies at least a header into
@@ -63,17 +73,18 @@ Failure read_header(DofFile *file, int64_t address, uint32_t *asked, uint32_t *c
   return kOk;
 }
 
-// Serves an allocation from the free record `record`. On failure nothing has changed.
-Failure take(DofFile *file, DofFreeBlock *record, uint32_t size, int64_t *address) {
+// Serves an allocation from the free record `record`. On failure nothing has changed in the list.
+Failure take(DofFile *file, DofFreeBlock *record, uint32_t size, const BlockFiller *filler,
+             int64_t *address) {
   DofFreeList *list = file->free_list;
   int64_t offset = record->offset;
   if (record->size - size > kSplitRemainder) {
-    if (Failure f = write_header(file, offset, size, size)) return f;
+    if (Failure f = write_header(file, offset, size, size, filler)) return f;
     record->offset += size + kHeaderSize;
     record->size -= size + kHeaderSize;
     index_resized(list, record->offset);
   } else {
-    if (Failure f = write_header(file, offset, size, record->size)) return f;
+    if (Failure f = write_header(file, offset, size, record->size, filler)) return f;
     DofFreeNode *node = index_remove(list, offset);
     if (list->head == record) {
       list->head = record->next;
@@ -158,15 +169,21 @@ Failure free_block(DofFile *file, int64_t address) {
 
 }  // namespace
 
-extern "C" {
+namespace tesmar::dof {
 
-mpm_Status dof_AllocateBlock(DofFile *file, uint32_t size, int64_t *address) {
+mpm_Status allocate_block(DofFile *file, uint32_t size, const BlockFiller *filler,
+                          int64_t *address) {
   if (file == nullptr || address == nullptr) return issue(failure(DOF_BAD_SLOT, nullptr));
   if (size == 0) return issue(failure(DOF_BAD_SIZE, file));
   const int64_t limit = offset_limit(file);
   DofFreeList *list = file->free_list;
   if (list == nullptr) {
     if (size > limit - file->end) return issue(failure(DOF_BAD_SIZE, file));
+    if (filler != nullptr) {
+      filler->fill(filler->context, file->end, filler->staged + kHeaderSize);
+      if (Failure f = read_write(DOF_WRITE, file, size, file->end, filler->staged + kHeaderSize))
+        return issue(f);
+    }
     *address = file->end;
     file->end += size;
     return 0;
@@ -175,7 +192,7 @@ mpm_Status dof_AllocateBlock(DofFile *file, uint32_t size, int64_t *address) {
   list->requested_bytes += static_cast<float>(size);
   // When the free block cannot be taken, its message stands and the block is appended instead.
   if (DofFreeBlock *record = index_first_fit(list, size); record != nullptr) {
-    Failure taken = take(file, record, size, address);
+    Failure taken = take(file, record, size, filler, address);
     if (!taken) {
       TESMAR_CHECK_INVARIANT(free_list_fault(file));
       return 0;
@@ -184,11 +201,19 @@ mpm_Status dof_AllocateBlock(DofFile *file, uint32_t size, int64_t *address) {
   }
   if (file->end > limit - kHeaderSize || size > limit - kHeaderSize - file->end)
     return issue(failure(DOF_BAD_SIZE, file));
-  if (Failure f = write_header(file, file->end, size, size)) return issue(f);
+  if (Failure f = write_header(file, file->end, size, size, filler)) return issue(f);
   *address = file->end + kHeaderSize;
   file->end += static_cast<int64_t>(size) + kHeaderSize;
   TESMAR_CHECK_INVARIANT(free_list_fault(file));
   return 0;
+}
+
+}  // namespace tesmar::dof
+
+extern "C" {
+
+mpm_Status dof_AllocateBlock(DofFile *file, uint32_t size, int64_t *address) {
+  return allocate_block(file, size, nullptr, address);
 }
 
 mpm_Status dof_FreeBlock(DofFile *file, int64_t address) {

@@ -83,6 +83,20 @@ bool index_consistent(const DofFreeList *list);
 // allocation and freeing in builds without NDEBUG, while the list is small enough to check whole.
 const char *free_list_fault(const DofFile *file);
 
+// Makes a new block's data where the allocation puts it: `fill` receives the block's address and
+// writes its `size` bytes at `data`.
+struct BlockFiller {
+  void (*fill)(void *context, int64_t address, uint8_t *data);
+  void *context;
+  uint8_t *staged;  // 8 bytes of room for the block header, then the data
+};
+
+// dof_AllocateBlock (issued). With a filler the block's data is made once its place is chosen and
+// written together with the block's header in one transfer; when that write fails, the block is
+// not allocated (the free list and the end are as they were).
+mpm_Status allocate_block(DofFile *file, uint32_t size, const BlockFiller *filler,
+                          int64_t *address);
+
 // Writes the statistics report.
 void write_statistics(std::FILE *stream, const DofFile *file);
 

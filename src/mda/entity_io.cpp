@@ -30,6 +30,7 @@
 #include <algorithm>
 
 #include "ddf/ddf_internal.h"
+#include "dof/dof_internal.h"
 #include "mda/mda_internal.h"
 #include "mda/work_list.h"
 #include "tesmar/dof.h"
@@ -160,22 +161,27 @@ MBlock disk_header(const Table &t, std::size_t i, int64_t base) {
   return h;
 }
 
+// The record of the chain in `t` (of at most kStage bytes) as it is at `base`, slots patched.
+void stage_chain(const Table &t, int64_t base, char *stage) {
+  for (std::size_t i = 0; i < t.count; ++i) {
+    MBlock *b = t.items[i].block;
+    MBlock h = disk_header(t, i, base);
+    std::memcpy(stage + t.items[i].at, &h, kHeader);
+    std::memcpy(stage + t.items[i].at + kHeader, data_of(b), b->size - kHeader);
+  }
+  for (std::size_t i = 0; i + 1 < t.count; ++i) {
+    const uint64_t ordinal = i + 1;
+    std::memcpy(stage + t.items[t.items[i].holder].at + t.items[i].offset, &ordinal,
+                sizeof ordinal);
+  }
+}
+
 // Writes the record of the chain in `t` at `base`.
 Result write_chain(DofFile *file, const Table &t, uint64_t total, int64_t base) {
   if (total <= kStage) {
-    // Small records (nearly all) go in one transfer, staged with their slots patched.
+    // Small records (nearly all) go in one transfer.
     alignas(8) char stage[kStage];
-    for (std::size_t i = 0; i < t.count; ++i) {
-      MBlock *b = t.items[i].block;
-      MBlock h = disk_header(t, i, base);
-      std::memcpy(stage + t.items[i].at, &h, kHeader);
-      std::memcpy(stage + t.items[i].at + kHeader, data_of(b), b->size - kHeader);
-    }
-    for (std::size_t i = 0; i + 1 < t.count; ++i) {
-      const uint64_t ordinal = i + 1;
-      std::memcpy(stage + t.items[t.items[i].holder].at + t.items[i].offset, &ordinal,
-                  sizeof ordinal);
-    }
+    stage_chain(t, base, stage);
     return dof_ReadWrite(DOF_WRITE, file, static_cast<uint32_t>(total), base, stage);
   }
   for (std::size_t i = 0; i < t.count; ++i) {
@@ -221,15 +227,26 @@ Result write_disk(mda_ModelRec *rec, mda_EntityEntry *e, bool keep) {
       fresh = false;
     }
   }
-  if (status == 0 && fresh) status = dof_AllocateBlock(file, static_cast<uint32_t>(total), &base);
-  if (status == 0) {
-    status = write_chain(file, t, total, base);
-    if (status != 0) {
-      // The new block goes back; a record rewritten in place is no longer whole, so the entity
-      // has none (its memory, still marked to be written, is the only copy).
-      dof_FreeBlock(file, base);
-      if (!fresh) e->dloc = MDA_NO_DLOC;
+  if (status == 0 && fresh && total <= kStage) {
+    // A small new record is written with its block's header in one transfer; when that fails,
+    // no block was allocated.
+    alignas(8) uint8_t stage[8 + kStage];
+    const auto fill = [](void *context, int64_t address, uint8_t *data) {
+      stage_chain(*static_cast<const Table *>(context), address, reinterpret_cast<char *>(data));
+    };
+    const dof::BlockFiller filler{fill, &t, stage};
+    status = dof::allocate_block(file, static_cast<uint32_t>(total), &filler, &base);
+  } else if (status == 0 && fresh) {
+    status = dof_AllocateBlock(file, static_cast<uint32_t>(total), &base);
+    if (status == 0) {
+      status = write_chain(file, t, total, base);
+      if (status != 0) dof_FreeBlock(file, base);  // the new block goes back
     }
+  } else if (status == 0) {
+    // A record rewritten in place that fails is no longer whole, so the entity has none (its
+    // memory, still marked to be written, is the only copy).
+    status = write_chain(file, t, total, base);
+    if (status != 0) e->dloc = MDA_NO_DLOC;
   }
   t.release();
   if (status != 0) return status;

@@ -410,29 +410,37 @@ TEST_F(EntityIo, AFailedWriteLeavesTheEntityAsItWas) {
   const std::vector<std::string> original = image(memory);
   ASSERT_EQ(mda_UnlockEntity(0, p), 0u);
 
-  const auto unchanged = [&](uint64_t dloc) {
-    const mda_EntityEntry e = entry(p);
-    EXPECT_EQ(e.mloc, memory);
-    EXPECT_EQ(e.dloc, dloc);
+  // A write that fails leaves the entity as it was, without a record; it goes out whole later.
+  const auto unchanged = [&](db_ptr q, void *at, const std::vector<std::string> &was) {
+    const mda_EntityEntry e = entry(q);
+    EXPECT_EQ(e.mloc, at);
+    EXPECT_EQ(e.dloc, MDA_NO_DLOC);
     EXPECT_NE(e.status & MDA_ENTRY_NEEDFLUSH, 0u);
-    EXPECT_EQ(chain_fault(memory), "");
-    EXPECT_EQ(image(memory), original);
+    EXPECT_EQ(chain_fault(at), "");
+    EXPECT_EQ(image(at), was);
     EXPECT_EQ(cache_fault(model), "");
   };
-  FailingWrites::failing = true;
-  EXPECT_EQ(mda_WriteEntity(0, p), DOF_WRITE_ERR);
-  unchanged(MDA_NO_DLOC);
-  FailingWrites::failing = false;
-  round_trip(p);
-
+  DofFile *file = mda::model_in_use(model)->file;
+  const auto failed_write = [&](db_ptr q, bool takes_space) {
+    void *at = entry(q).mloc;
+    const std::vector<std::string> was = image(at);
+    const int64_t end = file->end;
+    const uint32_t free_blocks = file->free_list->free_blocks;
+    FailingWrites::failing = true;
+    EXPECT_EQ(mda_WriteEntity(0, q), DOF_WRITE_ERR);
+    unchanged(q, at, was);
+    if (!takes_space) {
+      EXPECT_EQ(file->end, end);
+      EXPECT_EQ(file->free_list->free_blocks, free_blocks);
+    }
+    FailingWrites::failing = false;
+    round_trip(q);
+  };
+  failed_write(p, true);
   // Rewritten in place: a failure leaves no record (the memory is the only copy).
   ASSERT_EQ(mda_LockEntity(0, p, &memory), 0u);
   ASSERT_EQ(mda_UnlockEntity(MDA_MODIFIED, p), 0u);
-  FailingWrites::failing = true;
-  EXPECT_EQ(mda_WriteEntity(0, p), DOF_WRITE_ERR);
-  unchanged(MDA_NO_DLOC);
-  FailingWrites::failing = false;
-  round_trip(p);
+  failed_write(p, true);
 
   // An eviction that cannot write: the evicted entity stays in memory, out of the cache.
   ASSERT_EQ(mda_LockEntity(0, p, &memory), 0u);
@@ -446,13 +454,18 @@ TEST_F(EntityIo, AFailedWriteLeavesTheEntityAsItWas) {
   }
   EXPECT_EQ(status, DOF_WRITE_ERR);
   EXPECT_EQ(others.size(), 32u);
-  unchanged(MDA_NO_DLOC);  // its record was being rewritten in place
+  unchanged(p, memory, original);  // its record was being rewritten in place
   std::vector<db_ptr> cached;
   ASSERT_EQ(cache_fault(model, &cached), "");
   EXPECT_EQ(std::count(cached.begin(), cached.end(), p), 0);
   FailingWrites::failing = false;
   round_trip(p);
   for (db_ptr o : others) round_trip(o);
+
+  // A new small record goes out with its block's header: a failure takes no space.
+  const db_ptr fresh = make_holder(model, 1, 1, 40);
+  ASSERT_EQ(mda_UnlockEntity(0, fresh), 0u);
+  failed_write(fresh, false);
 }
 
 }  // namespace
