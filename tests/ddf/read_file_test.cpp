@@ -128,23 +128,16 @@ TEST_F(ReadFileTest, FailedReadsAndClosesAreReadErrorsAndReleaseEverything) {
     EXPECT_EQ(FaultyIo::faults().closes, 1);
     mpm_DiscardPending(0);
   }
-  {
+  for (auto [fault, code] : {std::pair{&Faults::fail_close_at, DDF_READ_ERR},
+                             std::pair{&Faults::fail_size_at, DDF_OPEN_ERR}}) {
     Faults faults;
-    faults.fail_close_at = 1;
+    faults.*fault = 1;
     FaultyIo io(faults);
     ddf_Schema *schema = reinterpret_cast<ddf_Schema *>(1);
-    EXPECT_EQ(ddf_ReadBinaryDDF(0, path_.c_str(), &schema), DDF_READ_ERR);
+    EXPECT_EQ(ddf_ReadBinaryDDF(0, path_.c_str(), &schema), code);
     EXPECT_EQ(schema, nullptr);
-    EXPECT_EQ(pending_codes().front(), DDF_READ_ERR);
+    EXPECT_EQ(pending_codes().front(), code);
     mpm_DiscardPending(0);
-  }
-  {
-    Faults faults;
-    faults.fail_size_at = 1;
-    FaultyIo io(faults);
-    ddf_Schema *schema = reinterpret_cast<ddf_Schema *>(1);
-    EXPECT_EQ(ddf_ReadBinaryDDF(0, path_.c_str(), &schema), DDF_OPEN_ERR);
-    EXPECT_EQ(schema, nullptr);
   }
   EXPECT_EQ(read_file_bytes(bytes), 0u);
 }

@@ -20,17 +20,7 @@
 namespace tesmar::test {
 namespace {
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr int kSteps = 800;
-#else
-constexpr int kSteps = 2500;
-#endif
-#elif defined(__SANITIZE_ADDRESS__)
-constexpr int kSteps = 800;
-#else
-constexpr int kSteps = 2500;
-#endif
+constexpr int kSteps = kSanitized ? 800 : 2500;
 
 // What the walk finds in an entity: its values as bytes and its pointers with their slots.
 struct Contents {

@@ -47,6 +47,10 @@ TEST_F(DumpTest, SampleEntitiesPrintOneLinePerElement) {
   put<int16_t>(p, 104, 1);
   put<db_ptr>(p, 112, point);
   ASSERT_EQ(mda_SetString(0, p, "edge", p + 128), 0u);
+  const std::string bounds =
+      "bounds.low[0] = 0.00000000000000\nbounds.low[1] = 0.00000000000000\n"
+      "bounds.low[2] = 0.00000000000000\nbounds.high[0] = 1.00000000000000\n"
+      "bounds.high[1] = 2.25000000000000\nbounds.high[2] = -3.00000000000000\n";
   EXPECT_EQ(dump(p),
             "n = 2\n"
             "points[0][0] = 1.00000000000000\n"
@@ -57,12 +61,7 @@ TEST_F(DumpTest, SampleEntitiesPrintOneLinePerElement) {
             "points[1][2] = 6.00000000000000\n"
             "widths[0] = 0.500000\n"
             "widths[1] = 1.50000\n"
-            "bounds.low[0] = 0.00000000000000\n"
-            "bounds.low[1] = 0.00000000000000\n"
-            "bounds.low[2] = 0.00000000000000\n"
-            "bounds.high[0] = 1.00000000000000\n"
-            "bounds.high[1] = 2.25000000000000\n"
-            "bounds.high[2] = -3.00000000000000\n"
+            + bounds +
             "shape.closing = #1:1 (0x1000000000001)\n"
             "layer = NULL\n"
             "label = edge\n");
@@ -75,12 +74,7 @@ TEST_F(DumpTest, SampleEntitiesPrintOneLinePerElement) {
   put<int32_t>(p, 24, 0);
   EXPECT_EQ(dump(p),
             "n = 0\n"
-            "bounds.low[0] = 0.00000000000000\n"
-            "bounds.low[1] = 0.00000000000000\n"
-            "bounds.low[2] = 0.00000000000000\n"
-            "bounds.high[0] = 1.00000000000000\n"
-            "bounds.high[1] = 2.25000000000000\n"
-            "bounds.high[2] = -3.00000000000000\n"
+            + bounds +
             "shape.code = ABCDEFGH\n"
             "layer = NULL\n"
             "label = <NULL>\n");

@@ -10,6 +10,20 @@
 
 namespace tesmar::test {
 
+// Under the address sanitizer, which runs slower and stops the process on a huge allocation.
+#if defined(__SANITIZE_ADDRESS__)
+#define TESMAR_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESMAR_TEST_SANITIZED 1
+#endif
+#endif
+#ifdef TESMAR_TEST_SANITIZED
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 // Starts the library before each test and stops it after, restoring every message-system setting a
 // test may change, so each test leaves the process as it found it.
 class LibraryTest : public ::testing::Test {
