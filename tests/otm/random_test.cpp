@@ -273,42 +273,5 @@ TEST_F(TreeRandomTest, SmallKeyRangeAgreesWithStdSet) {
   }
 }
 
-// A large tree filled in random, ascending and descending order and emptied in random order; the
-// invariants are checked every 997 steps and at the end of each phase.
-TEST_F(TreeRandomTest, LargeTreesStayBalanced) {
-  std::mt19937_64 rng(42);
-  for (int order = 0; order < 3; ++order) {
-    SCOPED_TRACE("order " + std::to_string(order));
-    constexpr int32_t kCount = 60000;
-    std::vector<int32_t> keys(kCount);
-    for (int32_t i = 0; i < kCount; ++i) keys[static_cast<std::size_t>(i)] = order == 2 ? kCount - i : i;
-    if (order == 0) std::shuffle(keys.begin(), keys.end(), rng);
-    otm_Tree *tree = otm_CreateTree(0, sizeof(Rec), compare_rec, 0);
-    int height = 0;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-      Rec r{keys[i], static_cast<int32_t>(i), 0};
-      ASSERT_NE(otm_AddObject(0, tree, &r), nullptr);
-      if (i % 997 == 0) {
-        ASSERT_TRUE(avl_ok(tree));
-      }
-    }
-    ASSERT_TRUE(avl_ok(tree, nullptr, &height));
-    // An AVL tree of n nodes is at most 1.44 log2(n) high; filled in order it is nearly perfect.
-    EXPECT_LE(height, order == 0 ? 22 : 17);
-    std::shuffle(keys.begin(), keys.end(), rng);
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-      Rec r{keys[i], 0, 0};
-      ASSERT_EQ(otm_RemoveObject(0, tree, &r), 0u);
-      if (i % 997 == 0) {
-        ASSERT_TRUE(avl_ok(tree));
-      }
-    }
-    EXPECT_EQ(tree->root, nullptr);
-    EXPECT_EQ(tree->count, 0);
-    otm_DeleteTree(0, tree);
-  }
-  EXPECT_TRUE(pending_texts().empty());
-}
-
 }  // namespace
 }  // namespace tesmar::test

@@ -29,12 +29,10 @@ inline void in_order(otm_Node *node, std::vector<const void *> *out) {
   in_order(node->right, out);
 }
 
-// The AVL invariants (otm::check_tree); *records (when given) receives the records in order and
-// *height the tree's height.
+// The AVL invariants (otm::check_tree); *records (when given) receives the records in order.
 inline ::testing::AssertionResult avl_ok(const otm_Tree *tree,
-                                         std::vector<const void *> *records = nullptr,
-                                         int *height = nullptr) {
-  if (const char *fault = otm::check_tree(tree, height)) return ::testing::AssertionFailure() << fault;
+                                         std::vector<const void *> *records = nullptr) {
+  if (const char *fault = otm::check_tree(tree, nullptr)) return ::testing::AssertionFailure() << fault;
   if (records != nullptr) {
     records->clear();
     in_order(tree->root, records);
