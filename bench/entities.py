@@ -73,6 +73,8 @@ def main():
     for measure, heading in (("wall", "wall-clock time per entity"), ("cpu", "processor time per entity")):
         print(f"Fastest {heading}, library / peer:\n")
         for ours, peer, title, ops in PAIRS:
+            if not any(s in (ours, peer) for s, _, _ in best):
+                continue
             print(f"| {title} | " + " | ".join(f"{n:,}" for n in sizes) + " |")
             print("|---|" + "---:|" * len(sizes))
             for op in ops:
@@ -90,6 +92,8 @@ def main():
     print("|---|" + "---:|" * len(sizes))
     for ours, peer in stores:
         for op in ("create", "read"):
+            if not any((s, op) == (st, o) for st, o, _ in best for s in (ours, peer)):
+                continue
             cells = [" / ".join(f"{best[(s, op, n)]['rss'] / 1024:.1f}" if (s, op, n) in best else "-"
                                 for s in (ours, peer)) for n in sizes]
             print(f"| {ours} / {peer}, {op} | " + " | ".join(cells) + " |")
