@@ -31,25 +31,21 @@ mpm_Status write_message_file(const std::string &path, const std::map<mpm_Status
   std::map<int32_t, std::vector<std::pair<int32_t, std::string>>> by_module;
   for (auto &[code, text] : texts)
     by_module[static_cast<int32_t>(code >> 16)].emplace_back(static_cast<int32_t>(code & 0xFFFF) - 1, text);
+  const auto append = [](std::string bytes, int64_t *at) {  // a new block holding `bytes`
+    const auto n = static_cast<uint32_t>(bytes.size());
+    mpm_Status s = dof_AllocateBlock(mpm_message_file, n, at);
+    return s != 0 ? s : dof_ReadWrite(DOF_WRITE, mpm_message_file, n, *at, bytes.data());
+  };
   for (auto &[module, rows] : by_module) {
     const mpm_ModuleDesc *desc = mpm_GetModuleDesc(module);
     std::string entries(8u * desc->count, '\0');
     for (auto &[row, text] : rows) {
       int64_t at = 0;
-      if ((status = dof_AllocateBlock(mpm_message_file, static_cast<uint32_t>(text.size()), &at)) != 0)
-        return status;
-      std::string copy = text;
-      if ((status = dof_ReadWrite(DOF_WRITE, mpm_message_file, static_cast<uint32_t>(copy.size()), at,
-                                  copy.data())) != 0)
-        return status;
+      if ((status = append(text, &at)) != 0) return status;
       entries.replace(8u * row, 8, le32(static_cast<uint32_t>(at)) + le32(static_cast<uint32_t>(text.size())));
     }
     int64_t at = 0;
-    if ((status = dof_AllocateBlock(mpm_message_file, static_cast<uint32_t>(entries.size()), &at)) != 0)
-      return status;
-    if ((status = dof_ReadWrite(DOF_WRITE, mpm_message_file, static_cast<uint32_t>(entries.size()), at,
-                                entries.data())) != 0)
-      return status;
+    if ((status = append(entries, &at)) != 0) return status;
     mpm_message_modules[module] = static_cast<uint32_t>(at);
   }
   return mpm_CloseMessageFile(0);

@@ -203,24 +203,17 @@ TEST_F(MthTest, NormalizeAnglesRejectsWhatWouldNeverEnd) {
 }
 
 TEST_F(MthTest, ReduceToPeriod) {
-  double v = 7.5;
-  EXPECT_EQ(mth_ReduceToPeriod(0, 1.0, 2.0, &v), 0u);
-  EXPECT_EQ(v, 1.5);
-  v = -0.5;
-  mth_ReduceToPeriod(0, 0.0, 2.0, &v);
-  EXPECT_EQ(v, 1.5);
-  v = 4.0;  // a multiple: [s, s + P) gives s, (s, s + P] gives s + P
-  mth_ReduceToPeriod(0, 0.0, 2.0, &v);
-  EXPECT_EQ(v, 0.0);
-  v = 4.0;
-  mth_ReduceToPeriod(1, 0.0, 2.0, &v);
-  EXPECT_EQ(v, 2.0);
-  v = 2.0;  // already in (s, s + P]
-  mth_ReduceToPeriod(1, 0.0, 2.0, &v);
-  EXPECT_EQ(v, 2.0);
-  v = 0.0;
-  mth_ReduceToPeriod(2, 0.0, 2.0, &v);
-  EXPECT_EQ(v, 0.0);
+  const auto reduced = [](uint32_t options, double start, double v) {
+    EXPECT_EQ(mth_ReduceToPeriod(options, start, 2.0, &v), 0u);
+    return v;
+  };
+  EXPECT_EQ(reduced(0, 1.0, 7.5), 1.5);
+  EXPECT_EQ(reduced(0, 0.0, -0.5), 1.5);
+  EXPECT_EQ(reduced(0, 0.0, 4.0), 0.0);  // a multiple: [s, s + P) gives s, (s, s + P] gives s + P
+  EXPECT_EQ(reduced(1, 0.0, 4.0), 2.0);
+  EXPECT_EQ(reduced(1, 0.0, 2.0), 2.0);  // already in (s, s + P]
+  EXPECT_EQ(reduced(2, 0.0, 0.0), 0.0);
+  double v;
   v = 3.0;
   EXPECT_EQ(mth_ReduceToPeriod(0, 0.0, DBL_EPSILON / 2, &v), MTH_INVALID_RANGE);
   EXPECT_EQ(mth_ReduceToPeriod(0, 0.0, kNaN, &v), MTH_INVALID_RANGE);
