@@ -37,6 +37,31 @@ def points(e):
     return []
 
 
+def spline_at(degree, knots, weights, points, t):
+    """The point at parameter t of a B-spline: de Boor's algorithm on the weighted control points."""
+    p, k = degree, list(knots)
+    weights = list(weights) or [1.0] * len(points)
+    q = [[w * c for c in point] + [w] for point, w in zip(points, weights)]
+    s = max(i for i in range(p, len(q)) if k[i] <= t and k[i] < k[i + 1])  # a span of some length
+    d = [q[j + s - p] for j in range(p + 1)]
+    for r in range(1, p + 1):
+        for j in range(p, r - 1, -1):
+            a = (t - k[j + s - p]) / (k[j + 1 + s - r] - k[j + s - p])
+            d[j] = [(1 - a) * x + a * y for x, y in zip(d[j - 1], d[j])]
+    return [c / d[p][3] for c in d[p][:3]]
+
+
+def is_piece(e, want):
+    """A SPLINE that is the piece of want["whole"] over want["range"], with the knots it must have."""
+    if not close(list(e.knots), want["knots"]):
+        return False
+    (v0, v1), whole = want["range"], want["whole"]
+    ts = [v0 + (v1 - v0) * i / 16 for i in range(17)]
+    return all(close(spline_at(e.dxf.degree, e.knots, e.weights, e.control_points, t),
+                     spline_at(whole["degree"], whole["knots"], whole["weights"], whole["points"], t))
+               for t in ts)
+
+
 def matches(e, want):
     t = want["type"].split()[-1]
     if e.dxftype() != t:
@@ -48,6 +73,8 @@ def matches(e, want):
         if t == "ARC":
             return close(e.start_point, want["start"]) and close(e.end_point, want["end"])
         return True
+    if "whole" in want:
+        return is_piece(e, want)
     got = points(e)
     if "count" in want:
         return len(got) == want["count"]

@@ -81,6 +81,8 @@ def main():
         for k in ("points", "center", "start", "end"):
             if k in d:
                 d[k] = [[2 * c for c in p] for p in d[k]] if k == "points" else [2 * c for c in d[k]]
+        if "whole" in d:
+            d["whole"] = dict(d["whole"], points=[[2 * c for c in p] for p in d["whole"]["points"]])
         for k in ("radius", "height"):
             if k in d:
                 d[k] *= 2

@@ -173,6 +173,17 @@ def sample(path, expect_path, line_end):
     ctrl = [(0.0, 0.0, 0.0), (1.0, 2.0, 0.0), (3.0, 2.0, 0.0), (4.0, 0.0, 0.0)]
     w.add(126, [3, 3, 1, 0, 1, 0] + knots + [1, 1, 1, 1] + [c for p in ctrl for c in p] + [0, 1, 0, 0, 1])
     exp.append({"type": "SPLINE", "points": [list(p) for p in ctrl], "knots": knots})
+    # Curves cut to their parameters V0, V1: the SPLINE is the whole curve's piece between them.
+    def cut(degree, knots, weights, ctrl, v0, v1):
+        w.add(126, [len(ctrl) - 1, degree, 1, 0, 0, 0] + knots + weights + [c for p in ctrl for c in p] +
+              [v0, v1, 0, 0, 1])
+        inner = [k for k in knots if v0 < k < v1]
+        exp.append({"type": "SPLINE", "knots": [v0] * (degree + 1) + inner + [v1] * (degree + 1),
+                    "range": [v0, v1], "whole": {"degree": degree, "knots": knots, "weights": weights,
+                                                 "points": [list(p) for p in ctrl]}})
+    cut(3, knots, [1.0, 2.0, 0.5, 1.0], ctrl, 0.25, 0.75)
+    cut(2, [0, 0, 0, 1, 2, 3, 3, 3], [1.0, 0.5, 1.5, 1.0, 2.0], ctrl + [(6.0, 1.0, 0.0)], 0.5, 3.0)
+    cut(3, [0, 0, 0, 0, 1, 1, 2, 2, 2, 2], [1.0] * 6, ctrl + [(5.0, 1.0, 0.0), (6.0, 3.0, 0.0)], 0.0, 1.5)
     w.add(212, [1, 5, 10.0, 2.5, 1, 0.0, 0.0, 0, 0, 20.0, 30.0, 0.0, hollerith("HELLO")])
     exp.append({"type": "TEXT", "points": [[20, 30, 0]], "text": "HELLO", "height": 2.5})
     # A composite curve of a line and an arc (its parts physically dependent).

@@ -2,7 +2,10 @@
 // of DXF entities (the arbitrary axis algorithm), through the library's geometry module.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <vector>
 
 #include "tesmar/tesmar.h"
 
@@ -57,6 +60,58 @@ struct Ocs {
   }
   void to_world(const double o[3], double out[3]) const {
     for (int i = 0; i < 3; ++i) out[i] = o[0] * ax[i] + o[1] * ay[i] + o[2] * n[i];
+  }
+};
+
+// A B-spline curve in homogeneous form: control points (w x, w y, w z, w) over a knot vector of
+// points.size() + degree + 1 nondecreasing values; its domain is [knots[degree], knots[n]].
+struct Spline {
+  int degree = 0;
+  std::vector<double> knots;
+  std::vector<std::array<double, 4>> points;
+
+  double low() const { return knots[static_cast<std::size_t>(degree)]; }
+  double high() const { return knots[points.size()]; }
+
+  // Inserts the knot u (inside the domain) once, the curve unchanged (Boehm's algorithm).
+  void insert(double u) {
+    const int p = degree, n = static_cast<int>(points.size());
+    int k = p;  // the span: knots[k] <= u <= knots[k + 1]
+    while (k + 1 < n && knots[static_cast<std::size_t>(k + 1)] <= u) ++k;
+    std::vector<std::array<double, 4>> q(points.size() + 1);
+    for (int i = 0; i <= n; ++i) {
+      const auto at = static_cast<std::size_t>(i);
+      if (i <= k - p) q[at] = points[at];
+      else if (i > k) q[at] = points[at - 1];
+      else {
+        const double a = (u - knots[at]) / (knots[at + static_cast<std::size_t>(p)] - knots[at]);
+        for (int j = 0; j < 4; ++j) q[at][j] = (1 - a) * points[at - 1][j] + a * points[at][j];
+      }
+    }
+    points = std::move(q);
+    knots.insert(knots.begin() + k + 1, u);
+  }
+
+  // Cuts the curve to [v0, v1] (low() <= v0 < v1 <= high()): each end is brought to a knot of
+  // multiplicity `degree`, where the curve passes through a control point, and the piece between
+  // keeps those points with its ends' knots repeated degree + 1 times.
+  void cut(double v0, double v1) {
+    const auto p = static_cast<std::size_t>(degree);
+    const auto count = [&](double u) {
+      return static_cast<std::size_t>(std::count(knots.begin(), knots.end(), u));
+    };
+    while (count(v1) < p) insert(v1);
+    while (count(v0) < p) insert(v0);
+    const std::size_t a = static_cast<std::size_t>(std::find(knots.begin(), knots.end(), v0) - knots.begin());
+    const std::size_t c = static_cast<std::size_t>(std::find(knots.begin(), knots.end(), v1) - knots.begin());
+    const std::size_t first = a + count(v0) - 1 - p;  // the point the curve starts at
+    std::vector<double> k(p + 1, v0);
+    k.insert(k.end(), knots.begin() + static_cast<std::ptrdiff_t>(a + count(v0)),
+             knots.begin() + static_cast<std::ptrdiff_t>(c));
+    k.insert(k.end(), p + 1, v1);
+    points = std::vector<std::array<double, 4>>(points.begin() + static_cast<std::ptrdiff_t>(first),
+                                                points.begin() + static_cast<std::ptrdiff_t>(c));
+    knots = std::move(k);
   }
 };
 

@@ -398,6 +398,8 @@ mpm_Status conic(db_ptr h, map_Context *c) {
                      segments + 1, false);
 }
 
+constexpr int32_t kMostCutDegree = 64;  // a cut costs degree insertions, each of every point
+
 mpm_Status bspline(db_ptr h, map_Context *c) {
   Locked<IgesBspline> x(h);
   if (x.e == nullptr) return MAP_INVALID_PTR;
@@ -405,26 +407,47 @@ mpm_Status bspline(db_ptr h, map_Context *c) {
     return fault(h, x.e->de, "its knots and control points do not make a curve");
   Placement p;
   if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
+  Spline curve;
+  curve.degree = x.e->degree;
+  curve.knots.assign(x.e->knots, x.e->knots + x.e->nknots);
+  for (int32_t i = 0; i < x.e->ncontrol; ++i) {
+    const double w = x.e->weights[i];
+    if (!(w > 0)) return fault(h, x.e->de, "a weight is not positive");
+    curve.points.push_back({w * x.e->control[i][0], w * x.e->control[i][1], w * x.e->control[i][2], w});
+  }
+  const auto finite = [](double k) { return std::isfinite(k); };
+  if (!std::all_of(curve.knots.begin(), curve.knots.end(), finite) ||
+      !std::is_sorted(curve.knots.begin(), curve.knots.end()) || !(curve.low() < curve.high()))
+    return fault(h, x.e->de, "its knots do not rise");
+  // The curve is the part of the knots' domain between its parameters V0 and V1.
+  const double v0 = std::max(x.e->range[0], curve.low()), v1 = std::min(x.e->range[1], curve.high());
+  const bool whole = (v0 <= curve.low() && v1 >= curve.high()) || !(v0 < v1) || curve.degree < 1 ||
+                     curve.degree > kMostCutDegree;
+  if (!whole) curve.cut(v0, v1);
+  else if (!(v0 < v1)) fault(h, x.e->de, "its parameter range is empty; the whole curve is written");
+  else if (curve.degree > kMostCutDegree && (v0 > curve.low() || v1 < curve.high()))
+    fault(h, x.e->de, "its degree is too high to cut it to its parameter range; the whole curve is written");
   db_ptr made = 0;
   auto *o = make<DxfSpline>(c, dxf::kSpline, x.e->de, nullptr, &made);
   if (o == nullptr) return no_memory(h, x.e->de);
-  const auto nk = static_cast<uint32_t>(x.e->nknots), nc = static_cast<uint32_t>(x.e->ncontrol);
+  const auto nk = static_cast<uint32_t>(curve.knots.size()), nc = static_cast<uint32_t>(curve.points.size());
   if (mda_Malloc(0, o, 8 * nk, &o->knots) != 0 || mda_Malloc(0, o, 8 * nc, &o->weights) != 0 ||
       mda_Malloc(0, o, 24 * nc, &o->control) != 0) {
     mda_UnlockEntity(0, made);
     mda_DeleteEntity(0, made);
     return no_memory(h, x.e->de);
   }
-  o->degree = x.e->degree, o->nknots = x.e->nknots, o->ncontrol = x.e->ncontrol;
+  o->degree = curve.degree, o->nknots = static_cast<int32_t>(nk), o->ncontrol = static_cast<int32_t>(nc);
   bool rational = false;
   for (uint32_t i = 0; i < nc; ++i) {
-    p.point(x.e->control[i], o->control[i]);
-    o->weights[i] = x.e->weights[i];
-    if (x.e->weights[i] <= 0) return fault(h, x.e->de, "a weight is not positive");
-    rational = rational || x.e->weights[i] != x.e->weights[0];
+    const auto &q = curve.points[i];
+    const double cut_at[3] = {q[0] / q[3], q[1] / q[3], q[2] / q[3]};
+    p.point(whole ? x.e->control[i] : cut_at, o->control[i]);
+    o->weights[i] = q[3];
+    rational = rational || q[3] != curve.points[0][3];
   }
-  std::memcpy(o->knots, x.e->knots, 8 * nk);
-  o->flags = (x.e->closed ? 1 : 0) | (x.e->periodic ? 2 : 0) | (rational ? 4 : 0) |
+  std::copy(curve.knots.begin(), curve.knots.end(), o->knots);
+  o->flags = (whole && x.e->closed ? 1 : 0) | (whole && x.e->periodic ? 2 : 0) | (rational ? 4 : 0) |
              (x.e->planar ? 8 : 0);
   return done(made, c, x.e->de);
 }
