@@ -44,7 +44,7 @@ class Result : public Failure {
  public:
   Result() = default;
   Result(const Failure &failure) : Failure(failure) {}
-  Result(mpm_Status code) : Failure(from_code(code)) {}
+  Result(mpm_Status code) : Failure(code == 0 ? Failure() : from_code(code)) {}  // success inline
   bool operator==(mpm_Status code) const { return this->code() == code; }
 };
 
@@ -94,7 +94,11 @@ inline constexpr double kDefaultParam = 2.220446049250313e-16;
 extern mda_ModelRec g_models[kMaxModel + 1];
 
 // The record of a model in use, or null (model numbers outside 1..65535 included).
-mda_ModelRec *model_in_use(int32_t model);
+inline mda_ModelRec *model_in_use(int32_t model) {
+  if (model < 1 || model > kMaxModel) return nullptr;
+  mda_ModelRec *rec = &g_models[model];
+  return rec->in_use != 0 ? rec : nullptr;
+}
 // Start-up: marks every slot free and no model current. Shut-down: frees every model in use (the
 // first failure stops it).
 void reset_model_table();

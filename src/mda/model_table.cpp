@@ -166,12 +166,6 @@ Result clear_model(mda_ModelRec *rec, struct DofFile **old_file) {
 
 }  // namespace
 
-mda_ModelRec *model_in_use(int32_t model) {
-  if (model < 1 || model > kMaxModel) return nullptr;
-  mda_ModelRec *rec = &g_models[model];
-  return rec->in_use != 0 ? rec : nullptr;
-}
-
 void reset_model_table() {
   for (int32_t m = 1; m <= g_touched; ++m) g_models[m].in_use = 0;
   mda_current_model = 0;
