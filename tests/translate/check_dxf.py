@@ -76,6 +76,12 @@ def matches(e, want):
     if "whole" in want:
         return is_piece(e, want)
     got = points(e)
+    if "conic" in want:  # every point on the conic (its coefficients of unscaled points), the ends
+        (a, b, c, d, f, g), k = want["conic"], want.get("scale", 1)
+        on = all(abs(a * x * x + b * x * y + c * y * y + d * x + f * y + g) <=
+                 1e-9 * (abs(a * x * x) + abs(b * x * y) + abs(c * y * y) + abs(d * x) + abs(f * y) + abs(g))
+                 for x, y in ((px / k, py / k) for px, py, _ in got))
+        return on and len(got) == want["count"] and close(got[0], want["ends"][0]) and close(got[-1], want["ends"][1])
     if "count" in want:
         return len(got) == want["count"]
     if len(got) != len(want["points"]) or not all(close(g, w) for g, w in zip(got, want["points"])):

@@ -78,9 +78,11 @@ def main():
     doubled = []
     for e in expected:
         d = dict(e)
-        for k in ("points", "center", "start", "end"):
+        if "conic" in d:
+            d["scale"] = 2
+        for k in ("points", "center", "start", "end", "ends"):
             if k in d:
-                d[k] = [[2 * c for c in p] for p in d[k]] if k == "points" else [2 * c for c in d[k]]
+                d[k] = [[2 * c for c in p] for p in d[k]] if k in ("points", "ends") else [2 * c for c in d[k]]
         if "whole" in d:
             d["whole"] = dict(d["whole"], points=[[2 * c for c in p] for p in d["whole"]["points"]])
         for k in ("radius", "height"):

@@ -86,6 +86,18 @@ class Iges:
                 out.write(r + line_end)
 
 
+def placed_conic(std, centre, turn):
+    """The coefficients A..F of the conic a X^2 + b Y^2 + d X + e Y + f = 0 (std = a, b, d, e, f) of
+    a frame turned by `turn` and moved to `centre`, and the map from that frame's points."""
+    a, b, d, e, f = std
+    c, s = math.cos(turn), math.sin(turn)
+    (cx, cy), p, q, r = centre, a * c * c + b * s * s, 2 * c * s * (a - b), a * s * s + b * c * c
+    su, sv = d * c - e * s, d * s + e * c
+    coefficients = [p, q, r, -2 * p * cx - q * cy + su, -q * cx - 2 * r * cy + sv,
+                    p * cx * cx + q * cx * cy + r * cy * cy - su * cx - sv * cy + f]
+    return coefficients, lambda x, y: (cx + c * x - s * y, cy + s * x + c * y)
+
+
 def matmul(a, b):
     return [[sum(a[i][k] * b[k][j] for k in range(3)) for j in range(3)] for i in range(3)]
 
@@ -169,6 +181,15 @@ def sample(path, expect_path, line_end):
     exp.append({"type": "POINT", "points": [[7, 8, 9]]})
     w.add(104, [1.0 / 16, 0.0, 1.0 / 4, 0.0, 0.0, -1.0, 0.0, 4.0, 0.0, -4.0, 0.0], form=1)
     exp.append({"type": "LWPOLYLINE", "count": 65})
+    # An ellipse and a parabola out of standard position: the polyline's points lie on them.
+    for std, centre, turn, t0, t1, at, form in (
+            ((1 / 9, 1 / 2.25, 0, 0, -1), (2, 1), math.pi / 6, -math.pi / 3, 5 * math.pi / 6,
+             lambda t: (3 * math.cos(t), 1.5 * math.sin(t)), 1),
+            ((1, 0, 0, -4, 0), (-3, 2), math.pi / 4, -2, 3, lambda t: (t, t * t / 4), 3)):
+        k, to = placed_conic(std, centre, turn)
+        (x0, y0), (x1, y1) = to(*at(t0)), to(*at(t1))
+        w.add(104, k + [0.5, x0, y0, x1, y1], form=form)
+        exp.append({"type": "LWPOLYLINE", "count": 65, "conic": k, "ends": [[x0, y0, 0.5], [x1, y1, 0.5]]})
     knots = [0, 0, 0, 0, 1, 1, 1, 1]
     ctrl = [(0.0, 0.0, 0.0), (1.0, 2.0, 0.0), (3.0, 2.0, 0.0), (4.0, 0.0, 0.0)]
     w.add(126, [3, 3, 1, 0, 1, 0] + knots + [1, 1, 1, 1] + [c for p in ctrl for c in p] + [0, 1, 0, 0, 1])

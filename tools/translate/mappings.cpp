@@ -340,7 +340,47 @@ mpm_Status copious_as_polyline(db_ptr h, map_Context *c) {
   return done(made, c, x.e->de);
 }
 
-// Conic arcs in standard position, as lightweight polylines of TRN_CONIC_SEGMENTS segments.
+// A conic A x^2 + B x y + C y^2 + D x + E y + F = 0 brought to standard position: its axes along X
+// and Y, its centre (or a parabola's vertex) at the origin. A point (X, Y) of the standard frame is
+// (cx, cy) + R(turn) (X, Y) in the conic's own. A conic that already is in standard position keeps
+// its coefficients and points exactly.
+struct StandardConic {
+  double A, C, D, E, F, cos, sin, cx, cy;
+
+  explicit StandardConic(const double k[6]) {
+    const double turn = k[1] == 0 ? 0.0 : 0.5 * std::atan2(k[1], k[0] - k[2]);
+    cos = k[1] == 0 ? 1.0 : std::cos(turn), sin = k[1] == 0 ? 0.0 : std::sin(turn);
+    const double c = cos, s = sin;
+    A = k[0] * c * c + k[1] * c * s + k[2] * s * s;
+    C = k[0] * s * s - k[1] * c * s + k[2] * c * c;
+    D = k[3] * c + k[4] * s;
+    E = -k[3] * s + k[4] * c;
+    const double tiny = 1e-12 * std::max(std::fabs(A), std::fabs(C));
+    if (std::fabs(A) <= tiny) A = 0;
+    if (std::fabs(C) <= tiny) C = 0;
+    const double x0 = A != 0 ? -D / (2 * A) : 0.0, q = A * x0 * x0 + D * x0 + k[5];
+    double y0 = C != 0 ? -E / (2 * C) : 0.0;
+    if (C == 0 && E != 0) y0 = -q / E;  // a parabola's vertex
+    F = C == 0 && E != 0 ? 0.0 : q + C * y0 * y0 + E * y0;
+    double x1 = x0;
+    if (A == 0 && D != 0) x1 = -(C * y0 * y0 + E * y0 + k[5]) / D, F = 0.0;
+    if (A != 0) D = 0;
+    if (C != 0) E = 0;
+    cx = c * x1 - s * y0, cy = s * x1 + c * y0;
+    const double all[] = {A, C, D, E, F, cos, sin, cx, cy};
+    if (!std::all_of(std::begin(all), std::end(all), [](double v) { return std::isfinite(v); }))
+      *this = StandardConic();  // no conic: its ends are joined where they are
+  }
+  StandardConic() : A(0), C(0), D(0), E(0), F(0), cos(1), sin(0), cx(0), cy(0) {}
+  void to_standard(double x, double y, double *X, double *Y) const {
+    *X = cos * (x - cx) + sin * (y - cy), *Y = -sin * (x - cx) + cos * (y - cy);
+  }
+  void from_standard(double X, double Y, double *x, double *y) const {
+    *x = cx + cos * X - sin * Y, *y = cy + sin * X + cos * Y;
+  }
+};
+
+// Conic arcs, as lightweight polylines of TRN_CONIC_SEGMENTS segments.
 mpm_Status conic(db_ptr h, map_Context *c) {
   Placed<IgesConic> s(h);
   if (s.status != 0) return s.status;
@@ -349,13 +389,16 @@ mpm_Status conic(db_ptr h, map_Context *c) {
   int32_t segments = g_conic_segments;
   map_GetParameter(MAP_GET_DEFAULT, c->operation, TRN_CONIC_SEGMENTS, &segments);
   segments = std::clamp(segments, 2, 4096);
-  const double *k = x.e->coefficients;  // A B C D E F
-  const double A = k[0], B = k[1], C = k[2], D = k[3], E = k[4], F = k[5];
+  const StandardConic k(x.e->coefficients);
+  const double A = k.A, B = 0, C = k.C, D = k.D, E = k.E, F = k.F;
   std::vector<double> pts(3 * static_cast<std::size_t>(segments + 1));
   auto put = [&](int i, double px, double py) {
-    pts[3 * i] = px, pts[3 * i + 1] = py, pts[3 * i + 2] = x.e->zt;
+    k.from_standard(px, py, &pts[3 * i], &pts[3 * i + 1]);
+    pts[3 * i + 2] = x.e->zt;
   };
-  const double x1 = x.e->start[0], y1 = x.e->start[1], x2 = x.e->end[0], y2 = x.e->end[1];
+  double x1, y1, x2, y2;
+  k.to_standard(x.e->start[0], x.e->start[1], &x1, &y1);
+  k.to_standard(x.e->end[0], x.e->end[1], &x2, &y2);
   bool ok = B == 0;
   if (ok && D == 0 && E == 0 && A * C > 0 && F * A < 0) {  // ellipse x^2/a^2 + y^2/b^2 = 1
     const double a = std::sqrt(-F / A), b = std::sqrt(-F / C);
@@ -390,7 +433,7 @@ mpm_Status conic(db_ptr h, map_Context *c) {
     ok = false;
   }
   if (!ok) {
-    fault(h, x.e->de, "it is not a conic in standard position; a line joins its ends");
+    fault(h, x.e->de, "it is not an ellipse, a hyperbola or a parabola; a line joins its ends");
     segments = 1;
     put(0, x1, y1), put(1, x2, y2);
   }
