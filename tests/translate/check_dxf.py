@@ -33,7 +33,7 @@ def points(e):
     if t == "SPLINE":
         return [tuple(p) for p in e.control_points]
     if t in ("TEXT", "INSERT"):
-        return [tuple(e.dxf.insert)]
+        return [tuple(e.ocs().to_wcs(e.dxf.insert))]
     return []
 
 
@@ -92,6 +92,11 @@ def matches(e, want):
         return False
     if "scale" in want and not close([e.dxf.xscale], [want["scale"]]):
         return False
+    if "members" in want:  # the block's lines where the insert puts them (ezdxf's own transform)
+        lines = [v for v in e.virtual_entities() if v.dxftype() == "LINE"]
+        if len(lines) != len(want["members"]) or not all(
+                close(v.dxf.start, a) and close(v.dxf.end, b) for v, (a, b) in zip(lines, want["members"])):
+            return False
     if "knots" in want and not close(list(e.knots), want["knots"]):
         return False
     if "layer" in want and e.dxf.layer != want["layer"]:

@@ -80,6 +80,8 @@ def main():
         d = dict(e)
         if "conic" in d:
             d["scale"] = 2
+        if "members" in d:
+            d["members"] = [[[2 * c for c in p] for p in line] for line in d["members"]]
         for k in ("points", "center", "start", "end", "ends"):
             if k in d:
                 d[k] = [[2 * c for c in p] for p in d[k]] if k in ("points", "ends") else [2 * c for c in d[k]]

@@ -214,13 +214,20 @@ def sample(path, expect_path, line_end):
     exp.append({"type": "LINE", "points": [[0, 0, 0], [5, 0, 0]]})
     exp.append({"type": "ARC", "center": [5, 5, 0], "radius": 5.0, "start": [5, 0, 0], "end": [10, 5, 0]})
     # A subfigure of one line, placed twice.
-    s1 = w.add(110, [0.0, 0.0, 0.0, 1.0, 1.0, 0.0], status="00010200")
+    s1 = w.add(110, [0.0, 0.0, 0.0, 1.0, 1.0, 0.5], status="00010200")
     sub = w.add(308, [0, hollerith("BOLT"), 1, s1], status="00000200")
     w.add(408, [sub, 100.0, 100.0, 0.0, 2.0])
     w.add(408, [sub, 200.0, 100.0, 0.0, 1.0])
     exp.append({"type": "INSERT", "points": [[100, 100, 0]], "scale": 2.0})
     exp.append({"type": "INSERT", "points": [[200, 100, 0]], "scale": 1.0})
-    exp.append({"type": "BLOCK LINE", "points": [[0, 0, 0], [1, 1, 0]]})
+    # Placed by the tilted matrix, and by a mirror: the block's line lands where the matrix puts it.
+    mirror = ([[-1.0, 0.0, 0.0], [0.0, 1.0, 0.0], [0.0, 0.0, 1.0]], [50.0, 0.0, 0.0])
+    for matrix, de, at, scale in ((tilt, tilt_de, [10.0, 0.0, 0.0], 1.0),
+                                  (mirror, w.add(124, matrix_params(mirror), form=1), [0.0, 5.0, 0.0], 3.0)):
+        w.add(408, [sub] + at + [scale], transform=de)
+        line = [apply(matrix, [a + scale * b for a, b in zip(at, end)]) for end in ([0, 0, 0], [1, 1, 0.5])]
+        exp.append({"type": "INSERT", "points": [apply(matrix, at)], "scale": scale, "members": [line]})
+    exp.append({"type": "BLOCK LINE", "points": [[0, 0, 0], [1, 1, 0.5]]})
     # A group of the first line, and a trimmed surface over a surface the translator does not
     # read: its boundary curve is drawn.
     w.add(402, [1, 5], form=7)

@@ -189,7 +189,7 @@ void Writer::gather() {
         break;
       }
       case dxf::kText: extents_.add(static_cast<const DxfText *>(m)->at); break;
-      case dxf::kInsert: extents_.add(static_cast<const DxfInsert *>(m)->at); break;
+      case dxf::kInsert: extents_.add_ocs(x->p.extrusion, static_cast<const DxfInsert *>(m)->at, 0); break;
       default: break;
     }
     if (tf == dxf::kPolyline) handles_needed_ += static_cast<uint64_t>(static_cast<const DxfPolyline *>(m)->n) + 1;
@@ -426,7 +426,7 @@ void Writer::entity(db_ptr, void *m, unsigned long long owner) {
       auto it = block_names_.find(o->block);
       if (it == block_names_.end()) break;
       common("INSERT", p, owner, "AcDbBlockReference"), g(2, text(it->second.c_str())), point(10, o->at);
-      gd(41, o->scale), gd(42, o->scale), gd(43, o->scale), gd(50, o->rotation);
+      gd(41, o->scale), gd(42, o->scale), gd(43, o->zscale), gd(50, o->rotation), extrusion();
       break;
     }
     default:

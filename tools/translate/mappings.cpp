@@ -578,16 +578,24 @@ mpm_Status instance(db_ptr h, map_Context *c) {
   if (const char *why = placement(x.e->de, &p)) return fault(h, x.e->de, why);
   const db_ptr block = block_of(x.e->definition, c);
   if (block == 0) return fault(h, x.e->de, "its subfigure definition could not be made (it holds itself?)");
-  double normal[3];
+  // The instance's plane is the image of the XY plane: its normal is the extrusion direction, the
+  // insertion point is given in that direction's object coordinate system, and the rotation turns
+  // the system's x axis to the image of X. A mirrored instance is that turn seen from the other
+  // side of its plane, so its members' heights above the plane are scaled by -1.
+  double normal[3], at[3];
   p.normal(normal);
-  if (!unit_normal(normal)) fault(h, x.e->de, "it is turned out of the XY plane; only its turn about Z is kept");
+  const Ocs ocs(normal);
   db_ptr made = 0;
-  auto *o = make<DxfInsert>(c, dxf::kInsert, x.e->de, nullptr, &made);
+  auto *o = make<DxfInsert>(c, dxf::kInsert, x.e->de, unit_normal(normal) ? nullptr : normal, &made);
   if (o == nullptr) return no_memory(h, x.e->de);
   o->block = block;
-  p.point(x.e->at, o->at);
+  p.point(x.e->at, at);
+  ocs.from_world(at, o->at);
   o->scale = x.e->scale * p.scale();
-  o->rotation = std::atan2(p.r[1][0], p.r[0][0]) * 180 / kPi;
+  const double image_z[3] = {p.r[0][2], p.r[1][2], p.r[2][2]};
+  o->zscale = mth_DotProduct(3, image_z, normal) < 0 ? -o->scale : o->scale;
+  const double image_x[3] = {p.r[0][0], p.r[1][0], p.r[2][0]};
+  o->rotation = std::atan2(mth_DotProduct(3, image_x, ocs.ay), mth_DotProduct(3, image_x, ocs.ax)) * 180 / kPi;
   return done(made, c, x.e->de);
 }
 

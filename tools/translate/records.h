@@ -159,7 +159,7 @@ struct DxfText : DxfEntity {
 };
 struct DxfInsert : DxfEntity {
   db_ptr block;
-  double at[3], scale, rotation;
+  double at[3], scale, zscale, rotation;  // zscale: -scale for a mirrored instance
 };
 
 // Type numbers (the form is 0 unless named).
