@@ -6,8 +6,10 @@
  * terminated copy, dst_GetBuffer the raw bytes (valid until the next change of the string).
  * Texts and byte ranges handed in may lie inside the same string's buffer.
  *
- * DST issues no messages: a failure returns DST_NOMEMORY and leaves the string unchanged. After
- * dst_Free the header must be initialised again before use. One thread at a time per string.
+ * DST issues no messages: a failure returns DST_NOMEMORY and leaves the string unchanged. A null
+ * string is refused with DST_NOMEMORY by the operations that make, grow or copy a string, and does
+ * nothing in the others. After dst_Free the header must be initialised again before use. One
+ * thread at a time per string.
  */
 #ifndef TESMAR_DST_H
 #define TESMAR_DST_H
