@@ -390,7 +390,7 @@ mpm_Status conic(db_ptr h, map_Context *c) {
   map_GetParameter(MAP_GET_DEFAULT, c->operation, TRN_CONIC_SEGMENTS, &segments);
   segments = std::clamp(segments, 2, 4096);
   const StandardConic k(x.e->coefficients);
-  const double A = k.A, B = 0, C = k.C, D = k.D, E = k.E, F = k.F;
+  const double A = k.A, C = k.C, D = k.D, E = k.E, F = k.F;  // no xy term in standard position
   std::vector<double> pts(3 * static_cast<std::size_t>(segments + 1));
   auto put = [&](int i, double px, double py) {
     k.from_standard(px, py, &pts[3 * i], &pts[3 * i + 1]);
@@ -399,7 +399,7 @@ mpm_Status conic(db_ptr h, map_Context *c) {
   double x1, y1, x2, y2;
   k.to_standard(x.e->start[0], x.e->start[1], &x1, &y1);
   k.to_standard(x.e->end[0], x.e->end[1], &x2, &y2);
-  bool ok = B == 0;
+  bool ok = true;
   if (ok && D == 0 && E == 0 && A * C > 0 && F * A < 0) {  // ellipse x^2/a^2 + y^2/b^2 = 1
     const double a = std::sqrt(-F / A), b = std::sqrt(-F / C);
     double t1 = std::atan2(y1 / b, x1 / a), t2 = std::atan2(y2 / b, x2 / a);
