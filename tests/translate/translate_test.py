@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""End-to-end checks of `tesmar translate`: the bundled sample in every record layout and
-compression reads to the same DXF file, which ezdxf (an independent reader) reads, audits clean
+"""End-to-end checks of `tesmar translate`: the bundled sample in every record layout, compression
+and IGES form reads to the same DXF file, which ezdxf (an independent reader) reads, audits clean
 and finds the input's geometry in; settings, parameter defaults and saved models take effect;
 damaged IGES files give located errors and a partial result, never a crash; and the IGES files
 other programs wrote (../shared/data/realfiles/iges, when present) translate with a sound report.
@@ -62,6 +62,17 @@ def main():
             z.write(igs, "part.igs")
         for i, path in enumerate(inputs):
             out = os.path.join(tmp, f"s_{le}_{i}.dxf")
+            p = run(path, "-o", out)
+            expect(p.returncode == 0, f"{path}: exit {p.returncode}: {p.stdout}{p.stderr}")
+            outputs.append(out)
+    # The compressed form in both spellings (one gzipped): the same DXF file again.
+    for form, le in (("compressed", "lf"), ("compressed-alt", "crlf")):
+        igs = os.path.join(tmp, f"s_{form}.igs")
+        subprocess.run([sys.executable, GEN, "sample", igs, "--line-end", le, "--form", form], check=True)
+        with open(igs, "rb") as f, gzip.open(igs + ".gz", "wb") as g:
+            g.write(f.read())
+        for path in (igs, igs + ".gz"):
+            out = path + ".dxf"
             p = run(path, "-o", out)
             expect(p.returncode == 0, f"{path}: exit {p.returncode}: {p.stdout}{p.stderr}")
             outputs.append(out)
@@ -151,7 +162,7 @@ def main():
             f.write("\n".join(records))
         out = os.path.join(tmp, name + ".dxf")
         p = run(path, "-o", out)
-        expect(p.returncode == 1 and where in p.stderr + p.stdout,
+        expect(p.returncode == 1 and where in " ".join((p.stderr + p.stdout).split()),  # unwrapped
                f"{name}: exit {p.returncode}, no '{where}' in {p.stdout[-500:]}{p.stderr[-1500:]}")
         if os.path.exists(out):
             check(out)
@@ -171,6 +182,19 @@ def main():
     damage("count", [r.replace("102,2,", "102,9,") for r in text], "goes beyond the data")
     damage("pd_range", edit(d_first + 1, 24, "    9999"), "lies outside the section")
 
+    # Damaged compressed files: the same.
+    ctext = open(os.path.join(tmp, "s_compressed.igs")).read()
+    for name, old, new, where in (
+            ("c_field", "@15_0;", "@25_0;", "no field ('@', a number 1 to 20, '_') begins"),
+            ("c_long", "@13_-3", "@13_123456789", "field 13 holds more than 8 characters"),
+            ("c_number", "\nD5@", "\nD7@", "Data section, record 6: directory entry 7 where 5"),
+            ("c_unended", "@15_0;", "@15_0", "directory entry 3 lacks its closing ';'"),
+            ("c_stray", "\nD5@", "\nstray\nD5@", "no directory entry begins here"),
+            ("c_count", "@14_1@", "@14_5@", "directory entry 1 counts 5 parameter lines; 1 follow"),
+            ("c_wide", "3Hred;", "3Hred;" + " " * 50 + "x", "parameter data beyond column 64"),
+            ("c_truncated", ctext[ctext.rindex("\nD"):], "", "it has no Terminate record")):
+        damage(name, ctext.replace(old, new, 1).split("\n"), where)
+
     # Files other programs wrote.
     real = os.path.join(ROOT, "..", "shared", "data", "realfiles", "iges")
     if not os.path.isdir(real):
@@ -187,6 +211,12 @@ def main():
             expect(unsupported == 0 or "not translated (unsupported types):" in p.stdout,
                    f"{name}: unsupported entities not reported")
             print(f"{name}: exit {p.returncode}; " + p.stdout.splitlines()[0].split(": ", 1)[-1])
+            if p.returncode == 0:  # in the compressed form: the same DXF file
+                packed = os.path.join(tmp, name + ".c.igs")
+                subprocess.run([sys.executable, GEN, "compress", path, packed], check=True)
+                q = run(packed, "-o", packed + ".dxf")
+                expect(q.returncode == 0 and open(packed + ".dxf", "rb").read() == open(out, "rb").read(),
+                       f"{name} in the compressed form: exit {q.returncode}, or another DXF file")
     for f in failures:
         print("FAIL:", f)
     sys.exit(1 if failures else 0)

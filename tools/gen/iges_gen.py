@@ -3,6 +3,9 @@
 must hold (an independent computation of the geometry) as JSON beside them.
 
 usage: iges_gen.py sample OUT.igs [--expect OUT.json] [--line-end lf|crlf|none]
+                          [--form fixed|compressed|compressed-alt]
+       iges_gen.py compress IN.igs OUT.igs [--form compressed|compressed-alt]
+                                       (a fixed-form file in the compressed form)
        iges_gen.py bulk N OUT.igs      (N entities: lines, arcs, copious data, points, on levels,
                                         some under transformation matrices)
 """
@@ -32,7 +35,7 @@ class Iges:
         self.entities.append((type_, form, params, level, color, transform, status))
         return 2 * len(self.entities) - 1
 
-    def write(self, path, line_end="\n", units=2, scale=1.0):
+    def write(self, path, line_end="\n", units=2, scale=1.0, encoding="fixed"):
         records = []
         start = ["Written by tools/gen/iges_gen.py for the tesmar translator's samples."]
         g = [hollerith(","), hollerith(";"), hollerith("sample"), hollerith(path.split("/")[-1]),
@@ -77,13 +80,58 @@ class Iges:
                       f"{status:>8}" + f"D{seq:7d}")
             de.append(f(t) + f(0) + f(color) + f(len(lines)) + f(form) + f("") + f("") + f("") +
                       f(0) + f"D{seq + 1:7d}")
-        records += de + pd
         counts = (len(start), (len(gtext) + 71) // 72, len(de), len(pd))
-        records.append(f"S{counts[0]:7d}G{counts[1]:7d}D{counts[2]:7d}P{counts[3]:7d}{'':40}T{1:7d}")
+        terminate = f"S{counts[0]:7d}G{counts[1]:7d}D{counts[2]:7d}P{counts[3]:7d}{'':40}T{1:7d}"
+        if encoding != "fixed":
+            data = compress(de, pd, encoding)
+            with open(path, "w", newline="") as out:
+                out.write(f"{'':72}C{1:7d}" + line_end)
+                for r in records + data + [terminate]:
+                    out.write(r + line_end)
+            return
+        records += de + pd + [terminate]
         with open(path, "w", newline="") as out:
             for r in records:
                 assert len(r) == 80, r
                 out.write(r + line_end)
+
+
+def compress(de, pd, form):
+    """The data of the compressed form from the fixed form's directory entries and parameter lines:
+    each entry as the fields that changed since the previous one ("@N_value"), then its parameter
+    lines (columns 1-64). The form "compressed" ends an entry with ';' and gives the type as field
+    1; "compressed-alt" as other writers do, with ':' and field 11."""
+    lines, last = [], [None] * 20
+    terminator, type_field = (";", 1) if form == "compressed" else (":", 11)
+    for i in range(0, len(de), 2):
+        fields = [de[i][8 * k:8 * k + 8] for k in range(9)] + [""] + \
+                 [de[i + 1][8 * k:8 * k + 8] for k in range(9)] + [""]
+        text = f"D{i + 1}"
+        for n in range(1, 21):
+            if n in (2, 10, 20, 12 - type_field) or fields[n - 1] == last[n - 1]:
+                continue
+            text += f"@{n}_" + fields[n - 1].strip()
+        last = fields
+        text += terminator
+        while len(text) > 80:  # the rest goes on in the next line, from an '@'
+            cut = text.rindex("@", 0, 80)
+            lines.append(text[:cut])
+            text = text[cut:]
+        lines.append(text)
+        first, count = int(fields[1] or 0), int(fields[13] or 0)
+        lines += [r[:64].rstrip() for r in pd[max(first - 1, 0):max(first - 1 + count, 0)]]
+    return lines
+
+
+def compress_file(source, path, form):
+    """A fixed-form IGES file (records ended by LF, CR LF or nothing) in the compressed form."""
+    data = open(source, "rb").read().decode("latin-1")
+    lines = data.splitlines() if "\n" in data[:82] else [data[i:i + 80] for i in range(0, len(data), 80)]
+    sections = {c: [r[:80].ljust(80) for r in lines if r[72:73] == c] for c in "SGDPT"}
+    with open(path, "w", newline="", encoding="latin-1") as out:
+        for r in [f"{'':72}C{1:7d}"] + sections["S"] + sections["G"] + \
+                compress(sections["D"], sections["P"], form) + sections["T"]:
+            out.write(r + "\n")
 
 
 def placed_conic(std, centre, turn):
@@ -131,7 +179,7 @@ def rot_z(a):
     return [[c, -s, 0], [s, c, 0], [0, 0, 1]]
 
 
-def sample(path, expect_path, line_end):
+def sample(path, expect_path, line_end, encoding="fixed"):
     """Every supported entity, with the DXF entities they must become (world coordinates)."""
     w = Iges()
     exp = []  # {"type": DXF type, "points": [...world points...], "layer":..., "radius":...}
@@ -238,7 +286,7 @@ def sample(path, expect_path, line_end):
     cos = w.add(142, [1, surf, 0, bnd, 2], status="00010000")
     w.add(144, [surf, 1, 0, cos])
     exp.append({"type": "LWPOLYLINE", "points": [[0, 0, 0], [1, 0, 0], [1, 1, 0]], "closed": False})
-    w.write(path, line_end)
+    w.write(path, line_end, encoding=encoding)
     if expect_path:
         with open(expect_path, "w") as out:
             json.dump(exp, out, indent=1)
@@ -273,7 +321,10 @@ def main():
     if len(args) >= 2 and args[0] == "sample":
         expect = args[args.index("--expect") + 1] if "--expect" in args else None
         le = args[args.index("--line-end") + 1] if "--line-end" in args else "lf"
-        sample(args[1], expect, {"lf": "\n", "crlf": "\r\n", "none": ""}[le])
+        form = args[args.index("--form") + 1] if "--form" in args else "fixed"
+        sample(args[1], expect, {"lf": "\n", "crlf": "\r\n", "none": ""}[le], form)
+    elif len(args) >= 3 and args[0] == "compress":
+        compress_file(args[1], args[2], args[args.index("--form") + 1] if "--form" in args else "compressed")
     elif len(args) == 3 and args[0] == "bulk":
         bulk(int(args[1]), args[2])
     else:

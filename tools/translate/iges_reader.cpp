@@ -753,20 +753,20 @@ void Reader::entity(ddf_Schema *, int64_t k) {
 
 }  // namespace
 
-bool read_iges(const char *file_name, int32_t model, ddf_Schema *schema, IgesFile *file,
-               bool progress) {
-  file->name = file_name;
+bool read_iges(const char *file_name, const char *shown, int32_t model, ddf_Schema *schema,
+               IgesFile *file, bool progress) {
+  file->name = shown;
   std::unique_ptr<std::FILE, int (*)(std::FILE *)> f(std::fopen(file_name, "rb"), std::fclose);
   if (!f) {
-    mpm_ReportMessage(0, TRN_IGES_FILE, MPM_ERROR, file_name, "it cannot be opened");
+    mpm_ReportMessage(0, TRN_IGES_FILE, MPM_ERROR, shown, "it cannot be opened");
     return false;
   }
-  Reader reader(file_name, f.get(), model, file);
+  Reader reader(shown, f.get(), model, file);
   if (!reader.scan()) return false;
   reader.global();
   reader.entities(schema, progress);
   if (file->errors > kMaxErrors)
-    mpm_ReportMessage(0, TRN_IGES_FILE, MPM_ERROR, file_name,
+    mpm_ReportMessage(0, TRN_IGES_FILE, MPM_ERROR, shown,
                       (std::to_string(file->errors - kMaxErrors) + " more errors were not shown").c_str());
   return true;
 }

@@ -39,7 +39,6 @@ const char *type_name(int32_t type) {
     case TMX_FILETYPE_DXF: return "a DXF file";
     case TMX_FILETYPE_DXF_BINARY: return "a binary DXF file";
     case TMX_FILETYPE_DWG: return "a DWG file";
-    case TMX_FILETYPE_IGES_COMPRESSED: return "a compressed ASCII IGES file (not read yet)";
     case TMX_FILETYPE_IGES_BINARY: return "a binary IGES file";
     case TMX_FILETYPE_MODEL: return "a saved-model file";
     case TMX_FILETYPE_STEP: return "a STEP file";
@@ -213,7 +212,7 @@ int translate(const Options &o) {
   t.iges = schemas.iges, t.dxf = schemas.dxf;
   int rc = 1;
   IgesFile file;
-  Scratch scratch;
+  Scratch scratch, expanded;
   std::string input = o.input;
   const std::string &shown_input = o.shown_input.empty() ? o.input : o.shown_input;
   const std::string &shown_output = o.shown_output.empty() ? o.output : o.shown_output;
@@ -238,15 +237,24 @@ int translate(const Options &o) {
     mpm_DiscardPending(0);  // an unknown type's warning: said below in plain words
     if (type == TMX_FILETYPE_IGES && facts != nullptr) std::free(static_cast<tmx_FileTypeIges *>(facts)->line_end);
     std::free(facts);
-    if (type != TMX_FILETYPE_IGES) {
+    if (type != TMX_FILETYPE_IGES && type != TMX_FILETYPE_IGES_COMPRESSED) {
       std::fprintf(stderr, "tesmar translate: %s: not an IGES file: it is %s\n", shown_input.c_str(), type_name(type));
       break;
+    }
+    if (type == TMX_FILETYPE_IGES_COMPRESSED) {  // written out in the fixed form first
+      const char *name = ugn_TempName();
+      if (name == nullptr) {
+        mpm_FlushPending(MPM_SHOW_ALL);
+        break;
+      }
+      expanded.name = name;
+      if (!expand_compressed_iges(input.c_str(), shown_input.c_str(), name, &file)) break;
+      input = expanded.name;
     }
     t.source = new_model(schemas.iges, "iges");
     t.target = new_model(schemas.dxf, "dxf");
     if (t.source == 0 || t.target == 0) break;
-    if (!read_iges(input.c_str(), t.source, schemas.iges, &file, o.progress)) break;
-    file.name = shown_input;
+    if (!read_iges(input.c_str(), shown_input.c_str(), t.source, schemas.iges, &file, o.progress)) break;
     // Units: the file's, or those the settings name; then the setting `scale`.
     int from = file.units_flag == 3 ? units_flag(file.units_name) : file.units_flag;
     if (from == 0) from = 2;

@@ -1,6 +1,7 @@
 // `tesmar translate`: IGES in, DXF out, through the library's public interface. The parts:
 //   schemas.cpp     the two schemas (samples/iges.ddl, samples/dxf.ddl) and the settings schema
 //   iges_reader.cpp the IGES file into a source model
+//   iges_compressed.cpp the compressed ASCII form, written out in the fixed form for the reader
 //   mappings.cpp    the mappings from IGES entities to DXF entities, run by the mapping engine
 //   dxf_writer.cpp  the target model into an ASCII DXF file
 //   translate.cpp   the run: detection, decompression, settings, mapping file, report
@@ -63,10 +64,15 @@ struct IgesFile {
 void register_messages();
 
 // Reads an IGES file into `model` (an empty model of the IGES schema); entity number k holds the
-// k-th directory entry. Malformed input gives located errors (reported) and a partial result;
-// false only when nothing could be read.
-bool read_iges(const char *file_name, int32_t model, ddf_Schema *schema, IgesFile *file,
-               bool progress);
+// k-th directory entry. Malformed input gives located errors (reported, naming the file `shown`)
+// and a partial result; false only when nothing could be read.
+bool read_iges(const char *file_name, const char *shown, int32_t model, ddf_Schema *schema,
+               IgesFile *file, bool progress);
+
+// Writes a compressed ASCII IGES file out in the fixed form (`output`), for read_iges. Faults give
+// located errors (naming `shown`, counted in file->errors) and are passed over; false only when
+// the input cannot be read or the output written.
+bool expand_compressed_iges(const char *input, const char *shown, const char *output, IgesFile *file);
 
 // Counts of a translation, by IGES type.
 struct Counts {
