@@ -65,10 +65,13 @@ def main():
             p = run(path, "-o", out)
             expect(p.returncode == 0, f"{path}: exit {p.returncode}: {p.stdout}{p.stderr}")
             outputs.append(out)
-    # The compressed form in both spellings (one gzipped): the same DXF file again.
-    for form, le in (("compressed", "lf"), ("compressed-alt", "crlf")):
-        igs = os.path.join(tmp, f"s_{form}.igs")
-        subprocess.run([sys.executable, GEN, "sample", igs, "--line-end", le, "--form", form], check=True)
+    # The compressed form in both spellings (gzipped too), and with other delimiters: the same DXF
+    # file again.
+    for i, (form, le, delimiters) in enumerate((("compressed", "lf", ",;"), ("compressed-alt", "crlf", ",;"),
+                                                ("compressed", "lf", "|!"))):
+        igs = os.path.join(tmp, f"s_c{i}.igs")
+        subprocess.run([sys.executable, GEN, "sample", igs, "--line-end", le, "--form", form,
+                        "--delimiters", delimiters], check=True)
         with open(igs, "rb") as f, gzip.open(igs + ".gz", "wb") as g:
             g.write(f.read())
         for path in (igs, igs + ".gz"):
@@ -183,7 +186,7 @@ def main():
     damage("pd_range", edit(d_first + 1, 24, "    9999"), "lies outside the section")
 
     # Damaged compressed files: the same.
-    ctext = open(os.path.join(tmp, "s_compressed.igs")).read()
+    ctext = open(os.path.join(tmp, "s_c0.igs")).read()
     for name, old, new, where in (
             ("c_field", "@15_0;", "@25_0;", "no field ('@', a number 1 to 20, '_') begins"),
             ("c_long", "@13_-3", "@13_123456789", "field 13 holds more than 8 characters"),

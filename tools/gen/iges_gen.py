@@ -3,7 +3,7 @@
 must hold (an independent computation of the geometry) as JSON beside them.
 
 usage: iges_gen.py sample OUT.igs [--expect OUT.json] [--line-end lf|crlf|none]
-                          [--form fixed|compressed|compressed-alt]
+                          [--form fixed|compressed|compressed-alt] [--delimiters PR]
        iges_gen.py compress IN.igs OUT.igs [--form compressed|compressed-alt]
                                        (a fixed-form file in the compressed form)
        iges_gen.py bulk N OUT.igs      (N entities: lines, arcs, copious data, points, on levels,
@@ -35,16 +35,17 @@ class Iges:
         self.entities.append((type_, form, params, level, color, transform, status))
         return 2 * len(self.entities) - 1
 
-    def write(self, path, line_end="\n", units=2, scale=1.0, encoding="fixed"):
+    def write(self, path, line_end="\n", units=2, scale=1.0, encoding="fixed", delimiters=",;"):
+        pdl, rdl = delimiters
         records = []
         start = ["Written by tools/gen/iges_gen.py for the tesmar translator's samples."]
-        g = [hollerith(","), hollerith(";"), hollerith("sample"), hollerith(path.split("/")[-1]),
+        g = [hollerith(pdl), hollerith(rdl), hollerith("sample"), hollerith(path.split("/")[-1]),
              hollerith("tesmar gen"), hollerith("1.0"), "32", "38", "6", "308", "15",
              hollerith("sample"), num(scale), str(units),
              hollerith({1: "INCH", 2: "MM", 6: "M"}.get(units, "MM")), "1", "1.0",
              hollerith("20261209.120000"), "1.0D-8", "1000.0", hollerith("tesmar"),
              hollerith("tesmar"), "11", "0", hollerith("20261209.120000")]
-        gtext = ",".join(g) + ";"
+        gtext = pdl.join(g) + rdl
         for i, s in enumerate(start):
             records.append(f"{s:<72}S{i + 1:7d}")
         for i in range(0, len(gtext), 72):
@@ -52,15 +53,11 @@ class Iges:
         de, pd = [], []
         for i, (t, form, params, level, color, transform, status) in enumerate(self.entities):
             seq = 2 * i + 1
-            text = ",".join([str(t)] + [p if isinstance(p, str) else num(p) for p in params]) + ";"
-            lines, cur = [], ""
-            for piece in [x + "," for x in text[:-1].split(",")]:
-                pass
             # Break at delimiters; a Hollerith string longer than a line is cut where it must be.
-            tokens, j = [], 0
+            lines, cur, tokens = [], "", []
             body = [str(t)] + [p if isinstance(p, str) else num(p) for p in params]
             for k, tok in enumerate(body):
-                tokens.append(tok + ("," if k + 1 < len(body) else ";"))
+                tokens.append(tok + (pdl if k + 1 < len(body) else rdl))
             for tok in tokens:
                 while len(cur) + len(tok) > 64:
                     if cur:
@@ -83,7 +80,7 @@ class Iges:
         counts = (len(start), (len(gtext) + 71) // 72, len(de), len(pd))
         terminate = f"S{counts[0]:7d}G{counts[1]:7d}D{counts[2]:7d}P{counts[3]:7d}{'':40}T{1:7d}"
         if encoding != "fixed":
-            data = compress(de, pd, encoding)
+            data = compress(de, pd, encoding, rdl)
             with open(path, "w", newline="") as out:
                 out.write(f"{'':72}C{1:7d}" + line_end)
                 for r in records + data + [terminate]:
@@ -96,13 +93,13 @@ class Iges:
                 out.write(r + line_end)
 
 
-def compress(de, pd, form):
+def compress(de, pd, form, record_delimiter=";"):
     """The data of the compressed form from the fixed form's directory entries and parameter lines:
     each entry as the fields that changed since the previous one ("@N_value"), then its parameter
-    lines (columns 1-64). The form "compressed" ends an entry with ';' and gives the type as field
-    1; "compressed-alt" as other writers do, with ':' and field 11."""
+    lines (columns 1-64). The form "compressed" ends an entry with the record delimiter and gives
+    the type as field 1; "compressed-alt" as other writers do, with ':' and field 11."""
     lines, last = [], [None] * 20
-    terminator, type_field = (";", 1) if form == "compressed" else (":", 11)
+    terminator, type_field = (record_delimiter, 1) if form == "compressed" else (":", 11)
     for i in range(0, len(de), 2):
         fields = [de[i][8 * k:8 * k + 8] for k in range(9)] + [""] + \
                  [de[i + 1][8 * k:8 * k + 8] for k in range(9)] + [""]
@@ -179,7 +176,7 @@ def rot_z(a):
     return [[c, -s, 0], [s, c, 0], [0, 0, 1]]
 
 
-def sample(path, expect_path, line_end, encoding="fixed"):
+def sample(path, expect_path, line_end, encoding="fixed", delimiters=",;"):
     """Every supported entity, with the DXF entities they must become (world coordinates)."""
     w = Iges()
     exp = []  # {"type": DXF type, "points": [...world points...], "layer":..., "radius":...}
@@ -286,7 +283,7 @@ def sample(path, expect_path, line_end, encoding="fixed"):
     cos = w.add(142, [1, surf, 0, bnd, 2], status="00010000")
     w.add(144, [surf, 1, 0, cos])
     exp.append({"type": "LWPOLYLINE", "points": [[0, 0, 0], [1, 0, 0], [1, 1, 0]], "closed": False})
-    w.write(path, line_end, encoding=encoding)
+    w.write(path, line_end, encoding=encoding, delimiters=delimiters)
     if expect_path:
         with open(expect_path, "w") as out:
             json.dump(exp, out, indent=1)
@@ -322,7 +319,8 @@ def main():
         expect = args[args.index("--expect") + 1] if "--expect" in args else None
         le = args[args.index("--line-end") + 1] if "--line-end" in args else "lf"
         form = args[args.index("--form") + 1] if "--form" in args else "fixed"
-        sample(args[1], expect, {"lf": "\n", "crlf": "\r\n", "none": ""}[le], form)
+        delimiters = args[args.index("--delimiters") + 1] if "--delimiters" in args else ",;"
+        sample(args[1], expect, {"lf": "\n", "crlf": "\r\n", "none": ""}[le], form, delimiters)
     elif len(args) >= 3 and args[0] == "compress":
         compress_file(args[1], args[2], args[args.index("--form") + 1] if "--form" in args else "compressed")
     elif len(args) == 3 and args[0] == "bulk":

@@ -4,8 +4,9 @@
 // fixed form, the data, and the Terminate record. In the data, each entity is its directory entry
 // in one record, followed by its parameter data lines (columns 1-64). A directory entry record
 // begins with 'D' and the entry's sequence number; then, for each field that differs from the
-// previous entry's, '@', the field number (1 to 20), '_' and the value; it ends with ';' (some
-// writers use ':'). A record too long for 80 columns goes on in the next line, which begins with
+// previous entry's, '@', the field number (1 to 20), '_' and the value; it ends with the record
+// delimiter the Global section names (';' by default), or ';' or ':' (some writers use ':'). A
+// record too long for 80 columns goes on in the next line, which begins with
 // '@'. Fields not given keep the previous entry's values (blank before the first entry). The
 // parameter pointer and the sequence numbers (fields 2, 10 and 20) are not given: they follow from
 // the order. Field 14 says how many parameter lines follow; blank or 0, the lines up to the next
@@ -19,7 +20,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "messages.h"
@@ -74,6 +74,7 @@ class Expander {
   std::array<std::string, 20> fields_;
   int64_t parameter_lines_ = 0;  // written (or, in the first pass, counted) so far
   std::string numbered_;         // the number the next entry should give
+  std::string ends_;             // what ends a directory entry record
   int64_t counts_[2] = {0, 0};   // Start and Global records
 };
 
@@ -120,6 +121,17 @@ void Expander::write(const std::string &record) {
   if (std::fwrite(r, 1, sizeof r, out_) != sizeof r) write_failed_ = true;
 }
 
+// The record delimiter the Global section names: "1H,,1H;" or the defaults (",,", ';').
+char record_delimiter(const std::string &g) {
+  char pd = ',';
+  std::size_t i = 0;
+  if (g.compare(0, 2, "1H") == 0 && g.size() > 3) pd = g[2], i = 3;
+  if (i >= g.size() || g[i] != pd) return ';';
+  ++i;
+  const char rd = g.compare(i, 2, "1H") == 0 && i + 2 < g.size() ? g[i + 2] : ';';
+  return rd == '@' || rd == ' ' || rd == '_' ? ';' : rd;
+}
+
 std::string right(const std::string &v) {  // v: at most 8 characters
   return v.size() < 8 ? std::string(8 - v.size(), ' ') + v : v.substr(0, 8);
 }
@@ -150,7 +162,7 @@ void Expander::entry(int64_t k) {
     bool ended = false;
     while (i < record.size()) {
       const char c = record[i];
-      if (c == ';' || c == ':') {
+      if (ends_.find(c) != std::string::npos) {
         ended = true;
         break;
       }
@@ -164,12 +176,12 @@ void Expander::entry(int64_t k) {
       if (c != '@' || n == i + 1 || n >= record.size() || record[n] != '_' || field < 1 || field > 20) {
         data_error("no field ('@', a number 1 to 20, '_') begins at column " + std::to_string(i + 1) +
                    "; the text up to the next '@' is ignored");
-        i = record.find_first_of("@;:", i + 1);
+        i = record.find_first_of("@" + ends_, i + 1);
         if (i == std::string::npos) i = record.size();
         continue;
       }
       std::size_t end = n + 1;
-      while (end < record.size() && record[end] != '@' && record[end] != ';' && record[end] != ':' &&
+      while (end < record.size() && record[end] != '@' && ends_.find(record[end]) == std::string::npos &&
              !(record[end] == ' ' && end + 1 < record.size() && record[end + 1] == ' '))
         ++end;
       std::string value(record, n + 1, end - n - 1);
@@ -205,7 +217,7 @@ void Expander::entry(int64_t k) {
   const std::string after = "D" + std::to_string(de + 2);
   auto next_entry = [&] {
     return entry_start() && line_.compare(0, after.size(), after) == 0 &&
-           (line_.size() == after.size() || std::string_view("@;:").find(line_[after.size()]) != std::string_view::npos);
+           (line_.size() == after.size() || ("@" + ends_).find(line_[after.size()]) != std::string::npos);
   };
   for (; have_ && (count > 0 ? taken < count && !next_entry() : !entry_start()) && !terminate_record();
        ++taken) {
@@ -250,10 +262,14 @@ void Expander::pass(bool directory) {
     error("Flag", 1, "column 73 does not hold 'C'");
   next();
   // The Start and Global records, as they stand.
+  std::string global;
   for (; have_ && (fixed_record('S') || fixed_record('G')); next()) {
     ++counts_[line_[72] == 'G'];
+    if (line_[72] == 'G') global.append(line_, 0, 72);
     if (directory) write(line_);
   }
+  ends_ = ";:";
+  if (const char rd = record_delimiter(global); ends_.find(rd) == std::string::npos) ends_ += rd;
   header_ = record_ - (have_ ? 1 : 0);
   int64_t k = 0;
   while (have_ && !terminate_record()) {
