@@ -10,6 +10,7 @@ usage: translate_test.py TESMAR PROJECT_DIR       (exit 77: ezdxf missing, the t
 import gzip
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -152,19 +153,29 @@ def main():
     expect(p.returncode == 1, f"a bad setting gave {p.returncode}")
     p = run(sample, "-o", out, "-bogus", "1")
     expect(p.returncode != 0, "an unknown setting was accepted")
+    p = run(sample, "-o", out, "-scale", "1e5")  # no point: the value is passed over with an error
+    expect(p.returncode == 1, f"a setting with a syntax error gave {p.returncode}")
     expect(not os.path.exists(out), "a refused run left an output")
+
+    # Numbers that overflow once scaled: those entities are left out with an error; no "inf".
+    out = os.path.join(tmp, "overflow.dxf")
+    p = run(sample, "-o", out, "-scale", "1.0e307")
+    data = open(out, "rb").read() if os.path.exists(out) else b""
+    expect(p.returncode == 1 and "numbers overflow" in " ".join(p.stderr.split()) and data
+           and not re.search(rb"^-?(inf|nan)", data, re.M | re.I), f"-scale 1.0e307: {p.returncode} {p.stderr[-800:]}")
+    check(out)
 
     # Damaged files: located errors, a partial result that ezdxf reads, exit 1.
     text = open(sample).read().split("\n")
     d_first = next(i for i, r in enumerate(text) if r[72:73] == "D")
     p_first = next(i for i, r in enumerate(text) if r[72:73] == "P")
 
-    def damage(name, records, where):
+    def damage(name, records, where, *options):
         path = os.path.join(tmp, name + ".igs")
         with open(path, "w") as f:
             f.write("\n".join(records))
         out = os.path.join(tmp, name + ".dxf")
-        p = run(path, "-o", out)
+        p = run(path, "-o", out, *options)
         expect(p.returncode == 1 and where in " ".join((p.stderr + p.stdout).split()),  # unwrapped
                f"{name}: exit {p.returncode}, no '{where}' in {p.stdout[-500:]}{p.stderr[-1500:]}")
         if os.path.exists(out):
@@ -197,6 +208,11 @@ def main():
             ("c_wide", "3Hred;", "3Hred;" + " " * 50 + "x", "parameter data beyond column 64"),
             ("c_truncated", ctext[ctext.rindex("\nD"):], "", "it has no Terminate record")):
         damage(name, ctext.replace(old, new, 1).split("\n"), where)
+    # A matrix that makes a line's numbers overflow, mapped without the scaling step.
+    with open(mapfile, "w") as f:
+        f.write('"IGES line to LINE", COMMIT;\n')
+    damage("c_overflow", ctext.replace("124,1,0,0,10.0,", "124,1.0D308,0,0,10.0,").split("\n"),
+           "numbers overflow once it is placed", "--map", mapfile)
 
     # Files other programs wrote.
     real = os.path.join(ROOT, "..", "shared", "data", "realfiles", "iges")

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <map>
 #include <set>
 #include <string>
@@ -46,8 +47,11 @@ constexpr double kOrigin[3] = {0, 0, 0};
 
 struct Extents {
   double low[3] = {1e300, 1e300, 1e300}, high[3] = {-1e300, -1e300, -1e300};
-  void add(const double p[3]) {
-    for (int i = 0; i < 3; ++i) low[i] = std::min(low[i], p[i]), high[i] = std::max(high[i], p[i]);
+  void add(const double p[3]) {  // an arc's corners may overflow: the largest number stands for them
+    for (int i = 0; i < 3; ++i) {
+      const double v = std::clamp(p[i], -std::numeric_limits<double>::max(), std::numeric_limits<double>::max());
+      low[i] = std::min(low[i], v), high[i] = std::max(high[i], v);
+    }
   }
   void add_ocs(const double extrusion[3], const double o[3], double radius) {
     const Ocs ocs(extrusion);
@@ -252,10 +256,10 @@ void Writer::tables() {
   g(0, "VPORT"), gh(5, handle()), gh(330, th), g(100, "AcDbSymbolTableRecord"),
       g(100, "AcDbViewportTableRecord"), g(2, "*Active"), gi(70, 0);
   gd(10, 0), gd(20, 0), gd(11, 1), gd(21, 1);
-  gd(12, (e.low[0] + e.high[0]) / 2), gd(22, (e.low[1] + e.high[1]) / 2);
+  gd(12, e.low[0] / 2 + e.high[0] / 2), gd(22, e.low[1] / 2 + e.high[1] / 2);  // halves: no overflow
   gd(13, 0), gd(23, 0), gd(14, 1), gd(24, 1), gd(15, 1), gd(25, 1);
   gd(16, 0), gd(26, 0), gd(36, 1), gd(17, 0), gd(27, 0), gd(37, 0);
-  gd(40, std::max(1.0, (e.high[1] - e.low[1]) * 1.1)), gd(41, 1.5), gd(42, 50), gd(43, 0), gd(44, 0),
+  gd(40, std::clamp((e.high[1] - e.low[1]) * 1.1, 1.0, std::numeric_limits<double>::max())), gd(41, 1.5), gd(42, 50), gd(43, 0), gd(44, 0),
       gd(50, 0), gd(51, 0);
   gi(71, 0), gi(72, 100), gi(73, 1), gi(74, 3), gi(75, 0), gi(76, 0), gi(77, 0), gi(78, 0);
   g(0, "ENDTAB");

@@ -55,8 +55,8 @@ uint32_t tf_of(db_ptr h) {
   return static_cast<uint32_t>(type) << 16 | (static_cast<uint32_t>(form) & 0xFFFF);
 }
 
-mpm_Status fault(db_ptr h, const Directory &d, const std::string &what) {
-  mpm_ReportMessage(0, TRN_ENTITY, MPM_WARNING, h, iges::tf(static_cast<uint32_t>(d.type),
+mpm_Status fault(db_ptr h, const Directory &d, const std::string &what, uint32_t severity = MPM_WARNING) {
+  mpm_ReportMessage(0, TRN_ENTITY, severity, h, iges::tf(static_cast<uint32_t>(d.type),
                                                             static_cast<uint32_t>(d.form) & 0xFFFF),
                     d.sequence, what.c_str());
   return TRN_ENTITY;
@@ -143,8 +143,69 @@ T *make(map_Context *c, uint32_t tf, const Directory &d, const double normal[3],
   return e;
 }
 
-// Unlocks a made entity and takes it on through the engine.
-mpm_Status done(db_ptr made, map_Context *c, const Directory &d) {
+bool finite(const double *v, int32_t n) {
+  for (int32_t i = 0; i < n; ++i)
+    if (!std::isfinite(v[i])) return false;
+  return true;
+}
+
+// Whether every number of a made DXF entity is finite: placing and scaling finite IGES numbers
+// can overflow.
+bool finite(const DxfEntity &x) {
+  if (!finite(x.p.extrusion, 3)) return false;
+  switch (x.header.tf) {
+    case dxf::kLine: {
+      const auto &o = static_cast<const DxfLine &>(x);
+      return finite(o.start, 3) && finite(o.end, 3);
+    }
+    case dxf::kPoint: return finite(static_cast<const DxfPoint &>(x).at, 3);
+    case dxf::kCircle: {
+      const auto &o = static_cast<const DxfCircle &>(x);
+      return finite(o.center, 3) && std::isfinite(o.radius);
+    }
+    case dxf::kArc: {
+      const auto &o = static_cast<const DxfArc &>(x);
+      return finite(o.center, 3) && std::isfinite(o.radius) && std::isfinite(o.start_angle) &&
+             std::isfinite(o.end_angle);
+    }
+    case dxf::kLwPolyline: {
+      const auto &o = static_cast<const DxfLwPolyline &>(x);
+      return std::isfinite(o.elevation) && finite(&o.points[0][0], 2 * o.n);
+    }
+    case dxf::kPolyline: {
+      const auto &o = static_cast<const DxfPolyline &>(x);
+      return finite(&o.points[0][0], 3 * o.n);
+    }
+    case dxf::kSpline: {
+      const auto &o = static_cast<const DxfSpline &>(x);
+      return finite(o.knots, o.nknots) && finite(&o.control[0][0], 3 * o.ncontrol) &&
+             (!(o.flags & 4) || finite(o.weights, o.ncontrol));
+    }
+    case dxf::kText: {
+      const auto &o = static_cast<const DxfText &>(x);
+      return finite(o.at, 3) && std::isfinite(o.height) && std::isfinite(o.rotation);
+    }
+    case dxf::kInsert: {
+      const auto &o = static_cast<const DxfInsert &>(x);
+      return finite(o.at, 3) && std::isfinite(o.scale) && std::isfinite(o.zscale) &&
+             std::isfinite(o.rotation);
+    }
+    default: return true;
+  }
+}
+
+constexpr const char *kOverflow = "its numbers overflow once it is placed and scaled; it is not translated";
+
+// Unlocks a made entity and takes it on through the engine. One whose numbers overflowed is
+// deleted instead, with an error: a DXF file cannot hold it.
+mpm_Status done(db_ptr h, db_ptr made, const DxfEntity *o, map_Context *c, const Directory &d) {
+  if (!finite(*o)) {
+    mda_UnlockEntity(0, made);
+    mda_DeleteEntity(0, made);
+    ++g_t->counts.skipped[d.type];
+    ++g_t->counts.errors;
+    return fault(h, d, kOverflow, MPM_ERROR);
+  }
   mda_UnlockEntity(MDA_MODIFIED, made);
   ++g_t->counts.translated[d.type];
   return map_ProcessEntity(0, made, c);
@@ -190,7 +251,7 @@ mpm_Status line(db_ptr h, map_Context *c) {
   auto *o = make<DxfLine>(c, dxf::kLine, x.e->de, nullptr, &made);
   if (o == nullptr) return no_memory(h, x.e->de);
   p.point(x.e->start, o->start), p.point(x.e->end, o->end);
-  return done(made, c, x.e->de);
+  return done(h, made, o, c, x.e->de);
 }
 
 mpm_Status point(db_ptr h, map_Context *c) {
@@ -202,7 +263,7 @@ mpm_Status point(db_ptr h, map_Context *c) {
   auto *o = make<DxfPoint>(c, dxf::kPoint, x.e->de, nullptr, &made);
   if (o == nullptr) return no_memory(h, x.e->de);
   p.point(x.e->at, o->at);
-  return done(made, c, x.e->de);
+  return done(h, made, o, c, x.e->de);
 }
 
 // Arcs: a full turn is a circle, anything else an arc; both in the object coordinate system of
@@ -252,18 +313,21 @@ mpm_Status arc_as(db_ptr h, map_Context *c, bool circle) {
   PlacedArc a;
   if (!place_arc(*x.e, p, &a)) return fault(h, x.e->de, "its radius is zero");
   db_ptr made = 0;
+  DxfEntity *made_entity = nullptr;
   if (circle) {
     auto *o = make<DxfCircle>(c, dxf::kCircle, x.e->de, a.normal, &made);
     if (o == nullptr) return no_memory(h, x.e->de);
     std::memcpy(o->center, a.center, sizeof a.center);
     o->radius = a.radius;
+    made_entity = o;
   } else {
     auto *o = make<DxfArc>(c, dxf::kArc, x.e->de, a.normal, &made);
     if (o == nullptr) return no_memory(h, x.e->de);
     std::memcpy(o->center, a.center, sizeof a.center);
     o->radius = a.radius, o->start_angle = a.start, o->end_angle = a.end;
+    made_entity = o;
   }
-  return done(made, c, x.e->de);
+  return done(h, made, made_entity, c, x.e->de);
 }
 mpm_Status arc_as_circle(db_ptr h, map_Context *c) { return arc_as(h, c, true); }
 mpm_Status arc_as_arc(db_ptr h, map_Context *c) { return arc_as(h, c, false); }
@@ -310,7 +374,7 @@ mpm_Status polyline_2d(db_ptr h, map_Context *c, const Directory &d, const Place
     o->points[i][0] = v[0], o->points[i][1] = v[1];
     if (i == 0) o->elevation = v[2];
   }
-  return done(made, c, d);
+  return done(h, made, o, c, d);
 }
 
 mpm_Status copious_as_lwpolyline(db_ptr h, map_Context *c) {
@@ -337,7 +401,7 @@ mpm_Status copious_as_polyline(db_ptr h, map_Context *c) {
   o->n = x.e->n;
   o->closed = x.e->de.form == 63;
   for (int32_t i = 0; i < x.e->n; ++i) p.point(x.e->points[i], o->points[i]);
-  return done(made, c, x.e->de);
+  return done(h, made, o, c, x.e->de);
 }
 
 // A conic A x^2 + B x y + C y^2 + D x + E y + F = 0 brought to standard position: its axes along X
@@ -487,7 +551,7 @@ mpm_Status bspline(db_ptr h, map_Context *c) {
   std::copy(curve.knots.begin(), curve.knots.end(), o->knots);
   o->flags = (whole && x.e->closed ? 1 : 0) | (whole && x.e->periodic ? 2 : 0) | (rational ? 4 : 0) |
              (x.e->planar ? 8 : 0);
-  return done(made, c, x.e->de);
+  return done(h, made, o, c, x.e->de);
 }
 
 mpm_Status note(db_ptr h, map_Context *c) {
@@ -511,7 +575,7 @@ mpm_Status note(db_ptr h, map_Context *c) {
       mda_DeleteEntity(0, made);
       return no_memory(h, x.e->de);
     }
-    status = done(made, c, x.e->de);
+    status = done(h, made, o, c, x.e->de);
     --g_t->counts.translated[x.e->de.type];  // one per note, not per string
   }
   ++g_t->counts.translated[x.e->de.type];
@@ -596,7 +660,7 @@ mpm_Status instance(db_ptr h, map_Context *c) {
   o->zscale = mth_DotProduct(3, image_z, normal) < 0 ? -o->scale : o->scale;
   const double image_x[3] = {p.r[0][0], p.r[1][0], p.r[2][0]};
   o->rotation = std::atan2(mth_DotProduct(3, image_x, ocs.ay), mth_DotProduct(3, image_x, ocs.ax)) * 180 / kPi;
-  return done(made, c, x.e->de);
+  return done(h, made, o, c, x.e->de);
 }
 
 // Surfaces: with `surfaces = boundaries`, the model-space curves of their boundaries.
@@ -685,8 +749,17 @@ mpm_Status scaled(db_ptr h, map_Context *c) {
     case dxf::kInsert: scale3(static_cast<DxfInsert *>(m)->at, s); break;
     default: break;
   }
+  const bool overflowed = !finite(*static_cast<const DxfEntity *>(m));
+  const int32_t sequence = static_cast<const DxfEntity *>(m)->p.source;
   mda_UnlockEntity(MDA_MODIFIED, h);
-  return map_ProcessEntity(0, h, c);
+  if (!overflowed) return map_ProcessEntity(0, h, c);
+  // Not committed: the engine deletes it. It was counted as translated by its IGES entity.
+  Locked<IgesEntity> x(MDA_MAKE_PTR(g_t->source, (sequence + 1) / 2));
+  if (x.e == nullptr) return MAP_INVALID_PTR;
+  --g_t->counts.translated[x.e->de.type];
+  ++g_t->counts.skipped[x.e->de.type];
+  ++g_t->counts.errors;
+  return fault(x.h, x.e->de, kOverflow, MPM_ERROR);
 }
 
 mpm_Status unsupported(db_ptr h, map_Context *c) { return skipped(h, c); }

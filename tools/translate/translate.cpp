@@ -98,7 +98,25 @@ std::string string_or(const char *s, const char *fallback) {
   return s != nullptr && *s != '\0' ? s : fallback;
 }
 
+// Messages of a code issued so far.
+int64_t issued(mpm_Status code) {
+  mpm_CountRecord key{static_cast<int32_t>(code), 0, 0, 0};
+  const auto *r = static_cast<const mpm_CountRecord *>(
+      otm_GetObject(OTM_NO_MESSAGE | OTM_KEEP_CURRENT, mpm_count_tree, &key));
+  return r != nullptr ? r->total : 0;
+}
+
+// Errors reported so far, but for the reader's notes: an integer taken as a double, a setting
+// given again.
+int64_t settings_errors() {
+  return int64_t{mpm_severity_counts[3]} + mpm_severity_counts[4] - issued(CFG_I_TO_D) -
+         issued(CFG_PARAM_REDEC);
+}
+
 bool read_settings(const Options &o, ddf_Schema *schema, Settings *s) {
+  // The reader reports everything as an error, and passes over a bad statement or value and goes
+  // on: what it reports, but for its notes, refuses the run.
+  const int64_t errors_before = settings_errors();
   char *text = nullptr, *rest = nullptr;
   if (!o.settings.empty()) {
     std::vector<char *> argv{const_cast<char *>("translate")};
@@ -115,7 +133,8 @@ bool read_settings(const Options &o, ddf_Schema *schema, Settings *s) {
   const mpm_Status status = o.config.empty() ? cfg_ParseFile(CFG_TEXT, schema, "", text, &model)
                                              : cfg_ParseFile(0, schema, o.config.c_str(), text, &model);
   std::free(text);
-  if (status != 0) {
+  if (status != 0 || settings_errors() != errors_before) {
+    if (status == 0) std::fprintf(stderr, "tesmar translate: the settings have errors (above)\n");
     if (model != 0) cfg_FreeModel(0, model);
     return false;
   }
@@ -213,6 +232,7 @@ int translate(const Options &o) {
   int rc = 1;
   IgesFile file;
   Scratch scratch, expanded;
+  bool output_written = false;
   std::string input = o.input;
   const std::string &shown_input = o.shown_input.empty() ? o.input : o.shown_input;
   const std::string &shown_output = o.shown_output.empty() ? o.output : o.shown_output;
@@ -289,6 +309,7 @@ int translate(const Options &o) {
       std::fprintf(stderr, "tesmar translate: %s\n", why.c_str());
       break;
     }
+    output_written = true;
     if (!o.save_dir.empty()) {
       const std::string s = o.save_dir + "/source.model", d = o.save_dir + "/target.model";
       if (mda_SaveModel(MDA_OVERWRITE, s.c_str(), 0, &t.source) != 0 ||
@@ -297,7 +318,7 @@ int translate(const Options &o) {
         break;
       }
     }
-    rc = file.errors == 0 ? 0 : 1;
+    rc = file.errors == 0 && t.counts.errors == 0 ? 0 : 1;
   } while (false);
 
   if (t.source != 0 && file.entities > 0) {
@@ -317,7 +338,7 @@ int translate(const Options &o) {
                 "%llu DXF entities written to %s\n",
                 shown_input.c_str(), static_cast<long long>(file.entities), static_cast<long long>(translated),
                 static_cast<long long>(skipped), static_cast<long long>(unsupported),
-                static_cast<unsigned long long>(written), rc == 0 || file.errors > 0 ? shown_output.c_str() : "nothing");
+                static_cast<unsigned long long>(written), output_written ? shown_output.c_str() : "nothing");
     if (t.settings.report_unsupported && unsupported > 0) {
       std::printf("not translated (unsupported types):");
       for (const auto &[type, n] : file.unsupported_by_type)
@@ -331,6 +352,9 @@ int translate(const Options &o) {
     if (written == 0) std::printf("the drawing is empty: nothing in the file could be drawn\n");
     if (o.report) print_table(file, t.counts);
     if (file.errors > 0) std::printf("%lld errors in the IGES file\n", static_cast<long long>(file.errors));
+    if (t.counts.errors > 0)
+      std::printf("%lld entities not translated: their numbers overflow once placed and scaled\n",
+                  static_cast<long long>(t.counts.errors));
     mpm_Printf("%<ErrorSummary>");
   }
   if (t.env != nullptr) map_DeleteEnv(0, t.env);

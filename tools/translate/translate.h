@@ -77,6 +77,7 @@ bool expand_compressed_iges(const char *input, const char *shown, const char *ou
 // Counts of a translation, by IGES type.
 struct Counts {
   std::map<int, int64_t> translated, skipped;
+  int64_t errors = 0;  // entities the DXF file cannot hold (their numbers overflow)
 };
 
 // The mappings, and the state they share during a run.
