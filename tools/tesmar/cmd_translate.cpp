@@ -13,7 +13,8 @@ const char kUsage[] =
     "usage: tesmar translate INPUT -o OUTPUT.dxf [-f] [--config FILE] [--map FILE]\n"
     "                        [--save-model DIR] [--report] [-SETTING VALUE ...]\n"
     "\n"
-    "Translates an IGES file (plain, gzip or zip) into an ASCII DXF file (docs/translator.md).\n"
+    "Translates an IGES file (fixed or compressed ASCII form; plain, gzip or zip) into an ASCII\n"
+    "DXF file (docs/translator.md).\n"
     "  -o FILE            the DXF file; written whole or not at all (- for standard output)\n"
     "  -f, --force        replace an existing DXF file (without it the run refuses)\n"
     "  --config FILE      settings (samples/translate.cfg shows them all)\n"
@@ -40,13 +41,13 @@ int run(int argc, char **argv) {
       {"f", "f", nullptr, &force, "replace OUTPUT.dxf if it exists"},
       {"-force", "f", nullptr, &force, "the same as -f"},
       // The settings, handed to the configuration reader as command-line overrides.
-      {"units", "s", "UNITS", nullptr, nullptr},
-      {"scale", "s", "FACTOR", nullptr, nullptr},
-      {"surfaces", "s", "skip|boundaries", nullptr, nullptr},
-      {"release", "s", "RELEASE", nullptr, nullptr},
-      {"layers", "s", "level|name", nullptr, nullptr},
-      {"unsupported", "s", "report|quiet", nullptr, nullptr},
-      {"precision", "s", "1|0", nullptr, nullptr},
+      {"units", "s", "UNITS", nullptr, "the output's units: file, mm, cm, m, km, inch, foot, mile, mil, micron"},
+      {"scale", "s", "FACTOR", nullptr, "every coordinate times FACTOR (2, 0.5, 1.0e3; an exponent needs a point)"},
+      {"surfaces", "s", "skip|boundaries", nullptr, "draw the boundary curves of surfaces, or not"},
+      {"release", "s", "RELEASE", nullptr, "the DXF release: R2000, R2004, R2007, R2010, R2013 or R2018"},
+      {"layers", "s", "level|name", nullptr, "layers named by level number, or by 406-3 level name"},
+      {"unsupported", "s", "report|quiet", nullptr, "name the unsupported types, or not"},
+      {"precision", "s", "1|0", nullptr, "16 significant digits, or 12"},
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };
   Args args;

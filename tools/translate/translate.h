@@ -38,7 +38,7 @@ struct Settings {
   std::string release = "R2000";
   bool layers_by_name = true;      // layers = "name"
   bool report_unsupported = true;  // unsupported = "report"
-  int precision = 1;               // 1: 17 significant digits; 0: 12
+  int precision = 1;               // 1: 16 significant digits; 0: 12
 };
 
 // The schemas, compiled into memory at start-up.
