@@ -202,7 +202,7 @@ def main():
             ("c_field", "@15_0;", "@25_0;", "no field ('@', a number 1 to 20, '_') begins"),
             ("c_long", "@13_-3", "@13_123456789", "field 13 holds more than 8 characters"),
             ("c_number", "\nD5@", "\nD7@", "Data section, record 6: directory entry 7 where 5"),
-            ("c_unended", "@15_0;", "@15_0", "directory entry 3 lacks its closing ';'"),
+            ("c_unended", "@15_0;", "@15_0", "directory entry 3 has no end"),
             ("c_stray", "\nD5@", "\nstray\nD5@", "no directory entry begins here"),
             ("c_count", "@14_1@", "@14_5@", "directory entry 1 counts 5 parameter lines; 1 follow"),
             ("c_wide", "3Hred;", "3Hred;" + " " * 50 + "x", "parameter data beyond column 64"),

@@ -73,7 +73,7 @@ class Expander {
   int64_t record_ = 0, header_ = 0;
   std::array<std::string, 20> fields_;
   int64_t parameter_lines_ = 0;  // written (or, in the first pass, counted) so far
-  std::string numbered_;         // the number the next entry should give
+  int64_t numbered_ = 1;         // the number the next entry should give
   std::string ends_;             // what ends a directory entry record
   int64_t counts_[2] = {0, 0};   // Start and Global records
 };
@@ -150,11 +150,12 @@ void Expander::entry(int64_t k) {
   // The entries are numbered by their order; a number out of that order, or out of the previous
   // entry's, is said once.
   const std::string given(line_, i, j - i);
-  if (given != numbered_ && given != std::to_string(de)) {
-    data_error("directory entry " + given + " where " + numbered_ +
+  const int64_t number = given.size() <= 9 ? std::stoll(given) : -1;  // leading zeros allowed
+  if (number != numbered_ && number != de) {
+    data_error("directory entry " + given + " where " + std::to_string(numbered_) +
                " was expected; the entries are numbered by their order");
   }
-  numbered_ = given.size() < 9 ? std::to_string(std::stoll(given) + 2) : given;
+  numbered_ = number >= 0 ? number + 2 : de + 2;
   // The fields.
   std::string record = line_;
   i = j;
@@ -200,7 +201,7 @@ void Expander::entry(int64_t k) {
       break;
     }
     if (!next() || line_.empty() || line_[0] != '@' || lines == 4) {
-      data_error("directory entry " + std::to_string(de) + " lacks its closing ';'");
+      data_error("directory entry " + std::to_string(de) + " has no end (';', ':' or the record delimiter)");
       break;
     }
     record = line_;
@@ -255,7 +256,7 @@ void Expander::pass(bool directory) {
   record_ = header_ = 0;
   parameter_lines_ = 0;
   fields_ = {};
-  numbered_ = "1";
+  numbered_ = 1;
   counts_[0] = counts_[1] = 0;
   if (!next()) return;
   if (line_.size() < 73 || line_[72] != 'C')
