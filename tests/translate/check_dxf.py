@@ -99,11 +99,9 @@ def matches(e, want):
             return False
     if "knots" in want and not close(list(e.knots), want["knots"]):
         return False
-    if "layer" in want and e.dxf.layer != want["layer"]:
-        return False
-    if "color" in want and e.dxf.color != want["color"]:
-        return False
-    return True
+    defaults = {"layer": "0", "color": 256, "linetype": "BYLAYER", "lineweight": -1}
+    return all(e.dxf.get(k, defaults.get(k)) == want[k] for k in ("layer", "color", "linetype", "lineweight")
+               if k in want)
 
 
 def main():

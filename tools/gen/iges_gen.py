@@ -30,9 +30,10 @@ class Iges:
     def __init__(self):
         self.entities = []  # (type, form, params, de fields)
 
-    def add(self, type_, params, form=0, level=0, color=0, transform=0, status="00000000"):
+    def add(self, type_, params, form=0, level=0, color=0, transform=0, status="00000000", font=1,
+            weight=0):
         """Adds an entity; returns its directory entry pointer."""
-        self.entities.append((type_, form, params, level, color, transform, status))
+        self.entities.append((type_, form, params, level, color, transform, status, font, weight))
         return 2 * len(self.entities) - 1
 
     def write(self, path, line_end="\n", units=2, scale=1.0, encoding="fixed", delimiters=",;"):
@@ -42,7 +43,7 @@ class Iges:
         g = [hollerith(pdl), hollerith(rdl), hollerith("sample"), hollerith(path.split("/")[-1]),
              hollerith("tesmar gen"), hollerith("1.0"), "32", "38", "6", "308", "15",
              hollerith("sample"), num(scale), str(units),
-             hollerith({1: "INCH", 2: "MM", 6: "M"}.get(units, "MM")), "1", "1.0",
+             hollerith({1: "INCH", 2: "MM", 6: "M"}.get(units, "MM")), "10", "2.0",
              hollerith("20261209.120000"), "1.0D-8", "1000.0", hollerith("tesmar"),
              hollerith("tesmar"), "11", "0", hollerith("20261209.120000")]
         gtext = pdl.join(g) + rdl
@@ -51,7 +52,7 @@ class Iges:
         for i in range(0, len(gtext), 72):
             records.append(f"{gtext[i:i + 72]:<72}G{i // 72 + 1:7d}")
         de, pd = [], []
-        for i, (t, form, params, level, color, transform, status) in enumerate(self.entities):
+        for i, (t, form, params, level, color, transform, status, font, weight) in enumerate(self.entities):
             seq = 2 * i + 1
             # Break at delimiters; a Hollerith string longer than a line is cut where it must be.
             lines, cur, tokens = [], "", []
@@ -73,9 +74,9 @@ class Iges:
             for line in lines:
                 pd.append(f"{line:<64} {seq:7d}P{len(pd) + 1:7d}")
             f = lambda v: f"{v:>8}"
-            de.append(f(t) + f(first) + f(0) + f(1) + f(level) + f(0) + f(transform) + f(0) +
+            de.append(f(t) + f(first) + f(0) + f(font) + f(level) + f(0) + f(transform) + f(0) +
                       f"{status:>8}" + f"D{seq:7d}")
-            de.append(f(t) + f(0) + f(color) + f(len(lines)) + f(form) + f("") + f("") + f("") +
+            de.append(f(t) + f(weight) + f(color) + f(len(lines)) + f(form) + f("") + f("") + f("") +
                       f(0) + f"D{seq + 1:7d}")
         counts = (len(start), (len(gtext) + 71) // 72, len(de), len(pd))
         terminate = f"S{counts[0]:7d}G{counts[1]:7d}D{counts[2]:7d}P{counts[3]:7d}{'':40}T{1:7d}"
@@ -182,9 +183,11 @@ def sample(path, expect_path, line_end, encoding="fixed", delimiters=",;"):
     exp = []  # {"type": DXF type, "points": [...world points...], "layer":..., "radius":...}
     name = w.add(406, [2, 1, hollerith("OUTLINE")], form=3, level=5)
     red = w.add(314, [90.0, 10.0, 5.0, hollerith("red")])
-    # Lines, one on a named level with a defined colour, one under chained matrices.
-    w.add(110, [0.0, 0.0, 0.0, 100.0, 0.0, 0.0], level=5, color=-red)
-    exp.append({"type": "LINE", "points": [[0, 0, 0], [100, 0, 0]], "layer": "OUTLINE", "color": 1})
+    # Lines, one on a named level with a defined colour, dashed and of weight 3 (of 10 gradations
+    # up to 2 mm: 0.6 mm), one under chained matrices.
+    w.add(110, [0.0, 0.0, 0.0, 100.0, 0.0, 0.0], level=5, color=-red, font=2, weight=3)
+    exp.append({"type": "LINE", "points": [[0, 0, 0], [100, 0, 0]], "layer": "OUTLINE", "color": 1,
+                "linetype": "DASHED", "lineweight": 60})
     m1 = ([[1, 0, 0], [0, 1, 0], [0, 0, 1]], [10.0, 20.0, 0.0])
     m1_de = w.add(124, matrix_params(m1))
     m2 = (rot_z(math.pi / 6), [5.0, 0.0, 2.0])
@@ -196,8 +199,9 @@ def sample(path, expect_path, line_end, encoding="fixed", delimiters=",;"):
     # A full circle and an arc in the XY plane, and an arc in a tilted plane.
     w.add(100, [2.5, 50.0, 50.0, 60.0, 50.0, 60.0, 50.0])
     exp.append({"type": "CIRCLE", "center": [50, 50, 2.5], "radius": 10.0})
-    w.add(100, [0.0, 0.0, 0.0, 10.0, 0.0, 0.0, 10.0])
-    exp.append({"type": "ARC", "center": [0, 0, 0], "radius": 10.0, "start": [10, 0, 0], "end": [0, 10, 0]})
+    w.add(100, [0.0, 0.0, 0.0, 10.0, 0.0, 0.0, 10.0], font=4)
+    exp.append({"type": "ARC", "center": [0, 0, 0], "radius": 10.0, "start": [10, 0, 0], "end": [0, 10, 0],
+                "linetype": "CENTER"})
     tilt = (rot_x(math.pi / 3), [0.0, 0.0, 7.0])
     tilt_de = w.add(124, matrix_params(tilt))
     w.add(100, [1.0, 0.0, 0.0, 3.0, 0.0, 0.0, 3.0], transform=tilt_de)

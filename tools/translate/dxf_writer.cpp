@@ -45,6 +45,18 @@ int insunits(int flag) {
 
 constexpr double kOrigin[3] = {0, 0, 0};
 
+// The IGES line fonts 2 to 5 as DXF line types: dashes (positive) and gaps in millimetres.
+struct Linetype {
+  const char *name, *description;
+  int n;
+  double dashes[6];
+};
+constexpr Linetype kLinetypes[] = {
+    {"DASHED", "Dashed __ __ __ __", 2, {12.7, -6.35}},
+    {"PHANTOM", "Phantom ______  __  __  ______", 6, {31.75, -6.35, 6.35, -6.35, 6.35, -6.35}},
+    {"CENTER", "Center ____ _ ____ _ ____", 4, {31.75, -6.35, 6.35, -6.35}},
+    {"DOT", "Dot . . . . . . .", 2, {0, -6.35}}};
+
 struct Extents {
   double low[3] = {1e300, 1e300, 1e300}, high[3] = {-1e300, -1e300, -1e300};
   void add(const double p[3]) {  // an arc's corners may overflow: the largest number stands for them
@@ -263,13 +275,22 @@ void Writer::tables() {
       gd(50, 0), gd(51, 0);
   gi(71, 0), gi(72, 100), gi(73, 1), gi(74, 3), gi(75, 0), gi(76, 0), gi(77, 0), gi(78, 0);
   g(0, "ENDTAB");
-  // LTYPE
+  // LTYPE: the three every drawing has, and the IGES line fonts 2 to 5 (lengths in millimetres).
   th = handle();
-  table("LTYPE", th, 3);
+  table("LTYPE", th, 7);
   for (const char *name : {"ByBlock", "ByLayer", "Continuous"}) {
     g(0, "LTYPE"), gh(5, handle()), gh(330, th), g(100, "AcDbSymbolTableRecord"),
         g(100, "AcDbLinetypeTableRecord"), g(2, name), gi(70, 0);
     g(3, std::strcmp(name, "Continuous") == 0 ? "Solid line" : ""), gi(72, 65), gi(73, 0), gd(40, 0);
+  }
+  for (int font = 2; font <= 5; ++font) {
+    const Linetype &l = kLinetypes[font - 2];
+    double total = 0;
+    for (int i = 0; i < l.n; ++i) total += std::fabs(l.dashes[i]);
+    g(0, "LTYPE"), gh(5, handle()), gh(330, th), g(100, "AcDbSymbolTableRecord"),
+        g(100, "AcDbLinetypeTableRecord"), g(2, l.name), gi(70, 0), g(3, l.description), gi(72, 65),
+        gi(73, l.n), gd(40, total / t_.output_mm);
+    for (int i = 0; i < l.n; ++i) gd(49, l.dashes[i] / t_.output_mm), gi(74, 0);
   }
   g(0, "ENDTAB");
   // LAYER
@@ -353,6 +374,8 @@ void Writer::blocks() {
 void Writer::common(const char *type, const Properties &p, unsigned long long owner, const char *subclass) {
   g(0, type), gh(5, handle()), gh(330, owner), g(100, "AcDbEntity");
   g(8, text(p.layer != nullptr ? p.layer : "0"));
+  if (p.linetype >= 2 && p.linetype <= 5) g(6, kLinetypes[p.linetype - 2].name);
+  if (p.lineweight >= 0) gi(370, p.lineweight);
   if (p.color != 256) gi(62, p.color);
   g(100, subclass);
 }

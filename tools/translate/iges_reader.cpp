@@ -394,6 +394,11 @@ void Reader::global() {
   else if (t != nullptr && !t->text.empty())
     record_error(g, 1, "the units flag is not 1 to 11; millimetres are assumed");
   if (const Token *t = field(15); t != nullptr && t->string) out_->units_name = std::string(t->text);
+  // Line weights: gradations and the heaviest width; without both, weights are not translated.
+  if (const Token *t = field(16); t != nullptr && !t->string && real(t->text, &v) && v >= 1 && v <= 1e6)
+    out_->weight_gradations = static_cast<int>(v);
+  if (const Token *t = field(17); t != nullptr && !t->string && real(t->text, &v) && v > 0)
+    out_->max_weight = v;
 }
 
 // ---- the entities ----

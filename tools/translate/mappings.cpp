@@ -115,6 +115,18 @@ int aci(const Directory &d) {
   return best;
 }
 
+// An IGES line weight number as a DXF line weight: the nearest of the widths DXF allows.
+int32_t lineweight(int32_t weight) {
+  static const int32_t kWeights[] = {0,  5,  9,  13, 15, 18, 20,  25,  30,  35,  40,  50,
+                                     53, 60, 70, 80, 90, 100, 106, 120, 140, 158, 200, 211};
+  const double want = weight * g_t->weight_mm * 100;
+  if (weight <= 0 || !(want > 0)) return -1;
+  int32_t best = kWeights[0];
+  for (int32_t w : kWeights)
+    if (std::fabs(w - want) < std::fabs(best - want)) best = w;
+  return best;
+}
+
 std::string layer(const Directory &d) {
   if (d.level <= 0) return "0";
   if (g_t->settings.layers_by_name) {
@@ -133,6 +145,8 @@ T *make(map_Context *c, uint32_t tf, const Directory &d, const double normal[3],
   e->p.owner = g_owner;
   e->p.color = aci(d);
   e->p.source = d.sequence;
+  e->p.linetype = d.font >= 2 && d.font <= 5 ? d.font : 0;  // 1 solid: the layer's, continuous
+  e->p.lineweight = lineweight(d.weight);
   for (int i = 0; i < 3; ++i) e->p.extrusion[i] = normal != nullptr ? normal[i] : (i == 2);
   const std::string name = layer(d);
   if (mda_SetString(0, m, name.c_str(), &e->p.layer) != 0) {

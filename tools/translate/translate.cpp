@@ -287,8 +287,11 @@ int translate(const Options &o) {
         break;
       }
     }
-    t.unit_scale = t.settings.scale * millimetres(from) / millimetres(t.output_units_flag) /
-                   (file.model_scale > 0 ? file.model_scale : 1.0);
+    const double model_scale = file.model_scale > 0 ? file.model_scale : 1.0;
+    t.unit_scale = t.settings.scale * millimetres(from) / millimetres(t.output_units_flag) / model_scale;
+    t.output_mm = millimetres(t.output_units_flag);
+    if (file.weight_gradations >= 1 && file.max_weight > 0)  // widths are the pen's: not scaled
+      t.weight_mm = file.max_weight / file.weight_gradations * millimetres(from) / model_scale;
     if (!define_mappings(&t)) {
       std::fprintf(stderr, "tesmar translate: the mappings could not be defined\n");
       mpm_FlushPending(MPM_SHOW_ALL);

@@ -54,6 +54,8 @@ struct IgesFile {
   int units_flag = 2;             // Global parameter 14
   std::string units_name;         // Global parameter 15
   double model_scale = 1.0;       // Global parameter 13
+  int weight_gradations = 0;      // Global parameter 16: line weight numbers 1 to this
+  double max_weight = 0;          // Global parameter 17: the width of the heaviest, in file units
   int64_t entities = 0;           // directory entries read
   int64_t errors = 0;             // located errors reported
   std::map<int, int64_t> read_by_type, unsupported_by_type;
@@ -88,6 +90,8 @@ struct Translator {
   Settings settings;
   double unit_scale = 1.0;     // the file's units to the output's, times the setting `scale`
   int output_units_flag = 2;   // the output's units as an IGES units flag
+  double output_mm = 1;        // millimetres per output unit
+  double weight_mm = 0;        // millimetres of line width per IGES weight number; 0: none
   Counts counts;
   std::unordered_map<int32_t, std::string> level_names;  // from 406-3
   std::unordered_map<db_ptr, db_ptr> blocks;             // 308 definition -> DXF block
