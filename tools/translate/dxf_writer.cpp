@@ -80,8 +80,8 @@ struct Extents {
 
 class Writer {
  public:
-  Writer(const Translator &t, const IgesFile &file, std::FILE *out)
-      : t_(t), file_(file), out_(out), digits_(t.settings.precision != 0 ? 16 : 12) {}
+  Writer(const Translator &t, const IgesFile &file, std::FILE *out, bool progress)
+      : t_(t), file_(file), out_(out), digits_(t.settings.precision != 0 ? 16 : 12), progress_(progress) {}
   bool write();
 
  private:
@@ -138,6 +138,7 @@ class Writer {
   const IgesFile &file_;
   std::FILE *out_;
   int digits_;
+  bool progress_;  // a count of the entities written on standard error
   unsigned long long next_ = 0x20;
   std::set<std::string> layers_;
   std::map<db_ptr, std::vector<db_ptr>> members_;  // block -> its entities
@@ -467,11 +468,15 @@ bool Writer::write() {
   tables();
   blocks();
   g(0, "SECTION"), g(2, "ENTITIES");
+  int64_t written = 0;
   each([&](db_ptr e, void *m) {
     const uint32_t tf = static_cast<const mda_EntityHeader *>(m)->tf;
     if (tf == dxf::kBlock || static_cast<const DxfEntity *>(m)->p.owner != 0) return;
     entity(e, m, model_space_);
+    if (progress_ && ++written % 100000 == 0)
+      std::fprintf(stderr, "\rwrote %lld entities", static_cast<long long>(written));
   });
+  if (progress_ && written >= 100000) std::fprintf(stderr, "\rwrote %lld entities\n", static_cast<long long>(written));
   g(0, "ENDSEC");
   g(0, "SECTION"), g(2, "OBJECTS");
   root_ = handle(), groups_ = handle();
@@ -485,7 +490,8 @@ bool Writer::write() {
 
 }  // namespace
 
-bool write_dxf(const Translator &t, const IgesFile &file, const char *output, std::string *why) {
+bool write_dxf(const Translator &t, const IgesFile &file, const char *output, std::string *why,
+               bool progress) {
   if (release_code(t.settings.release) == nullptr) {
     *why = "release \"" + t.settings.release + "\" is not one of R2000, R2004, R2007, R2010, R2013, R2018";
     return false;
@@ -508,7 +514,7 @@ bool write_dxf(const Translator &t, const IgesFile &file, const char *output, st
   }
   std::vector<char> buffer(1 << 20);
   setvbuf(out, buffer.data(), _IOFBF, buffer.size());
-  Writer writer(t, file, out);
+  Writer writer(t, file, out, progress && isatty(2) != 0);
   bool ok = writer.write();
   ok = std::fflush(out) == 0 && ok;
   ok = std::fclose(out) == 0 && ok;

@@ -308,7 +308,7 @@ int translate(const Options &o) {
       break;
     }
     run_mappings(&t, file, o.progress);
-    if (!write_dxf(t, file, o.output.c_str(), &why)) {
+    if (!write_dxf(t, file, o.output.c_str(), &why, o.progress)) {
       std::fprintf(stderr, "tesmar translate: %s\n", why.c_str());
       break;
     }

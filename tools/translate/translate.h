@@ -104,7 +104,9 @@ bool enable_defaults(Translator *t);
 bool run_mappings(Translator *t, const IgesFile &file, bool progress);
 
 // Writes the target model as an ASCII DXF file (whole under a temporary name, then renamed).
-bool write_dxf(const Translator &t, const IgesFile &file, const char *output, std::string *why);
+// `progress`: a count on standard error, when it is a terminal.
+bool write_dxf(const Translator &t, const IgesFile &file, const char *output, std::string *why,
+               bool progress);
 
 // The whole run; the process exit status (0 done, 1 failed).
 int translate(const Options &options);
