@@ -239,6 +239,9 @@ def sample(path, expect_path, line_end, encoding="fixed", delimiters=",;"):
         (x0, y0), (x1, y1) = to(*at(t0)), to(*at(t1))
         w.add(104, k + [0.5, x0, y0, x1, y1], form=form)
         exp.append({"type": "LWPOLYLINE", "count": 65, "conic": k, "ends": [[x0, y0, 0.5], [x1, y1, 0.5]]})
+    # A degenerate hyperbola, X^2/4 - Y^2 = 0: two lines crossing at the origin, from one to the other.
+    w.add(104, [0.25, 0.0, -1.0, 0.0, 0.0, 0.0, 0.5, 4.0, 2.0, 4.0, -2.0], form=2)
+    exp.append({"type": "LWPOLYLINE", "points": [[4, 2, 0.5], [0, 0, 0.5], [4, -2, 0.5]]})
     knots = [0, 0, 0, 0, 1, 1, 1, 1]
     ctrl = [(0.0, 0.0, 0.0), (1.0, 2.0, 0.0), (3.0, 2.0, 0.0), (4.0, 0.0, 0.0)]
     w.add(126, [3, 3, 1, 0, 1, 0] + knots + [1, 1, 1, 1] + [c for p in ctrl for c in p] + [0, 1, 0, 0, 1])

@@ -507,11 +507,19 @@ mpm_Status conic(db_ptr h, map_Context *c) {
         put(i, -C * y * y / D, y);
       }
     }
+  } else if (D == 0 && E == 0 && F == 0 && A * C < 0) {  // two lines crossing at the centre
+    const double m = std::sqrt(-A / C);                   // Y = m X and Y = -m X
+    auto on_rising = [m](double X, double Y) { return std::fabs(Y - m * X) <= std::fabs(Y + m * X); };
+    const bool one_line = on_rising(x1, y1) == on_rising(x2, y2);
+    segments = one_line ? 1 : 2;  // from the start to the end, through the centre if it must
+    put(0, x1, y1);
+    if (!one_line) put(1, 0, 0);
+    put(segments, x2, y2);
   } else {
     ok = false;
   }
   if (!ok) {
-    fault(h, x.e->de, "it is not an ellipse, a hyperbola or a parabola; a line joins its ends");
+    fault(h, x.e->de, "it is not an ellipse, a hyperbola, a parabola or two crossing lines; a line joins its ends");
     segments = 1;
     put(0, x1, y1), put(1, x2, y2);
   }
