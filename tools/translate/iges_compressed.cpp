@@ -121,17 +121,6 @@ void Expander::write(const std::string &record) {
   if (std::fwrite(r, 1, sizeof r, out_) != sizeof r) write_failed_ = true;
 }
 
-// The record delimiter the Global section names: "1H,,1H;" or the defaults (",,", ';').
-char record_delimiter(const std::string &g) {
-  char pd = ',';
-  std::size_t i = 0;
-  if (g.compare(0, 2, "1H") == 0 && g.size() > 3) pd = g[2], i = 3;
-  if (i >= g.size() || g[i] != pd) return ';';
-  ++i;
-  const char rd = g.compare(i, 2, "1H") == 0 && i + 2 < g.size() ? g[i + 2] : ';';
-  return rd == '@' || rd == ' ' || rd == '_' ? ';' : rd;
-}
-
 std::string right(const std::string &v) {  // v: at most 8 characters
   return v.size() < 8 ? std::string(8 - v.size(), ' ') + v : v.substr(0, 8);
 }
@@ -269,8 +258,11 @@ void Expander::pass(bool directory) {
     if (line_[72] == 'G') global.append(line_, 0, 72);
     if (directory) write(line_);
   }
+  char pd = ',', rd = ';';
+  std::size_t rest = 0;
+  global_delimiters(global, &pd, &rd, &rest);
   ends_ = ";:";
-  if (const char rd = record_delimiter(global); ends_.find(rd) == std::string::npos) ends_ += rd;
+  if (rd != '@' && rd != '_' && ends_.find(rd) == std::string::npos) ends_ += rd;
   header_ = record_ - (have_ ? 1 : 0);
   int64_t k = 0;
   while (have_ && !terminate_record()) {

@@ -151,6 +151,32 @@ int64_t field_number(std::string_view v, bool *ok) {
   return n;
 }
 
+}  // namespace
+
+bool global_delimiters(const std::string &text, char *pd, char *rd, std::size_t *rest) {
+  auto delimiter = [&](std::size_t *at, char fallback) {  // 1Hc, or left out
+    if (text.compare(*at, 2, "1H") == 0 && *at + 2 < text.size()) {
+      const char c = text[*at + 2];
+      *at += 3;
+      return c;
+    }
+    return fallback;
+  };
+  std::size_t at = 0;
+  while (at < text.size() && text[at] == ' ') ++at;
+  *pd = delimiter(&at, ',');
+  if (at < text.size() && text[at] == *pd) ++at;
+  while (at < text.size() && text[at] == ' ') ++at;
+  *rd = delimiter(&at, ';');
+  const bool usable = *pd != *rd && *pd != ' ' && *rd != ' ';
+  if (!usable) *pd = ',', *rd = ';';
+  if (at < text.size() && text[at] == *pd) ++at;
+  *rest = at;
+  return usable;
+}
+
+namespace {
+
 // The first pass: the layout of the records, the sections and their sequence numbers.
 bool Reader::scan() {
   // The layout from the first record: where its line ends.
@@ -353,28 +379,9 @@ void Reader::global() {
   Section &g = sections_[1];
   std::string text;
   for (int64_t i = 0; i < g.count; ++i) text += section_record(g, i).substr(0, 72);
-  // The delimiters come first, each as 1Hc or left out (',' and ';').
-  auto delimiter = [&](std::size_t *at, char fallback, char pd) {
-    if (text.compare(*at, 2, "1H") == 0 && *at + 2 < text.size()) {
-      const char c = text[*at + 2];
-      *at += 3;
-      return c;
-    }
-    (void)pd;
-    return fallback;
-  };
   std::size_t at = 0;
-  while (at < text.size() && text[at] == ' ') ++at;
-  parameter_delimiter_ = delimiter(&at, ',', ',');
-  if (at < text.size() && text[at] == parameter_delimiter_) ++at;
-  while (at < text.size() && text[at] == ' ') ++at;
-  record_delimiter_ = delimiter(&at, ';', parameter_delimiter_);
-  if (parameter_delimiter_ == record_delimiter_ || parameter_delimiter_ == ' ' ||
-      record_delimiter_ == ' ') {
+  if (!global_delimiters(text, &parameter_delimiter_, &record_delimiter_, &at))
     record_error(g, 1, "the delimiters are unusable; ',' and ';' are used");
-    parameter_delimiter_ = ',', record_delimiter_ = ';';
-  }
-  if (at < text.size() && text[at] == parameter_delimiter_) ++at;
   // Fields 3 on; field 3 is the first token here.
   std::vector<Token> tokens;
   std::string rest = "0" + std::string(1, parameter_delimiter_) + text.substr(std::min(at, text.size()));

@@ -196,8 +196,15 @@ bool compressed(const std::string &name) {
          (n == 4 && magic[0] == 'P' && magic[1] == 'K' && magic[2] == 3 && magic[3] == 4);
 }
 
+// A scratch file, removed when the run ends (at the library's shut-down at the latest).
 struct Scratch {
   std::string name;
+  bool make() {  // false, with the library's report, when no name can be had
+    const char *n = ugn_TempName();
+    if (n == nullptr) mpm_FlushPending(MPM_SHOW_ALL);
+    else name = n;
+    return n != nullptr;
+  }
   ~Scratch() {
     if (!name.empty()) std::remove(name.c_str());
   }
@@ -239,13 +246,7 @@ int translate(const Options &o) {
   do {
     if (!read_settings(o, schemas.settings, &t.settings)) break;
     if (compressed(input)) {
-      const char *name = ugn_TempName();  // removed at the library's shut-down at the latest
-      if (name == nullptr) {
-        mpm_FlushPending(MPM_SHOW_ALL);
-        break;
-      }
-      scratch.name = name;
-      if (ugn_Uncompress(0, scratch.name.c_str(), input.c_str()) != 0) break;
+      if (!scratch.make() || ugn_Uncompress(0, scratch.name.c_str(), input.c_str()) != 0) break;
       input = scratch.name;
     }
     int32_t type = TMX_FILETYPE_UNKNOWN;
@@ -262,13 +263,8 @@ int translate(const Options &o) {
       break;
     }
     if (type == TMX_FILETYPE_IGES_COMPRESSED) {  // written out in the fixed form first
-      const char *name = ugn_TempName();
-      if (name == nullptr) {
-        mpm_FlushPending(MPM_SHOW_ALL);
+      if (!expanded.make() || !expand_compressed_iges(input.c_str(), shown_input.c_str(), expanded.name.c_str(), &file))
         break;
-      }
-      expanded.name = name;
-      if (!expand_compressed_iges(input.c_str(), shown_input.c_str(), name, &file)) break;
       input = expanded.name;
     }
     t.source = new_model(schemas.iges, "iges");

@@ -71,6 +71,10 @@ void register_messages();
 bool read_iges(const char *file_name, const char *shown, int32_t model, ddf_Schema *schema,
                IgesFile *file, bool progress);
 
+// The delimiters the text of a Global section names, each as 1Hc or left out (',' and ';'), and
+// in *rest where its third parameter begins. False when they are unusable: ',' and ';' are given.
+bool global_delimiters(const std::string &text, char *pd, char *rd, std::size_t *rest);
+
 // Writes a compressed ASCII IGES file out in the fixed form (`output`), for read_iges. Faults give
 // located errors (naming `shown`, counted in file->errors) and are passed over; false only when
 // the input cannot be read or the output written.
