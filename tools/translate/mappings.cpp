@@ -162,6 +162,12 @@ bool finite(const double *v, int32_t n) {
     if (!std::isfinite(v[i])) return false;
   return true;
 }
+template <int N>
+bool finite(const double (*points)[N], int32_t n) {  // points may be null when n is 0
+  for (int32_t i = 0; i < n; ++i)
+    if (!finite(points[i], N)) return false;
+  return true;
+}
 
 // Whether every number of a made DXF entity is finite: placing and scaling finite IGES numbers
 // can overflow.
@@ -184,15 +190,15 @@ bool finite(const DxfEntity &x) {
     }
     case dxf::kLwPolyline: {
       const auto &o = static_cast<const DxfLwPolyline &>(x);
-      return std::isfinite(o.elevation) && finite(&o.points[0][0], 2 * o.n);
+      return std::isfinite(o.elevation) && finite(o.points, o.n);
     }
     case dxf::kPolyline: {
       const auto &o = static_cast<const DxfPolyline &>(x);
-      return finite(&o.points[0][0], 3 * o.n);
+      return finite(o.points, o.n);
     }
     case dxf::kSpline: {
       const auto &o = static_cast<const DxfSpline &>(x);
-      return finite(o.knots, o.nknots) && finite(&o.control[0][0], 3 * o.ncontrol) &&
+      return finite(o.knots, o.nknots) && finite(o.control, o.ncontrol) &&
              (!(o.flags & 4) || finite(o.weights, o.ncontrol));
     }
     case dxf::kText: {
