@@ -114,6 +114,11 @@ def main():
             entities += list(block)
     if len(sys.argv) > 2:
         expected = json.load(open(sys.argv[2]))
+        for want in (w for w in expected if w["type"] == "GROUP"):  # members by their places
+            of = [expected[i] for i in want["of"]]
+            if not any(len(g) == len(of) and all(any(matches(e, w) for e in g) for w in of) for _, g in doc.groups):
+                failures.append(f"no GROUP of {of}")
+        expected = [w for w in expected if w["type"] != "GROUP"]
         left = list(entities)
         for want in expected:
             hit = next((e for e in left if matches(e, want)), None)

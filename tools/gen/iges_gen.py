@@ -186,6 +186,7 @@ def sample(path, expect_path, line_end, encoding="fixed", delimiters=",;"):
     # Lines, one on a named level with a defined colour, dashed and of weight 3 (of 10 gradations
     # up to 2 mm: 0.6 mm), one under chained matrices.
     w.add(110, [0.0, 0.0, 0.0, 100.0, 0.0, 0.0], level=5, color=-red, font=2, weight=3)
+    first_line = len(exp)
     exp.append({"type": "LINE", "points": [[0, 0, 0], [100, 0, 0]], "layer": "OUTLINE", "color": 1,
                 "linetype": "DASHED", "lineweight": 60})
     m1 = ([[1, 0, 0], [0, 1, 0], [0, 0, 1]], [10.0, 20.0, 0.0])
@@ -283,6 +284,7 @@ def sample(path, expect_path, line_end, encoding="fixed", delimiters=",;"):
     # A group of the first line, and a trimmed surface over a surface the translator does not
     # read: its boundary curve is drawn.
     w.add(402, [1, 5], form=7)
+    exp.append({"type": "GROUP", "of": [first_line]})  # members: their places in this list
     surf = w.add(128, [1, 1, 1, 1, 0, 0, 1, 0, 0, 0, 0, 1, 1, 0, 0, 1, 1, 1, 1, 1, 1, 1,
                        0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 1.0, 1.0, 0.0, 0, 1, 0, 1],
                  status="00010000")

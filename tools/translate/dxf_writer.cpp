@@ -19,6 +19,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "geometry.h"
@@ -147,6 +148,11 @@ class Writer {
   uint64_t handles_needed_ = 0;
   Extents extents_;
   unsigned long long model_space_ = 0, paper_space_ = 0, root_ = 0, groups_ = 0;
+  // Groups: the groups each grouped directory entry is in, each group's handle and the handles of
+  // the model-space entities drawn from its members.
+  std::unordered_map<int32_t, std::vector<std::size_t>> group_of_;
+  std::vector<unsigned long long> group_handles_;
+  std::vector<std::vector<unsigned long long>> group_members_;
   unsigned long long block_table_ = 0;
 };
 
@@ -167,6 +173,9 @@ void Writer::each(const std::function<void(db_ptr, void *)> &fn) const {
 
 void Writer::gather() {
   layers_.insert("0");
+  for (std::size_t i = 0; i < t_.groups.size(); ++i)
+    for (int32_t de : t_.groups[i]) group_of_[de].push_back(i);
+  group_members_.resize(t_.groups.size());
   each([&](db_ptr e, void *m) {
     uint32_t tf = static_cast<const mda_EntityHeader *>(m)->tf;
     if (tf == dxf::kBlock) {
@@ -242,7 +251,7 @@ void Writer::header() {
   g(9, "$DWGCODEPAGE"), g(3, "ANSI_1252");
   g(9, "$HANDSEED");
   // Every handle is known before anything is written: tables, layers, blocks, entities.
-  const uint64_t fixed = 64 + 2 * layers_.size() + 4 * (block_names_.size() + 2);
+  const uint64_t fixed = 64 + 2 * layers_.size() + 4 * (block_names_.size() + 2) + t_.groups.size();
   gh(5, next_ + fixed + handles_needed_);
   g(9, "$INSUNITS"), gi(70, t_.settings.units == "file" ? insunits(file_.units_flag) : insunits(t_.output_units_flag));
   g(9, "$MEASUREMENT"), gi(70, 1);
@@ -373,7 +382,21 @@ void Writer::blocks() {
 }
 
 void Writer::common(const char *type, const Properties &p, unsigned long long owner, const char *subclass) {
-  g(0, type), gh(5, handle()), gh(330, owner), g(100, "AcDbEntity");
+  const unsigned long long h = handle();
+  g(0, type), gh(5, h);
+  if (owner == model_space_ && !group_of_.empty()) {  // in the groups of its source or its root
+    std::vector<std::size_t> in;
+    for (int32_t de : {p.source, p.root})
+      if (auto it = group_of_.find(de); it != group_of_.end()) in.insert(in.end(), it->second.begin(), it->second.end());
+    std::sort(in.begin(), in.end());
+    in.erase(std::unique(in.begin(), in.end()), in.end());
+    if (!in.empty()) {
+      g(102, "{ACAD_REACTORS");
+      for (std::size_t i : in) gh(330, group_handles_[i]), group_members_[i].push_back(h);
+      g(102, "}");
+    }
+  }
+  gh(330, owner), g(100, "AcDbEntity");
   g(8, text(p.layer != nullptr ? p.layer : "0"));
   if (p.linetype >= 2 && p.linetype <= 5) g(6, kLinetypes[p.linetype - 2].name);
   if (p.lineweight >= 0) gi(370, p.lineweight);
@@ -467,6 +490,7 @@ bool Writer::write() {
   header();
   tables();
   blocks();
+  for (std::size_t i = 0; i < t_.groups.size(); ++i) group_handles_.push_back(handle());
   g(0, "SECTION"), g(2, "ENTITIES");
   int64_t written = 0;
   each([&](db_ptr e, void *m) {
@@ -483,6 +507,14 @@ bool Writer::write() {
   g(0, "DICTIONARY"), gh(5, root_), gh(330, 0), g(100, "AcDbDictionary"), gi(281, 1),
       g(3, "ACAD_GROUP"), gh(350, groups_);
   g(0, "DICTIONARY"), gh(5, groups_), gh(330, root_), g(100, "AcDbDictionary"), gi(281, 1);
+  for (std::size_t i = 0; i < group_members_.size(); ++i)  // anonymous groups, "*A1" on
+    if (!group_members_[i].empty()) g(3, "*A" + std::to_string(i + 1)), gh(350, group_handles_[i]);
+  for (std::size_t i = 0; i < group_members_.size(); ++i) {
+    if (group_members_[i].empty()) continue;
+    g(0, "GROUP"), gh(5, group_handles_[i]), g(102, "{ACAD_REACTORS"), gh(330, groups_), g(102, "}");
+    gh(330, groups_), g(100, "AcDbGroup"), g(300, ""), gi(70, 1), gi(71, 1);
+    for (unsigned long long m : group_members_[i]) gh(340, m);
+  }
   g(0, "ENDSEC");
   g(0, "EOF");
   return std::ferror(out_) == 0;

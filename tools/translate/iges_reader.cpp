@@ -413,9 +413,12 @@ void Reader::global() {
 bool supported(int type, int form, uint32_t *tf) {
   switch (type) {
     case 100: case 102: case 104: case 110: case 116: case 124: case 126: case 212: case 308:
-    case 314: case 402: case 408: case 141: case 142: case 143: case 144:
+    case 314: case 408: case 141: case 142: case 143: case 144:
       *tf = iges::tf(static_cast<uint32_t>(type));
       return true;
+    case 402:  // the groups (forms 1, 7, 14, 15); the other associativities hold other things
+      *tf = iges::tf(402);
+      return form == 1 || form == 7 || form == 14 || form == 15;
     case 106:
       if (form == 1 || form == 2 || form == 3 || form == 11 || form == 12 || form == 13 ||
           form == 63) {

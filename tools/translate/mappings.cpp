@@ -29,6 +29,7 @@ constexpr int kMaxNesting = 32;  // parts inside parts (composite curves, subfig
 Translator *g_t = nullptr;
 Placement g_outer;
 db_ptr g_owner = 0;
+int32_t g_root = 0;  // the directory entry of the entity run_mappings dispatched
 int g_nesting = 0;
 double g_scale = 1.0;          // TRN_SCALE's default
 int32_t g_conic_segments = 64;  // TRN_CONIC_SEGMENTS's default
@@ -145,6 +146,7 @@ T *make(map_Context *c, uint32_t tf, const Directory &d, const double normal[3],
   e->p.owner = g_owner;
   e->p.color = aci(d);
   e->p.source = d.sequence;
+  e->p.root = g_root;
   e->p.linetype = d.font >= 2 && d.font <= 5 ? d.font : 0;  // 1 solid: the layer's, continuous
   e->p.lineweight = lineweight(d.weight);
   for (int i = 0; i < 3; ++i) e->p.extrusion[i] = normal != nullptr ? normal[i] : (i == 2);
@@ -792,6 +794,23 @@ mpm_Status scaled(db_ptr h, map_Context *c) {
 
 mpm_Status unsupported(db_ptr h, map_Context *c) { return skipped(h, c); }
 
+// Groups (402): their members' directory entries; the writer makes a DXF GROUP of the entities
+// drawn from them in model space.
+mpm_Status group(db_ptr h, map_Context *) {
+  Locked<IgesGroup> x(h);
+  if (x.e == nullptr) return MAP_INVALID_PTR;
+  if (x.e->de.damaged) return fault(h, x.e->de, "its parameter data is damaged; it is not translated");
+  std::vector<int32_t> members;
+  for (int32_t i = 0; i < x.e->n; ++i) {
+    if (x.e->members[i] == 0) continue;  // a pointer the reader found wrong
+    Locked<IgesEntity> m(x.e->members[i]);
+    if (m.e != nullptr) members.push_back(m.e->de.sequence);
+  }
+  g_t->groups.push_back(std::move(members));
+  ++g_t->counts.translated[x.e->de.type];
+  return 0;
+}
+
 mpm_Status edge_list(db_ptr h, map_Context *c) {
   if (!g_t->settings.surface_boundaries) return skipped(h, c);
   Placed<IgesEdgeList> s(h);
@@ -882,7 +901,7 @@ bool define_mappings(Translator *t) {
   single("IGES curve on surface", tf(142), TF_NONE, curve_on_surface, 0);
   single("IGES trimmed surface", tf(144), TF_NONE, trimmed_surface, 0);
   single("IGES bounded surface", tf(143), TF_NONE, bounded_surface, 0);
-  single("IGES group", tf(402), TF_NONE, skipped, 0);
+  single("IGES group", tf(402), TF_NONE, group, 0);
   single("IGES edge list", tf(504, 1), TF_NONE, edge_list, 0);
   single("IGES unsupported", iges::kUnsupported, TF_NONE, unsupported, 0);
   // "NAME ignore" for every IGES type, so that a mapping file can switch a type off.
@@ -955,6 +974,7 @@ bool run_mappings(Translator *t, const IgesFile &file, bool progress) {
     context.env = t->env;
     g_outer = Placement();
     g_owner = 0;
+    g_root = static_cast<int32_t>(2 * k - 1);
     const int type = static_cast<int>(tf_of(h) >> 16);
     const int64_t before = t->counts.translated[type] + t->counts.skipped[type];
     const mpm_Status s = map_DispatchEntity(h, &context);

@@ -116,6 +116,7 @@ struct Properties {
   db_ptr owner;  // the block; 0: model space
   char *layer;
   int32_t color, source;
+  int32_t root;        // the directory entry of the entity drawn on its own that it was drawn for
   int32_t linetype;    // 0: by layer; 2 dashed, 3 phantom, 4 centre, 5 dotted (IGES line fonts)
   int32_t lineweight;  // hundredths of a millimetre; -1: by layer
   double extrusion[3];

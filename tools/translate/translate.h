@@ -99,6 +99,7 @@ struct Translator {
   Counts counts;
   std::unordered_map<int32_t, std::string> level_names;  // from 406-3
   std::unordered_map<db_ptr, db_ptr> blocks;             // 308 definition -> DXF block
+  std::vector<std::vector<int32_t>> groups;  // per 402 group: its members' directory entries
 };
 // Defines the mappings in a new environment (and "NAME ignore" for every IGES type).
 bool define_mappings(Translator *t);
