@@ -384,17 +384,18 @@ void Writer::blocks() {
 void Writer::common(const char *type, const Properties &p, unsigned long long owner, const char *subclass) {
   const unsigned long long h = handle();
   g(0, type), gh(5, h);
-  if (owner == model_space_ && !group_of_.empty()) {  // in the groups of its source or its root
+  // In the groups of its source or its root (looked up only when the file has groups).
+  const auto source = owner == model_space_ ? group_of_.find(p.source) : group_of_.end();
+  const auto root = owner == model_space_ ? group_of_.find(p.root) : group_of_.end();
+  if (source != group_of_.end() || root != group_of_.end()) {
     std::vector<std::size_t> in;
-    for (int32_t de : {p.source, p.root})
-      if (auto it = group_of_.find(de); it != group_of_.end()) in.insert(in.end(), it->second.begin(), it->second.end());
+    for (auto it : {source, root})
+      if (it != group_of_.end()) in.insert(in.end(), it->second.begin(), it->second.end());
     std::sort(in.begin(), in.end());
     in.erase(std::unique(in.begin(), in.end()), in.end());
-    if (!in.empty()) {
-      g(102, "{ACAD_REACTORS");
-      for (std::size_t i : in) gh(330, group_handles_[i]), group_members_[i].push_back(h);
-      g(102, "}");
-    }
+    g(102, "{ACAD_REACTORS");
+    for (std::size_t i : in) gh(330, group_handles_[i]), group_members_[i].push_back(h);
+    g(102, "}");
   }
   gh(330, owner), g(100, "AcDbEntity");
   g(8, text(p.layer != nullptr ? p.layer : "0"));
